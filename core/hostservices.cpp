@@ -1,0 +1,32 @@
+#include "hostservices.h"
+
+#include <iostream>
+
+namespace tw {
+
+void HeadlessHost::warning(QWidget*, const std::string& text)
+{
+    std::cerr << "tidewatch: " << text << '\n';
+}
+
+int HeadlessHost::confirm(QWidget*, const std::string& text)
+{
+    std::cerr << "tidewatch: " << text << " (answered no: no desktop)\n";
+    return IDNO;
+}
+
+std::string HeadlessHost::openTextFile(QWidget*)
+{
+    return {};
+}
+
+void HeadlessHost::playSound(const std::string&) {}
+
+void HeadlessHost::stopSound() {}
+
+bool HeadlessHost::openUrl(const std::string&)
+{
+    return false;
+}
+
+} // namespace tw

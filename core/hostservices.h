@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace tw {
+
+// The answer codes of a yes/no box, as callers of CCore::msgboxConfirm test them.
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+
+// What CCore needs from the desktop: boxes, the file dialog, sound and the
+// browser. The windows install a Qt implementation; tests install a scripted
+// one, so that no test ever waits for a person.
+class HostServices
+{
+public:
+    virtual ~HostServices() = default;
+
+    virtual void warning(QWidget* owner, const std::string& text) = 0;
+    // IDYES or IDNO.
+    virtual int confirm(QWidget* owner, const std::string& text) = 0;
+    // The chosen path, or "" when cancelled.
+    virtual std::string openTextFile(QWidget* owner) = 0;
+    // Starts the sound and returns at once; never fails loudly.
+    virtual void playSound(const std::string& path) = 0;
+    virtual void stopSound() = 0;
+    // Hands url to the browser without waiting; false when nothing took it.
+    virtual bool openUrl(const std::string& url) = 0;
+};
+
+// For programs without a desktop: warnings go to stderr, questions are
+// answered no, dialogs are cancelled, sound and browser do nothing.
+class HeadlessHost : public HostServices
+{
+public:
+    void warning(QWidget* owner, const std::string& text) override;
+    int confirm(QWidget* owner, const std::string& text) override;
+    std::string openTextFile(QWidget* owner) override;
+    void playSound(const std::string& path) override;
+    void stopSound() override;
+    bool openUrl(const std::string& url) override;
+};
+
+} // namespace tw

@@ -1,0 +1,18 @@
+#include "runsettings.h"
+
+#include "zuvira.h"
+
+namespace tw {
+
+void RunSettings::readFrom(CCore& core)
+{
+    interval = core.getConfigInt("interval");
+    kcbase = core.getConfigInt("kcbase");
+    maxitemshow = core.getConfigInt("maxitemshow");
+    ignoreWords = core.getConfigStr("ignore");
+    filtkc = core.getConfigB("filtkc");
+    itemHost = core.getConfigStr("itemhost");
+    mallHost = core.getConfigStr("mallhost");
+}
+
+} // namespace tw

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string_view>
+
+namespace tw {
+
+enum class SettingKind { Int, Text, Flag };
+
+struct SettingDef
+{
+    std::string_view key;
+    SettingKind kind;
+    std::string_view defaultValue;
+    std::string_view meaning;
+};
+
+// Every key of tidewatch.ini with its default; README.md lists the same.
+inline constexpr SettingDef kSettings[] = {
+    {"interval", SettingKind::Int, "30", "seconds between two polls of the watch list"},
+    {"kcbase", SettingKind::Int, "0", "kept for older set-ups; has no effect"},
+    {"maxitemshow", SettingKind::Int, "100", "rows shown in the item list window"},
+    {"ignore", SettingKind::Text, "", "words separated by \",\": titles holding one are ignored"},
+    {"filtkc", SettingKind::Flag, "0", "state of the (hidden) stock filter box"},
+    {"itemhost", SettingKind::Text, "item.example.com",
+     "host[:port] of the item page opened for new items"},
+    {"mallhost", SettingKind::Text, "detail.example.com",
+     "host[:port] of the item page opened from the item list"},
+};
+
+inline constexpr std::string_view kConfigFileName = "tidewatch.ini";
+
+const SettingDef* findSetting(std::string_view key);
+
+} // namespace tw

@@ -1,0 +1,185 @@
+#include "text.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace tw::text {
+
+std::string getFg(std::string_view s, char sep, int n)
+{
+    if (n < 0) {
+        return {};
+    }
+    std::size_t start = 0;
+    for (int field = 0; field < n; ++field) {
+        const std::size_t pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            return {};
+        }
+        start = pos + 1;
+    }
+    const std::size_t end = s.find(sep, start);
+    return std::string(s.substr(start, end == std::string_view::npos ? s.size() - start
+                                                                     : end - start));
+}
+
+int isInFg(std::string_view list, char sep, std::string_view item)
+{
+    if (list.empty()) {
+        return 0;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = list.find(sep, start);
+        const std::string_view field =
+            list.substr(start, end == std::string_view::npos ? list.size() - start : end - start);
+        if (field == item) {
+            return 1;
+        }
+        if (end == std::string_view::npos) {
+            return 0;
+        }
+        start = end + 1;
+    }
+}
+
+std::string getStrPart(std::string_view s, std::string_view begin, std::string_view end)
+{
+    const std::size_t b = s.find(begin);
+    if (b == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t from = b + begin.size();
+    const std::size_t e = end.empty() ? std::string_view::npos : s.find(end, from);
+    return std::string(s.substr(from, e == std::string_view::npos ? s.size() - from : e - from));
+}
+
+std::string getStrInt(long long n)
+{
+    return std::to_string(n);
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at p (1 to 4), or 0 when it is invalid.
+std::size_t validSequence(const unsigned char* p, std::size_t left)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80) {
+        return 1;
+    }
+    auto cont = [&](std::size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) {
+        return cont(1) ? 2 : 0;
+    }
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) {
+            return 0;
+        }
+        if (c == 0xE0 && p[1] < 0xA0) {
+            return 0; // overlong
+        }
+        if (c == 0xED && p[1] > 0x9F) {
+            return 0; // surrogate
+        }
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) {
+            return 0;
+        }
+        if (c == 0xF0 && p[1] < 0x90) {
+            return 0;
+        }
+        if (c == 0xF4 && p[1] > 0x8F) {
+            return 0;
+        }
+        return 4;
+    }
+    return 0;
+}
+
+// Index of the first byte that is not plain ASCII, eight bytes at a time.
+std::size_t asciiPrefix(const unsigned char* p, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        if (word & 0x8080808080808080ULL) {
+            break;
+        }
+    }
+    while (i < n && p[i] < 0x80) {
+        ++i;
+    }
+    return i;
+}
+
+} // namespace
+
+void utf8ToNarrow(std::string& s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    // Most pages are valid: walk without copying until the first bad byte.
+    while (i < n) {
+        i += asciiPrefix(p + i, n - i);
+        if (i >= n) {
+            return;
+        }
+        const std::size_t len = validSequence(p + i, n - i);
+        if (len == 0) {
+            break;
+        }
+        i += len;
+    }
+    std::string out;
+    out.reserve(n + 16);
+    out.append(s, 0, i);
+    while (i < n) {
+        const std::size_t len = validSequence(p + i, n - i);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s, i, len);
+            i += len;
+        }
+    }
+    s.swap(out);
+}
+
+std::string parseUrl(std::string_view line)
+{
+    constexpr std::string_view blanks = " \t\r\n";
+    const std::size_t b = line.find_first_not_of(blanks);
+    if (b == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t e = line.find_last_not_of(blanks);
+    return std::string(line.substr(b, e - b + 1));
+}
+
+std::string percentEncode(std::string_view s)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
+    for (const unsigned char c : s) {
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+} // namespace tw::text

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Text helpers of the utility library: plain byte-string functions, safe from
+// any thread since they keep no state.
+namespace tw::text {
+
+// Field n (from 0) of s split at sep; "" past the last field.
+std::string getFg(std::string_view s, char sep, int n);
+// Nonzero when item is a whole field of list; 0 for an empty list.
+int isInFg(std::string_view list, char sep, std::string_view item);
+// The text after the first begin up to the next end; "" without begin. When
+// no end follows, the rest of s: a search key is often the URL's last field.
+std::string getStrPart(std::string_view s, std::string_view begin, std::string_view end);
+std::string getStrInt(long long n);
+// Repairs invalid UTF-8 in place (each bad byte becomes U+FFFD); the narrow
+// encoding on Linux is UTF-8, so valid text is left as it is.
+void utf8ToNarrow(std::string& s);
+// Leading and trailing blanks, tabs, CR and LF removed; idempotent.
+std::string parseUrl(std::string_view line);
+// Percent-encodes every byte outside RFC 3986's unreserved set.
+std::string percentEncode(std::string_view s);
+
+} // namespace tw::text

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tw {
+
+// One watch, laid out byte for byte as the fixed fields require. Every field
+// holds a NUL-terminated string, so a field keeps one byte less than its size.
+struct WatchSlot
+{
+    char url[1024];
+    char sid[101];
+    char lastIds[4024];
+    char newIds[1024];
+};
+static_assert(sizeof(WatchSlot) == 6173, "a slot is 6173 bytes");
+static_assert(offsetof(WatchSlot, sid) == 1024);
+static_assert(offsetof(WatchSlot, lastIds) == 1125);
+static_assert(offsetof(WatchSlot, newIds) == 5149);
+
+// A copy of one slot's fields, taken under the table's lock.
+struct SlotCopy
+{
+    std::string url;
+    std::string sid;
+    std::string lastIds;
+    std::string newIds;
+};
+
+// A watch as the list file and the import hand it to the table.
+struct Watch
+{
+    std::string url;
+    std::string sid;
+};
+
+// Cuts an id list to at most capacity bytes, only after a whole id, so that a
+// short list never ends on a partial id.
+std::string fitIdList(std::string_view ids, std::size_t capacity);
+
+// The 1000 zero-filled slots that the window fills and the worker reads and
+// writes, with watchCount. One lock guards every access, so no reader sees a
+// half-written slot; a write never goes past its field.
+class WatchTable
+{
+public:
+    static constexpr int kSlots = 1000;
+    static constexpr std::size_t kUrlMax = sizeof(WatchSlot::url) - 1;
+    static constexpr std::size_t kSidMax = sizeof(WatchSlot::sid) - 1;
+    static constexpr std::size_t kLastIdsMax = sizeof(WatchSlot::lastIds) - 1;
+    static constexpr std::size_t kNewIdsMax = sizeof(WatchSlot::newIds) - 1;
+
+    WatchTable();
+    WatchTable(const WatchTable&) = delete;
+    WatchTable& operator=(const WatchTable&) = delete;
+
+    // True when url and sid fit their fields; a watch that does not fit is
+    // refused whole rather than stored cut.
+    static bool fits(const Watch& watch);
+
+    int watchCount() const;
+    void setWatchCount(int count);
+
+    // Zeroes all slots and sets watchCount to 0.
+    void clear();
+    // Zeroes all slots, stores the watches that fit from slot 0 on and sets
+    // watchCount, all under one lock: the worker sees the old table or the
+    // new one. Returns the number stored.
+    int replaceAll(const std::vector<Watch>& watches);
+    // False (nothing written) when i is out of range or the watch does not fit.
+    bool setWatch(int i, const Watch& watch);
+
+    // Out of range reads give "".
+    SlotCopy slot(int i) const;
+    std::string url(int i) const;
+    std::string sid(int i) const;
+    std::string lastIds(int i) const;
+    std::string newIds(int i) const;
+
+    // Id lists too long for their field are kept up to the last whole id.
+    void setLastIds(int i, std::string_view ids);
+    void setNewIds(int i, std::string_view ids);
+    // Reads newIds and empties it in one step, so a worker write between the
+    // two can never be lost.
+    std::string takeNewIds(int i);
+
+private:
+    static bool inRange(int i) { return i >= 0 && i < kSlots; }
+
+    mutable std::mutex m_mutex;
+    std::unique_ptr<WatchSlot[]> m_slots;
+    int m_watchCount = 0;
+};
+
+} // namespace tw

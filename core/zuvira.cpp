@@ -1,0 +1,282 @@
+#include "zuvira.h"
+
+#include "settings.h"
+#include "text.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <system_error>
+
+namespace tw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string withTrailingSlash(std::string dir)
+{
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    return dir;
+}
+
+std::string executableDir()
+{
+    std::error_code ec;
+    const fs::path exe = fs::canonical("/proc/self/exe", ec);
+    if (ec) {
+        return withTrailingSlash(fs::current_path(ec).string());
+    }
+    return withTrailingSlash(exe.parent_path().string());
+}
+
+std::mt19937& randomEngine()
+{
+    // One engine per thread: the worker and the window never share its state.
+    thread_local std::mt19937 engine{std::random_device{}()};
+    return engine;
+}
+
+// Leading sign and digits, like atoi, so " 12 " and "12s" read as 12.
+bool parseInt(std::string_view text, int& value)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && ptr != text.data();
+}
+
+QString qkey(std::string_view key)
+{
+    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+} // namespace
+
+CCore::CCore(std::shared_ptr<HostServices> host, std::string appDir)
+    : m_host(host ? std::move(host) : std::make_shared<HeadlessHost>()),
+      m_appDir(appDir.empty() ? executableDir() : withTrailingSlash(std::move(appDir)))
+{
+}
+
+CCore::~CCore() = default;
+
+std::string CCore::getFg(std::string_view s, char sep, int n)
+{
+    return text::getFg(s, sep, n);
+}
+
+int CCore::isInFg(std::string_view list, char sep, std::string_view item)
+{
+    return text::isInFg(list, sep, item);
+}
+
+std::string CCore::getStrPart(std::string_view s, std::string_view begin, std::string_view end)
+{
+    return text::getStrPart(s, begin, end);
+}
+
+std::string CCore::getStrInt(long long n)
+{
+    return text::getStrInt(n);
+}
+
+std::string CCore::readTxtFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return {};
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return std::move(content).str();
+}
+
+bool CCore::outTxtFile(std::string_view content, const std::string& path)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    return static_cast<bool>(out);
+}
+
+void CCore::UTF8_ANSI(std::string& s)
+{
+    text::utf8ToNarrow(s);
+}
+
+std::string CCore::getAppPath() const
+{
+    return m_appDir;
+}
+
+std::string CCore::getPathShort(const std::string& path)
+{
+    // Linux has no short names: the path is its own short form.
+    return path;
+}
+
+int CCore::isFileExist(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(path, ec) ? 1 : 0;
+}
+
+std::string CCore::getDbConnStrMdb(const std::string& path)
+{
+    // mode=rw: the program opens an existing database and never makes one.
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '/') {
+            uri += c;
+        } else {
+            uri += text::percentEncode(std::string_view(&c, 1));
+        }
+    }
+    return uri + "?mode=rw";
+}
+
+void CCore::autoFileConfig()
+{
+    std::lock_guard lock(m_settingsMutex);
+    if (m_settings) {
+        return;
+    }
+    const QString file = QString::fromStdString(m_appDir + std::string(kConfigFileName));
+    const bool fresh = !QFile::exists(file);
+    m_settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    if (fresh) {
+        for (const SettingDef& def : kSettings) {
+            m_settings->setValue(qkey(def.key), qkey(def.defaultValue));
+        }
+        m_settings->sync();
+    }
+}
+
+std::string CCore::configFile() const
+{
+    return m_appDir + std::string(kConfigFileName);
+}
+
+std::string CCore::configValue(std::string_view key)
+{
+    std::lock_guard lock(m_settingsMutex);
+    const SettingDef* def = findSetting(key);
+    const std::string fallback = def ? std::string(def->defaultValue) : std::string();
+    if (!m_settings) {
+        return fallback;
+    }
+    const QVariant value = m_settings->value(qkey(key));
+    if (!value.isValid()) {
+        return fallback;
+    }
+    // An unquoted "a,b" in a hand-written file reads as a string list.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QLatin1Char(',')).toStdString();
+    }
+    return value.toString().toStdString();
+}
+
+int CCore::getConfigInt(std::string_view key)
+{
+    int value = 0;
+    if (parseInt(configValue(key), value)) {
+        return value;
+    }
+    const SettingDef* def = findSetting(key);
+    if (def && parseInt(def->defaultValue, value)) {
+        return value;
+    }
+    return 0;
+}
+
+std::string CCore::getConfigStr(std::string_view key)
+{
+    return configValue(key);
+}
+
+int CCore::getConfigB(std::string_view key)
+{
+    const std::string v = configValue(key);
+    return (v == "true" || v == "True" || v == "TRUE" || getConfigInt(key) != 0) ? 1 : 0;
+}
+
+void CCore::saveConfigInt(std::string_view key, int value)
+{
+    std::lock_guard lock(m_settingsMutex);
+    if (!m_settings) {
+        return;
+    }
+    m_settings->setValue(qkey(key), value);
+    m_settings->sync();
+}
+
+void CCore::saveConfigB(std::string_view key, int value)
+{
+    saveConfigInt(key, value != 0 ? 1 : 0);
+}
+
+void CCore::msgboxWarning(QWidget* owner, const std::string& text)
+{
+    m_host->warning(owner, text);
+}
+
+int CCore::msgboxConfirm(QWidget* owner, const std::string& text)
+{
+    return m_host->confirm(owner, text);
+}
+
+std::string CCore::fileTxtOpen(QWidget* owner)
+{
+    return m_host->openTextFile(owner);
+}
+
+void CCore::playWav(const std::string& path)
+{
+    m_host->playSound(path);
+}
+
+void CCore::stopWav()
+{
+    m_host->stopSound();
+}
+
+void CCore::openUrl(const std::string& url)
+{
+    m_host->openUrl(url);
+}
+
+std::string CCore::parseUrl(std::string_view line)
+{
+    return text::parseUrl(line);
+}
+
+void CCore::vkseed()
+{
+    randomEngine().seed(std::random_device{}());
+}
+
+int CCore::getRandInt(int lo, int hi)
+{
+    if (hi < lo) {
+        std::swap(lo, hi);
+    }
+    std::uniform_int_distribution<int> dist(lo, hi);
+    return dist(randomEngine());
+}
+
+} // namespace tw

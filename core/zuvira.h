@@ -1,0 +1,77 @@
+#pragma once
+
+#include "hostservices.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class QSettings;
+
+namespace tw {
+
+// The zuvira utility library: text, files, settings, boxes, sound, browser and
+// random numbers. Every operation may be called from the window thread and
+// the poll worker at once. Operations return normally; failure shows only as
+// an empty or zero result.
+class CCore
+{
+public:
+    // appDir replaces the executable's directory (tests, a portable copy); it
+    // gets a trailing "/" when it lacks one.
+    explicit CCore(std::shared_ptr<HostServices> host = nullptr, std::string appDir = {});
+    ~CCore();
+    CCore(const CCore&) = delete;
+    CCore& operator=(const CCore&) = delete;
+
+    static std::string getFg(std::string_view s, char sep, int n);
+    static int isInFg(std::string_view list, char sep, std::string_view item);
+    static std::string getStrPart(std::string_view s, std::string_view begin,
+                                  std::string_view end);
+    static std::string getStrInt(long long n);
+    static std::string readTxtFile(const std::string& path);
+    // Replaces the whole file; false when it could not be written.
+    static bool outTxtFile(std::string_view content, const std::string& path);
+    static void UTF8_ANSI(std::string& s);
+    std::string getAppPath() const;
+    static std::string getPathShort(const std::string& path);
+    static int isFileExist(const std::string& path);
+    // An SQLite URI that opens the file read-write but never creates it.
+    static std::string getDbConnStrMdb(const std::string& path);
+
+    // Opens tidewatch.ini beside the executable, writing the documented
+    // defaults into it when it does not exist yet.
+    void autoFileConfig();
+    int getConfigInt(std::string_view key);
+    std::string getConfigStr(std::string_view key);
+    int getConfigB(std::string_view key);
+    void saveConfigInt(std::string_view key, int value);
+    void saveConfigB(std::string_view key, int value);
+    std::string configFile() const;
+
+    void msgboxWarning(QWidget* owner, const std::string& text);
+    int msgboxConfirm(QWidget* owner, const std::string& text);
+    std::string fileTxtOpen(QWidget* owner = nullptr);
+    void playWav(const std::string& path);
+    // The "close all" of the media control: stops the sound that plays.
+    void stopWav();
+    void openUrl(const std::string& url);
+
+    static std::string parseUrl(std::string_view line);
+    void vkseed();
+    // Inclusive of both ends.
+    int getRandInt(int lo, int hi);
+
+    HostServices& host() const { return *m_host; }
+
+private:
+    std::string configValue(std::string_view key);
+
+    std::shared_ptr<HostServices> m_host;
+    std::string m_appDir;
+    mutable std::mutex m_settingsMutex; // QSettings is reentrant, not thread-safe
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace tw

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/hostservices.h"
+
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tw::test {
+
+// A HostServices that never waits for a person: it records every call and
+// answers from queues a test fills beforehand (no answer queued: no, cancel).
+class FakeHost : public HostServices
+{
+public:
+    void warning(QWidget* owner, const std::string& text) override;
+    int confirm(QWidget* owner, const std::string& text) override;
+    std::string openTextFile(QWidget* owner) override;
+    void playSound(const std::string& path) override;
+    void stopSound() override;
+    bool openUrl(const std::string& url) override;
+
+    void setNextAnswer(int answer);
+    void setNextFileName(const std::string& path);
+
+    std::vector<std::string> warnings() const;
+    std::vector<std::string> confirms() const;
+    std::vector<std::string> urls() const;
+    std::vector<std::string> sounds() const;
+    int stops() const;
+
+    // Called inside warning() and confirm(), as if a modal box were open.
+    std::function<void()> whileModal;
+
+private:
+    mutable std::mutex m_mutex;
+    std::deque<int> m_answers;
+    std::deque<std::string> m_fileNames;
+    std::vector<std::string> m_warnings;
+    std::vector<std::string> m_confirms;
+    std::vector<std::string> m_urls;
+    std::vector<std::string> m_sounds;
+    int m_stops = 0;
+};
+
+} // namespace tw::test
