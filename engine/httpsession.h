@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+namespace tw {
+
+// How the session talks to the marketplace. Tests shorten the times.
+struct SessionSettings
+{
+    long connectTimeoutMs = 5000;
+    // A transfer that moves no byte for this long fails.
+    long stallTimeoutMs = 5000;
+    int connectRetries = 1;
+    long connectBackoffMs = 1000;
+    long maxRedirects = 5;
+};
+
+struct DownloadResult
+{
+    bool ok = false;
+    long httpStatus = 0;
+    // The curl error text or "HTTP <status>"; empty when ok.
+    std::string error;
+};
+
+// The worker's internet session: one reused curl easy handle, so that
+// connections are kept alive from page to page. Move-only; one thread uses it
+// at a time, but abort() may be called from any thread.
+class HttpSession
+{
+public:
+    // nullptr when curl cannot be set up.
+    static std::unique_ptr<HttpSession> open(const SessionSettings& settings = {});
+    ~HttpSession();
+    HttpSession(const HttpSession&) = delete;
+    HttpSession& operator=(const HttpSession&) = delete;
+
+    // Writes the response body of url to path, replacing it. A status of 400
+    // or more, a transport error or an abort is a failure, and then path is
+    // left empty so that no earlier page can be mistaken for this one.
+    DownloadResult download(const std::string& url, const std::string& path);
+
+    // Makes the running download and every later one fail at once (close-down).
+    void abort();
+    bool aborted() const;
+
+private:
+    struct Impl;
+    explicit HttpSession(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace tw
