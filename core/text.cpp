@@ -19,8 +19,8 @@ std::string getFg(std::string_view s, char sep, int n)
         start = pos + 1;
     }
     const std::size_t end = s.find(sep, start);
-    return std::string(s.substr(start, end == std::string_view::npos ? s.size() - start
-                                                                     : end - start));
+    return std::string(
+        s.substr(start, end == std::string_view::npos ? s.size() - start : end - start));
 }
 
 int isInFg(std::string_view list, char sep, std::string_view item)

@@ -6,16 +6,14 @@ namespace tw {
 
 namespace {
 
-template <std::size_t N>
-void store(char (&field)[N], std::string_view text)
+template <std::size_t N> void store(char (&field)[N], std::string_view text)
 {
     const std::size_t n = text.size() < N ? text.size() : N - 1;
     std::memcpy(field, text.data(), n);
     std::memset(field + n, 0, N - n);
 }
 
-template <std::size_t N>
-std::string load(const char (&field)[N])
+template <std::size_t N> std::string load(const char (&field)[N])
 {
     return std::string(field, strnlen(field, N));
 }

@@ -3,18 +3,18 @@
 #include "settings.h"
 #include "text.h"
 
-#include <QFile>
-#include <QSettings>
-#include <QString>
-#include <QStringList>
-#include <QVariant>
-
 #include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <system_error>
+
+#include <QFile>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
 
 namespace tw {
 
@@ -70,8 +70,7 @@ QString qkey(std::string_view key)
 CCore::CCore(std::shared_ptr<HostServices> host, std::string appDir)
     : m_host(host ? std::move(host) : std::make_shared<HeadlessHost>()),
       m_appDir(appDir.empty() ? executableDir() : withTrailingSlash(std::move(appDir)))
-{
-}
+{}
 
 CCore::~CCore() = default;
 

@@ -27,8 +27,7 @@ public:
 
     static std::string getFg(std::string_view s, char sep, int n);
     static int isInFg(std::string_view list, char sep, std::string_view item);
-    static std::string getStrPart(std::string_view s, std::string_view begin,
-                                  std::string_view end);
+    static std::string getStrPart(std::string_view s, std::string_view begin, std::string_view end);
     static std::string getStrInt(long long n);
     static std::string readTxtFile(const std::string& path);
     // Replaces the whole file; false when it could not be written.

@@ -1,9 +1,8 @@
-#include <QApplication>
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
+#include <gtest/gtest.h>
+
+#include <QApplication>
 
 // Widget tests need a QApplication; listing the tests must not need a display.
 int main(int argc, char** argv)

@@ -1,0 +1,177 @@
+#include "core/runflag.h"
+#include "core/watchtable.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+
+namespace tw {
+namespace {
+
+std::string ids(int count, int width)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i) {
+        if (i) {
+            out += ',';
+        }
+        std::string id = std::to_string(i);
+        out += std::string(width - static_cast<int>(id.size()), '1') + id;
+    }
+    return out;
+}
+
+TEST(WatchTable, startsZeroFilled)
+{
+    WatchTable table;
+    EXPECT_EQ(table.watchCount(), 0);
+    for (int i : {0, 1, 999}) {
+        const SlotCopy s = table.slot(i);
+        EXPECT_EQ(s.url + s.sid + s.lastIds + s.newIds, "");
+    }
+}
+
+TEST(WatchTable, outOfRangeSlotsAreNeverTouched)
+{
+    WatchTable table;
+    EXPECT_FALSE(table.setWatch(-1, {"u", "s"}));
+    EXPECT_FALSE(table.setWatch(1000, {"u", "s"}));
+    table.setLastIds(1000, "1");
+    table.setNewIds(-1, "1");
+    EXPECT_EQ(table.slot(1000).url, "");
+    EXPECT_EQ(table.takeNewIds(-1), "");
+    table.setWatchCount(5000);
+    EXPECT_EQ(table.watchCount(), 1000);
+}
+
+TEST(WatchTable, fieldsHoldOneByteLessThanTheirSize)
+{
+    WatchTable table;
+    const std::string url(1023, 'u');
+    const std::string sid(100, 's');
+    EXPECT_TRUE(table.setWatch(3, {url, sid}));
+    EXPECT_EQ(table.url(3), url);
+    EXPECT_EQ(table.sid(3), sid);
+    // One byte more does not fit: the watch is refused whole.
+    EXPECT_FALSE(table.setWatch(4, {url + "u", "k"}));
+    EXPECT_FALSE(table.setWatch(4, {"u", sid + "s"}));
+    EXPECT_EQ(table.url(4), "");
+    // Neighbours are untouched by a full field.
+    EXPECT_EQ(table.lastIds(3), "");
+    EXPECT_EQ(table.url(2) + table.url(4), "");
+}
+
+TEST(WatchTable, longIdListsAreCutAfterAWholeId)
+{
+    EXPECT_EQ(fitIdList("111,222,333", 11), "111,222,333");
+    EXPECT_EQ(fitIdList("111,222,333", 10), "111,222");
+    EXPECT_EQ(fitIdList("111,222,333", 7), "111,222");
+    EXPECT_EQ(fitIdList("111,222,333", 6), "111");
+    EXPECT_EQ(fitIdList("111,222,333", 2), "");
+    EXPECT_EQ(fitIdList("", 0), "");
+
+    WatchTable table;
+    const std::string many = ids(400, 12); // 5199 bytes: more than lastIds holds
+    table.setLastIds(0, many);
+    const std::string kept = table.lastIds(0);
+    EXPECT_LE(kept.size(), WatchTable::kLastIdsMax);
+    EXPECT_EQ(many.compare(0, kept.size(), kept), 0);
+    EXPECT_EQ(many[kept.size()], ','); // ends on a whole id
+    table.setNewIds(0, many);
+    EXPECT_LE(table.newIds(0).size(), WatchTable::kNewIdsMax);
+    EXPECT_EQ(many[table.newIds(0).size()], ',');
+    EXPECT_EQ(table.url(1), ""); // nothing spilled into the next slot
+}
+
+TEST(WatchTable, replaceAllZeroesEverythingAndSkipsWhatDoesNotFit)
+{
+    WatchTable table;
+    table.setWatch(0, {"old", "o"});
+    table.setLastIds(0, "1,2");
+    table.setNewIds(7, "9");
+    std::vector<Watch> watches = {{"a", "ka"}, {std::string(1024, 'x'), "too long"}, {"b", ""}};
+    EXPECT_EQ(table.replaceAll(watches), 2);
+    EXPECT_EQ(table.watchCount(), 2);
+    EXPECT_EQ(table.url(0), "a");
+    EXPECT_EQ(table.lastIds(0), "");
+    EXPECT_EQ(table.url(1), "b");
+    EXPECT_EQ(table.newIds(7), "");
+
+    std::vector<Watch> tooMany(1200, Watch{"u", "k"});
+    EXPECT_EQ(table.replaceAll(tooMany), 1000);
+    EXPECT_EQ(table.watchCount(), 1000);
+}
+
+TEST(WatchTable, takeNewIdsReadsAndEmptiesOnce)
+{
+    WatchTable table;
+    table.setNewIds(2, "5,6");
+    EXPECT_EQ(table.takeNewIds(2), "5,6");
+    EXPECT_EQ(table.takeNewIds(2), "");
+    EXPECT_EQ(table.newIds(2), "");
+}
+
+// A reader on one thread must never see a field half written by another.
+TEST(WatchTable, concurrentReadersNeverSeeATornField)
+{
+    WatchTable table;
+    const std::string longA = ids(300, 12);
+    const std::string shortB = "7";
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 3000; ++i) {
+            table.setLastIds(5, i % 2 ? longA : shortB);
+            table.setNewIds(5, i % 2 ? shortB : "8,9");
+        }
+        done = true;
+    });
+    const std::string keptA = fitIdList(longA, WatchTable::kLastIdsMax);
+    int reads = 0;
+    while (!done || reads < 10) {
+        const SlotCopy s = table.slot(5);
+        ASSERT_TRUE(s.lastIds.empty() || s.lastIds == keptA || s.lastIds == shortB);
+        const std::string n = table.takeNewIds(5);
+        ASSERT_TRUE(n.empty() || n == shortB || n == "8,9");
+        ++reads;
+    }
+    writer.join();
+}
+
+TEST(RunFlag, onlyTheExactWordStops)
+{
+    RunFlag flag;
+    EXPECT_FALSE(flag.isStop());
+    flag.requestStop();
+    EXPECT_TRUE(flag.isStop());
+    for (const char* other : {"stop", "STOP ", " STOP", "STO", "STOPP", ""}) {
+        flag.set(other);
+        EXPECT_FALSE(flag.isStop()) << '"' << other << '"';
+    }
+    flag.set("a text far longer than eleven bytes");
+    EXPECT_EQ(flag.text().size(), RunFlag::kSize - 1);
+    flag.requestStop();
+    flag.clear();
+    EXPECT_EQ(flag.text(), "");
+    EXPECT_FALSE(flag.isStop());
+}
+
+TEST(RunFlag, writerAndReaderOnTwoThreads)
+{
+    RunFlag flag;
+    std::thread writer([&] {
+        for (int i = 0; i < 5000; ++i) {
+            i % 2 ? flag.requestStop() : flag.clear();
+        }
+        flag.requestStop();
+    });
+    while (!flag.isStop()) {
+        const std::string t = flag.text();
+        ASSERT_TRUE(t.empty() || t == "STOP");
+    }
+    writer.join();
+    EXPECT_TRUE(flag.isStop());
+}
+
+} // namespace
+} // namespace tw

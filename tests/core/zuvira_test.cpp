@@ -1,0 +1,186 @@
+#include "core/settings.h"
+#include "core/zuvira.h"
+#include "support/fakehost.h"
+#include "support/tempdir.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace tw {
+namespace {
+
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+TEST(CoreFiles, readAndWriteWholeFiles)
+{
+    TempDir dir;
+    const std::string f = dir.file("a.txt");
+    EXPECT_EQ(CCore::readTxtFile(f), "");
+    EXPECT_EQ(CCore::isFileExist(f), 0);
+    EXPECT_TRUE(CCore::outTxtFile(std::string("x\0y\r\n", 5), f));
+    EXPECT_EQ(CCore::readTxtFile(f), std::string("x\0y\r\n", 5));
+    EXPECT_TRUE(CCore::outTxtFile("", f)); // replaces, also with nothing
+    EXPECT_EQ(CCore::readTxtFile(f), "");
+    EXPECT_EQ(CCore::isFileExist(f), 1);
+    // A directory is not a file the program could open as one.
+    EXPECT_EQ(CCore::isFileExist(dir.path()), 0);
+    EXPECT_FALSE(CCore::outTxtFile("x", dir.file("missing/dir/a.txt")));
+}
+
+TEST(CoreFiles, appPathIsTheResolvedExecutableDirectory)
+{
+    CCore core;
+    const std::string path = core.getAppPath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.back(), '/');
+    const auto exe = std::filesystem::canonical("/proc/self/exe");
+    EXPECT_EQ(path, exe.parent_path().string() + "/");
+
+    CCore moved(nullptr, "/some/dir");
+    EXPECT_EQ(moved.getAppPath(), "/some/dir/");
+}
+
+TEST(CoreFiles, connectionStringOpensTheFileWithoutCreatingIt)
+{
+    EXPECT_EQ(CCore::getDbConnStrMdb("/a/b/sys.mdb"), "file:/a/b/sys.mdb?mode=rw");
+    // Characters that mean something in a URI are encoded.
+    EXPECT_EQ(CCore::getDbConnStrMdb("/a b/x?#%.mdb"), "file:/a%20b/x%3F%23%25.mdb?mode=rw");
+}
+
+class CoreSettings : public ::testing::Test
+{
+protected:
+    TempDir dir;
+    std::string ini() const { return dir.file("tidewatch.ini"); }
+};
+
+TEST_F(CoreSettings, freshStoreGetsEveryDocumentedDefault)
+{
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    ASSERT_EQ(CCore::isFileExist(ini()), 1);
+    const std::string text = readFile(ini());
+    for (const SettingDef& def : kSettings) {
+        EXPECT_NE(text.find(std::string(def.key) + "="), std::string::npos) << def.key;
+    }
+    EXPECT_EQ(core.getConfigInt("interval"), 30);
+    EXPECT_EQ(core.getConfigStr("ignore"), "");
+    EXPECT_EQ(core.getConfigB("filtkc"), 0);
+}
+
+TEST_F(CoreSettings, readsAFileWrittenByHand)
+{
+    writeFile(ini(), "[General]\r\ninterval=0\r\nkcbase=-3\r\nmaxitemshow=7\r\n"
+                     "ignore=二手,坏\r\nfiltkc=1\r\nitemhost=127.0.0.1:8080\r\n");
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    EXPECT_EQ(core.getConfigInt("interval"), 0);
+    EXPECT_EQ(core.getConfigInt("kcbase"), -3);
+    EXPECT_EQ(core.getConfigInt("maxitemshow"), 7);
+    EXPECT_EQ(core.getConfigStr("ignore"), "二手,坏");
+    EXPECT_EQ(core.getConfigB("filtkc"), 1);
+    EXPECT_EQ(core.getConfigStr("itemhost"), "127.0.0.1:8080");
+    // A key the file lacks falls back to its default, not to nothing.
+    EXPECT_EQ(core.getConfigStr("mallhost"), "detail.example.com");
+    // The existing file is not rewritten with defaults.
+    EXPECT_EQ(readFile(ini()).find("mallhost"), std::string::npos);
+}
+
+TEST_F(CoreSettings, savedValuesReachAnotherReaderAtOnce)
+{
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    core.saveConfigInt("interval", -5);
+    core.saveConfigB("filtkc", 1);
+
+    CCore other(nullptr, dir.path());
+    other.autoFileConfig();
+    EXPECT_EQ(other.getConfigInt("interval"), -5);
+    EXPECT_EQ(other.getConfigB("filtkc"), 1);
+    EXPECT_NE(readFile(ini()).find("interval=-5"), std::string::npos);
+}
+
+TEST_F(CoreSettings, garbageReadsAsTheDefault)
+{
+    writeFile(ini(), "[General]\ninterval=abc\nmaxitemshow=\n");
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    EXPECT_EQ(core.getConfigInt("interval"), 30);
+    EXPECT_EQ(core.getConfigInt("maxitemshow"), 100);
+}
+
+TEST(CoreHost, boxesAndDialogsGoThroughTheInstalledHost)
+{
+    auto host = std::make_shared<test::FakeHost>();
+    CCore core(host);
+    host->setNextAnswer(IDYES);
+    host->setNextFileName("/tmp/list.txt");
+    core.msgboxWarning(nullptr, "w");
+    EXPECT_EQ(core.msgboxConfirm(nullptr, "q1"), IDYES);
+    EXPECT_EQ(core.msgboxConfirm(nullptr, "q2"), IDNO); // nothing queued: no
+    EXPECT_EQ(core.fileTxtOpen(), "/tmp/list.txt");
+    EXPECT_EQ(core.fileTxtOpen(), ""); // nothing queued: cancelled
+    core.openUrl("http://127.0.0.1/item.htm?id=1");
+    core.playWav("a.wav");
+    core.stopWav();
+    EXPECT_EQ(host->warnings(), std::vector<std::string>{"w"});
+    EXPECT_EQ(host->urls().size(), 1u);
+    EXPECT_EQ(host->sounds(), std::vector<std::string>{"a.wav"});
+    EXPECT_EQ(host->stops(), 1);
+
+    // Without a desktop nothing blocks and questions are answered no.
+    CCore headless;
+    EXPECT_EQ(headless.msgboxConfirm(nullptr, "q"), IDNO);
+    EXPECT_EQ(headless.fileTxtOpen(), "");
+}
+
+TEST(CoreRandom, staysInRangeAndReachesBothEnds)
+{
+    CCore core;
+    core.vkseed();
+    for (int i = 0; i < 10000; ++i) {
+        const int n = core.getRandInt(100000, 990000);
+        ASSERT_GE(n, 100000);
+        ASSERT_LE(n, 990000);
+    }
+    std::set<int> seen;
+    for (int i = 0; i < 2000; ++i) {
+        seen.insert(core.getRandInt(1, 3));
+    }
+    EXPECT_EQ(seen, (std::set<int>{1, 2, 3}));
+}
+
+// The window and the worker call the library at the same time.
+TEST(CoreConcurrency, twoThreadsUseOneCoreAtOnce)
+{
+    TempDir dir;
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    auto work = [&](int seed) {
+        for (int i = 0; i < 300; ++i) {
+            core.saveConfigInt("interval", seed + i);
+            EXPECT_GE(core.getConfigInt("interval"), 0);
+            EXPECT_EQ(core.getConfigStr("ignore"), "");
+            core.vkseed();
+            const int r = core.getRandInt(100000, 990000);
+            EXPECT_TRUE(r >= 100000 && r <= 990000);
+            EXPECT_EQ(CCore::getFg("1,2,3", ',', 1), "2");
+            const std::string f = dir.file("t" + std::to_string(seed) + ".txt");
+            CCore::outTxtFile("abc", f);
+            EXPECT_EQ(CCore::readTxtFile(f), "abc");
+        }
+    };
+    std::thread a(work, 0);
+    std::thread b(work, 1000);
+    a.join();
+    b.join();
+}
+
+} // namespace
+} // namespace tw
