@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -47,6 +49,11 @@ public:
     // A path or an SQLite URI ("file:...?mode=rw").
     void setConnStr(std::string connStr);
     const std::string& connStr() const { return m_connStr; }
+    // How long an operation waits for a lock that another connection holds
+    // before it fails with SQLITE_BUSY.
+    void setBusyTimeout(std::chrono::milliseconds timeout);
+    std::chrono::milliseconds busyTimeout() const;
+    static constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 
     void execute(std::string_view sql, std::initializer_list<SqlValue> params = {});
     // First column of the first row as text; "" for no row or NULL.
@@ -64,6 +71,7 @@ public:
 
 private:
     std::string m_connStr;
+    std::atomic<int> m_busyTimeoutMs{static_cast<int>(kDefaultBusyTimeout.count())};
 };
 
 } // namespace tw

@@ -1,0 +1,118 @@
+#include "itemdb.h"
+
+#include "sqlite.h"
+
+#include <algorithm>
+
+namespace tw {
+
+DbError::DbError(int code, const std::string& message)
+    : std::runtime_error(message + " (SQLite code " + std::to_string(code) + ")"), m_code(code)
+{}
+
+namespace {
+
+// Each operation pays for a connection of its own, so the settings that make
+// it cheap are applied to every one. synchronous=OFF: with a connection per
+// operation an fsync per insert costs more than a whole detection pass may
+// take; a commit still reaches the operating system before the call returns,
+// so a crash of the program loses nothing.
+sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs)
+{
+    sqlite::Connection db(connStr, busyTimeoutMs);
+    db.exec("PRAGMA synchronous=OFF");
+    return db;
+}
+
+} // namespace
+
+CItemDb::CItemDb() = default;
+
+CItemDb::~CItemDb() = default;
+
+void CItemDb::setConnStr(std::string connStr)
+{
+    m_connStr = std::move(connStr);
+}
+
+void CItemDb::setBusyTimeout(std::chrono::milliseconds timeout)
+{
+    m_busyTimeoutMs = static_cast<int>(std::max<long long>(0, timeout.count()));
+}
+
+std::chrono::milliseconds CItemDb::busyTimeout() const
+{
+    return std::chrono::milliseconds(m_busyTimeoutMs.load());
+}
+
+void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> params)
+{
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Statement statement(db, sql);
+    statement.bindAll(params);
+    while (statement.step()) {
+    }
+}
+
+std::string CItemDb::queryValue(std::string_view sql, std::initializer_list<SqlValue> params)
+{
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Statement statement(db, sql);
+    statement.bindAll(params);
+    if (!statement.step() || statement.columnCount() == 0) {
+        return {};
+    }
+    return valueToText(statement.column(0));
+}
+
+std::string CItemDb::valueToText(sqlite3_value* value)
+{
+    // The column value is only read on the thread that owns its connection.
+    if (value == nullptr || sqlite3_value_type(value) == SQLITE_NULL) {
+        return {};
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+    if (text == nullptr) {
+        return {};
+    }
+    return std::string(text, static_cast<size_t>(sqlite3_value_bytes(value)));
+}
+
+bool CItemDb::isItemExist(const std::string& sid, const std::string& bbid)
+{
+    // "select 1" rather than the id itself, so that a stored empty id is found too.
+    return !queryValue("select 1 from t_item where bbid=? and sid=? limit 1", {bbid, sid}).empty();
+}
+
+void CItemDb::insertItem(const std::string& sid, const std::string& bbid,
+                         const std::string& bbtitle, int bbsl)
+{
+    std::string title = bbtitle;
+    std::erase(title, '\'');
+    execute("insert into t_item(sid,bbid,bbtitle,bbsl) values(?,?,?,?)",
+            {sid, bbid, title, static_cast<long long>(bbsl)});
+}
+
+std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
+{
+    // SQLite reads a negative limit as "no limit": stop before it gets one.
+    if (count <= 0) {
+        return {};
+    }
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Statement statement(
+        db, "select bbid,bbtitle from t_item where sid=? order by id desc limit ?");
+    statement.bindAll({sid, static_cast<long long>(count)});
+    std::vector<ItemRow> rows;
+    while (statement.step()) {
+        rows.push_back({valueToText(statement.column(0)), valueToText(statement.column(1))});
+    }
+    return rows;
+}
+
+void CItemDb::deleteAllItems()
+{
+    execute("delete from t_item");
+}
+
+} // namespace tw

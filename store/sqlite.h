@@ -1,0 +1,63 @@
+#pragma once
+
+#include "itemdb.h"
+
+#include <sqlite3.h>
+#include <string>
+#include <string_view>
+
+// A thin owner of the SQLite C handles. Private to the store: sqlite3.h stays
+// out of every public header.
+namespace tw::sqlite {
+
+// Raises DbError with the primary result code and the connection's message.
+[[noreturn]] void fail(sqlite3* db, int rc, std::string_view context);
+
+class Connection
+{
+public:
+    enum class Mode { Existing, Create };
+
+    // Opens a database (a path or a "file:" URI) read-write; only Mode::Create
+    // makes a missing file. busyTimeoutMs is how long a statement waits for a
+    // lock that another connection holds.
+    Connection(const std::string& connStr, int busyTimeoutMs, Mode mode = Mode::Existing);
+    ~Connection();
+    Connection(Connection&& other) noexcept;
+    Connection& operator=(Connection&& other) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    sqlite3* get() const { return m_db; }
+    // Runs one or more statements without parameters, reading no rows.
+    void exec(const char* sql);
+    [[noreturn]] void fail(int rc, std::string_view context) const;
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class Statement
+{
+public:
+    Statement(const Connection& db, std::string_view sql);
+    ~Statement();
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // index counts from 1, as "?" does.
+    void bind(int index, const SqlValue& value);
+    void bindAll(std::initializer_list<SqlValue> values);
+    // True while a row is ready; false when the statement is done.
+    bool step();
+    sqlite3_value* column(int index) const { return sqlite3_column_value(m_stmt, index); }
+    int columnCount() const { return sqlite3_column_count(m_stmt); }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+} // namespace tw::sqlite
