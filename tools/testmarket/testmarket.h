@@ -1,0 +1,118 @@
+#pragma once
+
+#include "resultpage.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace tw::test {
+
+// Something going wrong on purpose, for one search key or for every request.
+struct MarketFault
+{
+    enum class Kind {
+        None,
+        Status,    // answer with `status` and a short error page
+        Drop,      // send the headers and half the page, then close the connection
+        Stall,     // wait stallMs (0: until stop) before answering at all
+        StallBody, // send half the page, then wait like Stall, then the rest
+        Truncate,  // a complete 200 answer whose page is cut inside an item block
+        NoMarkers, // a 200 page without any item block
+    };
+    Kind kind = Kind::None;
+    int status = 500;
+    int stallMs = 0;
+    // Only for requests with this "s" offset; -1 for every page.
+    int offset = -1;
+    // How many matching requests it spoils before it goes away; -1: until cleared.
+    int times = -1;
+};
+
+struct MarketRequest
+{
+    std::string path;
+    // Everything after "?", as sent.
+    std::string query;
+    std::string key; // the decoded "q"
+    int offset = -1; // the "s" offset, -1 without one
+};
+
+// A local marketplace on 127.0.0.1 serving search-result pages of 40 items at
+// offsets "&s=0", "&s=40", ..., from a scenario that a test may change at any
+// time from any thread. Every request is recorded.
+class TestMarket
+{
+public:
+    static constexpr int kPageSize = 40;
+
+    TestMarket();
+    // Stops the server; never hangs, also while a stalled answer is waiting.
+    ~TestMarket();
+    TestMarket(const TestMarket&) = delete;
+    TestMarket& operator=(const TestMarket&) = delete;
+
+    // Listens on host:port (0: an ephemeral port) and returns once requests
+    // are served. False when the port could not be bound.
+    bool start(int port = 0, const std::string& host = "127.0.0.1");
+    // Wakes stalled answers and waits for the server thread.
+    void stop();
+    int port() const { return m_port; }
+    std::string baseUrl() const;
+    // http://127.0.0.1:<port>/search?q=<key, percent-encoded>&sort=new
+    std::string searchUrl(const std::string& key) const;
+
+    // Items of one search key, newest first, as the result pages list them.
+    void setItems(const std::string& key, std::vector<MarketItem> items);
+    // A new listing: put in front, as a search sorted by newest shows it.
+    void addItem(const std::string& key, MarketItem item);
+    void removeItem(const std::string& key, const std::string& id);
+    std::vector<MarketItem> items(const std::string& key) const;
+    // n items with ids first, first+1, ... and titles "<prefix> <id>".
+    static std::vector<MarketItem> makeItems(int n, long long firstId = 600000000001LL,
+                                             const std::string& titlePrefix = "商品");
+
+    void setFault(const std::string& key, MarketFault fault);
+    void setGlobalFault(MarketFault fault);
+    void clearFaults();
+
+    std::vector<MarketRequest> requests() const;
+    std::size_t requestCount() const;
+    void clearRequests();
+    // Waits until at least n requests have come in, at most `limit`.
+    bool waitForRequests(std::size_t n, std::chrono::milliseconds limit) const;
+
+private:
+    struct Answer;
+    Answer answerSearch(const std::string& key, int offset);
+    std::optional<MarketFault> takeFault(const std::string& key, int offset);
+    void record(MarketRequest request);
+    // False when stop() interrupted the wait.
+    bool sleepUnlessStopped(int ms);
+    void setupRoutes();
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    bool m_stopping = false;
+    std::map<std::string, std::vector<MarketItem>> m_items;
+    std::map<std::string, MarketFault> m_keyFaults;
+    std::optional<MarketFault> m_globalFault;
+    std::vector<MarketRequest> m_requests;
+};
+
+} // namespace tw::test
