@@ -1,0 +1,85 @@
+#include "newitemfinder.h"
+
+#include "core/runflag.h"
+#include "core/watchtable.h"
+#include "core/zuvira.h"
+#include "store/itemdb.h"
+
+#include <utility>
+
+namespace tw {
+
+NewItemFinder::NewItemFinder(const WatchTable& table, CItemDb& db, const RunFlag& runFlag,
+                             std::string titlesFile, std::function<bool()> abortRequested)
+    : m_table(table), m_db(db), m_runFlag(runFlag), m_titlesFile(std::move(titlesFile)),
+      m_abortRequested(std::move(abortRequested))
+{}
+
+bool NewItemFinder::stopRequested() const
+{
+    return m_runFlag.isStop() || (m_abortRequested && m_abortRequested());
+}
+
+std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::string& currentIds)
+{
+    m_walkEnd = WalkEnd::Finished;
+    m_error.clear();
+
+    // 1, 2: nothing to look at costs neither a file read nor the store.
+    if (currentIds.empty()) {
+        return {};
+    }
+    if (lastIds == currentIds) {
+        return {};
+    }
+
+    // 3
+    std::string result;
+    const std::string titles = CCore::readTxtFile(m_titlesFile);
+
+    // 4
+    for (int n = 0;; ++n) {
+        if (stopRequested()) {
+            m_walkEnd = WalkEnd::Stopped;
+            break;
+        }
+        const std::string id = CCore::getFg(currentIds, ',', n);
+        if (id.empty()) {
+            break;
+        }
+        const std::string title = CCore::getFg(titles, '^', n);
+        if (CCore::isInFg(lastIds, ',', id)) {
+            continue;
+        }
+        try {
+            if (!storeItemIfNew(id, title)) {
+                result += id;
+                result += ',';
+            }
+        } catch (const DbError& e) {
+            // What was stored so far is still reported; the caller keeps
+            // lastIds so that the rest is looked at again next time.
+            m_walkEnd = WalkEnd::Failed;
+            m_error = e.what();
+            break;
+        }
+    }
+
+    // 5
+    if (!result.empty()) {
+        result.pop_back();
+    }
+    return result;
+}
+
+bool NewItemFinder::storeItemIfNew(const std::string& bbid, const std::string& bbtitle)
+{
+    const std::string sid = m_table.sid(m_curSlot);
+    if (m_db.isItemExist(sid, bbid)) {
+        return true;
+    }
+    m_db.insertItem(sid, bbid, bbtitle, CItemDb::kBbsl);
+    return false;
+}
+
+} // namespace tw

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tw {
+
+class CItemDb;
+class RunFlag;
+class WatchTable;
+
+// New-item detection for one check of one watch: which ids of the current
+// pages were neither in the previous check nor stored under the watch's key.
+// Every id reported is stored first, so an item is reported once per key, also
+// across runs. Used on the worker thread only; it keeps references, so what
+// they name must outlive it.
+class NewItemFinder
+{
+public:
+    // How the last findNewItems call ended.
+    enum class WalkEnd {
+        // Every id was looked at (or none needed to be).
+        Finished,
+        // A stop request cut the walk short: ids after that point were not looked at.
+        Stopped,
+        // The store failed: the ids stored before the failure were returned.
+        Failed,
+    };
+
+    // abortRequested, when given, is asked before each id as well and stops the
+    // walk like "STOP" in runFlag (the worker's close-down).
+    NewItemFinder(const WatchTable& table, CItemDb& db, const RunFlag& runFlag,
+                  std::string titlesFile, std::function<bool()> abortRequested = {});
+
+    // The slot under check; storeItemIfNew takes its sid through it.
+    void setCurSlot(int slot) { m_curSlot = slot; }
+    int curSlot() const { return m_curSlot; }
+
+    // The ids of currentIds to report, in page order, joined by "," without a
+    // final ",". Never throws a store error: it ends the walk and shows in
+    // lastWalkEnd() and lastError().
+    std::string findNewItems(const std::string& lastIds, const std::string& currentIds);
+
+    // True when the store already held (sid, bbid); false when it did not and
+    // the item has now been stored. Throws DbError.
+    bool storeItemIfNew(const std::string& bbid, const std::string& bbtitle);
+
+    WalkEnd lastWalkEnd() const { return m_walkEnd; }
+    // The store's reason when lastWalkEnd() is Failed, else "".
+    const std::string& lastError() const { return m_error; }
+
+private:
+    bool stopRequested() const;
+
+    const WatchTable& m_table;
+    CItemDb& m_db;
+    const RunFlag& m_runFlag;
+    std::string m_titlesFile;
+    std::function<bool()> m_abortRequested;
+    int m_curSlot = 0;
+    WalkEnd m_walkEnd = WalkEnd::Finished;
+    std::string m_error;
+};
+
+} // namespace tw
