@@ -153,6 +153,20 @@ void WatchTable::setNewIds(int i, std::string_view ids)
     store(m_slots[i].newIds, fitted);
 }
 
+void WatchTable::appendNewIds(int i, std::string_view ids)
+{
+    if (!inRange(i) || ids.empty()) {
+        return;
+    }
+    std::lock_guard lock(m_mutex);
+    std::string all = load(m_slots[i].newIds);
+    if (!all.empty()) {
+        all += ',';
+    }
+    all += ids;
+    store(m_slots[i].newIds, fitIdList(all, kNewIdsMax));
+}
+
 std::string WatchTable::takeNewIds(int i)
 {
     if (!inRange(i)) {

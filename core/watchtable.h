@@ -85,6 +85,9 @@ public:
     // Id lists too long for their field are kept up to the last whole id.
     void setLastIds(int i, std::string_view ids);
     void setNewIds(int i, std::string_view ids);
+    // Adds ids after those the window has not taken yet, in one step, so that
+    // a later check can never overwrite a report before it was read.
+    void appendNewIds(int i, std::string_view ids);
     // Reads newIds and empties it in one step, so a worker write between the
     // two can never be lost.
     std::string takeNewIds(int i);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace tw {
+
+// The worker's sleeping and its sense of time, behind a seam so that tests can
+// run many passes without waiting real seconds.
+class PollClock
+{
+public:
+    virtual ~PollClock() = default;
+
+    // Waits d, or less once interrupt() has been called.
+    virtual void sleepFor(std::chrono::milliseconds d) = 0;
+    // Ends the current sleep and makes every later one return at once; may be
+    // called from any thread.
+    virtual void interrupt() = 0;
+    // Time since some fixed point; only differences mean anything.
+    virtual std::chrono::milliseconds now() const = 0;
+};
+
+// Real time: sleeps on a condition variable so that close-down need not wait
+// out the rest of a second.
+class SteadyPollClock : public PollClock
+{
+public:
+    void sleepFor(std::chrono::milliseconds d) override;
+    void interrupt() override;
+    std::chrono::milliseconds now() const override;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_interrupted = false;
+};
+
+} // namespace tw
