@@ -1,0 +1,114 @@
+#include "fetchitems.h"
+
+#include "core/zuvira.h"
+#include "httpsession.h"
+#include "pageparser.h"
+
+namespace tw {
+
+namespace {
+
+constexpr int kPageSize = 40;
+constexpr int kOffsetLimit = 320;
+
+bool isContinuationByte(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Case-sensitive substring test that only counts matches covering whole
+// UTF-8 characters, so a word never matches the tail of one character and
+// the head of the next.
+bool containsWord(std::string_view title, std::string_view word)
+{
+    for (std::size_t at = title.find(word); at != std::string_view::npos;
+         at = title.find(word, at + 1)) {
+        const std::size_t end = at + word.size();
+        if (!isContinuationByte(title[at]) &&
+            (end == title.size() || !isContinuationByte(title[end]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string prepareRequestUrl(CCore& core, std::string_view url)
+{
+    constexpr std::string_view from = "http://s.";
+    constexpr std::string_view to = "https://s.";
+    std::string request;
+    request.reserve(url.size() + 20);
+    std::size_t done = 0;
+    for (std::size_t at = url.find(from); at != std::string_view::npos; at = url.find(from, done)) {
+        request.append(url.substr(done, at - done));
+        request.append(to);
+        done = at + from.size();
+    }
+    request.append(url.substr(done));
+
+    core.vkseed();
+    const int n = core.getRandInt(100000, 990000);
+    request += "&vk1=";
+    request += CCore::getStrInt(n);
+    return request;
+}
+
+bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
+{
+    if (ignoreWords.empty()) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= ignoreWords.size()) {
+        const std::size_t comma = ignoreWords.find(',', start);
+        const std::string_view word = ignoreWords.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        // An empty field ends the list, a trailing "," included.
+        if (word.empty()) {
+            return false;
+        }
+        if (containsWord(title, word)) {
+            return true;
+        }
+        if (comma == std::string_view::npos) {
+            return false;
+        }
+        start = comma + 1;
+    }
+    return false;
+}
+
+FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
+{
+    FetchOutcome outcome;
+    PageParser parser(ctx.ignoreWords);
+    for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
+        const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
+        const DownloadResult download = ctx.session.download(pageUrl, ctx.pageFile);
+        if (!download.ok) {
+            // Whatever pageFile holds now is not this page: never parse it.
+            outcome.failed = true;
+            outcome.error = pageUrl + ": " + download.error;
+            break;
+        }
+        std::string page = CCore::readTxtFile(ctx.pageFile);
+        CCore::UTF8_ANSI(page);
+        if (!parser.addPage(page)) {
+            break;
+        }
+    }
+    outcome.ids = parser.idList();
+    if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
+        // The titles are read back by position: stale ones would misname items.
+        outcome.failed = true;
+        if (!outcome.error.empty()) {
+            outcome.error += "; ";
+        }
+        outcome.error += "cannot write " + ctx.titlesFile;
+    }
+    return outcome;
+}
+
+} // namespace tw

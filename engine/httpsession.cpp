@@ -1,0 +1,324 @@
+#include "httpsession.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <curl/curl.h>
+#include <mutex>
+#include <optional>
+
+namespace tw {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One poll of the multi handle waits at most this long, so that the stall
+// limit is checked often even when curl has nothing to report.
+constexpr int kPollMs = 50;
+// A result page is a few hundred KB; anything far larger is not one.
+constexpr curl_off_t kMaxPageBytes = 64 * 1024 * 1024;
+
+bool globalInit()
+{
+    static std::once_flag once;
+    static bool ok = false;
+    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ok;
+}
+
+struct EasyDeleter
+{
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter
+{
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct FileCloser
+{
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Leaves path empty; a failed download must not leave a page behind.
+void emptyFile(const std::string& path)
+{
+    FilePtr(std::fopen(path.c_str(), "wb"));
+}
+
+} // namespace
+
+struct HttpSession::Impl
+{
+    SessionSettings settings;
+    // The multi handle must outlive the easy handle it runs.
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    std::unique_ptr<CURL, EasyDeleter> easy;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    std::atomic<bool> aborted{false};
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+
+    // State of the transfer under way; touched only by the downloading thread.
+    std::FILE* out = nullptr;
+    bool writeFailed = false;
+    bool connected = false;
+    bool stalled = false;
+    curl_off_t lastMoved = -1;
+    Clock::time_point lastMove;
+
+    struct Attempt
+    {
+        DownloadResult result;
+        bool connectFailed = false;
+    };
+
+    bool setUp();
+    Attempt transfer(const std::string& url, const std::string& path);
+    Attempt finish(CURLcode code);
+    bool checkStall(Clock::time_point now);
+    void waitBackoff();
+
+    static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static int onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
+    static int onConnected(void* self, char*, char*, int, int);
+};
+
+bool HttpSession::Impl::setUp()
+{
+    multi.reset(curl_multi_init());
+    easy.reset(curl_easy_init());
+    if (!multi || !easy) {
+        return false;
+    }
+    CURL* h = easy.get();
+    bool ok = true;
+    const auto set = [&](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
+    };
+    // Signals are not ours to take: the window owns SIGTERM and friends.
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_ERRORBUFFER, errorBuffer);
+    set(CURLOPT_USERAGENT, "Tidewatch/" TIDEWATCH_VERSION);
+    set(CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, settings.maxRedirects);
+    // A page is a web page: never let a redirect reach a local file or the like.
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_ACCEPT_ENCODING, "");
+    set(CURLOPT_FAILONERROR, 1L);
+    set(CURLOPT_MAXFILESIZE_LARGE, kMaxPageBytes);
+    set(CURLOPT_WRITEFUNCTION, &Impl::onWrite);
+    set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+    set(CURLOPT_XFERINFODATA, this);
+    set(CURLOPT_PREREQFUNCTION, &Impl::onConnected);
+    set(CURLOPT_PREREQDATA, this);
+    return ok;
+}
+
+size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* self)
+{
+    auto* impl = static_cast<Impl*>(self);
+    const size_t bytes = size * count;
+    if (std::fwrite(data, 1, bytes, impl->out) != bytes) {
+        impl->writeFailed = true;
+        return 0;
+    }
+    impl->lastMove = Clock::now();
+    return bytes;
+}
+
+int HttpSession::Impl::onConnected(void* self, char*, char*, int, int)
+{
+    auto* impl = static_cast<Impl*>(self);
+    // The stall clock starts once a connection stands; before that the
+    // connect time-out rules, so that a slow connect can still be retried.
+    impl->connected = true;
+    impl->lastMove = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+int HttpSession::Impl::onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t,
+                                  curl_off_t ulnow)
+{
+    auto* impl = static_cast<Impl*>(self);
+    const Clock::time_point now = Clock::now();
+    if (dlnow + ulnow != impl->lastMoved) {
+        impl->lastMoved = dlnow + ulnow;
+        impl->lastMove = now;
+    }
+    return impl->aborted.load() || impl->checkStall(now) ? 1 : 0;
+}
+
+bool HttpSession::Impl::checkStall(Clock::time_point now)
+{
+    if (connected && now - lastMove > std::chrono::milliseconds(settings.stallTimeoutMs)) {
+        stalled = true;
+    }
+    return stalled;
+}
+
+HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
+                                                       const std::string& path)
+{
+    Attempt attempt;
+    FilePtr file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        attempt.result.error = "cannot write " + path + ": " + std::strerror(errno);
+        return attempt;
+    }
+    out = file.get();
+    writeFailed = false;
+    connected = false;
+    stalled = false;
+    lastMoved = -1;
+    lastMove = Clock::now();
+    errorBuffer[0] = '\0';
+
+    CURL* h = easy.get();
+    if (curl_easy_setopt(h, CURLOPT_URL, url.c_str()) != CURLE_OK ||
+        curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+        attempt.result.error = "cannot start the download of " + url;
+        return attempt;
+    }
+
+    std::optional<CURLcode> done;
+    bool interrupted = false;
+    while (!done) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            interrupted = true;
+            break;
+        }
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
+            if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
+                done = msg->data.result;
+            }
+        }
+        if (done) {
+            break;
+        }
+        if (aborted.load() || checkStall(Clock::now())) {
+            interrupted = true;
+            break;
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+    }
+    // Removing the handle also cuts a transfer that is still running.
+    curl_multi_remove_handle(multi.get(), h);
+    out = nullptr;
+    const bool flushed = std::fflush(file.get()) == 0;
+    file.reset();
+
+    if (interrupted || !done) {
+        attempt.result.error =
+            aborted.load() ? "download aborted"
+            : stalled      ? "no data for " + std::to_string(settings.stallTimeoutMs) + " ms"
+                           : "download interrupted";
+        return attempt;
+    }
+    attempt = finish(*done);
+    if (attempt.result.ok && !flushed) {
+        attempt.result.ok = false;
+        attempt.result.error = "cannot write " + path;
+    }
+    return attempt;
+}
+
+HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
+{
+    Attempt attempt;
+    long status = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    attempt.result.httpStatus = status;
+    if (code == CURLE_OK && status < 400) {
+        attempt.result.ok = true;
+        return attempt;
+    }
+    if (aborted.load()) {
+        attempt.result.error = "download aborted";
+    } else if (stalled) {
+        attempt.result.error = "no data for " + std::to_string(settings.stallTimeoutMs) + " ms";
+    } else if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && status >= 400)) {
+        attempt.result.error = "HTTP " + std::to_string(status);
+    } else if (code == CURLE_WRITE_ERROR && writeFailed) {
+        attempt.result.error = "cannot write the page file";
+    } else {
+        attempt.result.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+    }
+    attempt.connectFailed =
+        code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && !connected);
+    return attempt;
+}
+
+void HttpSession::Impl::waitBackoff()
+{
+    std::unique_lock lock(waitMutex);
+    waitCv.wait_for(lock, std::chrono::milliseconds(settings.connectBackoffMs),
+                    [&] { return aborted.load(); });
+}
+
+std::unique_ptr<HttpSession> HttpSession::open(const SessionSettings& settings)
+{
+    if (!globalInit()) {
+        return nullptr;
+    }
+    auto impl = std::make_unique<Impl>();
+    impl->settings = settings;
+    if (!impl->setUp()) {
+        return nullptr;
+    }
+    return std::unique_ptr<HttpSession>(new HttpSession(std::move(impl)));
+}
+
+HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+
+HttpSession::~HttpSession() = default;
+
+DownloadResult HttpSession::download(const std::string& url, const std::string& path)
+{
+    Impl& impl = *m_impl;
+    Impl::Attempt attempt;
+    for (int tries = 0;; ++tries) {
+        if (impl.aborted.load()) {
+            emptyFile(path);
+            attempt = {};
+            attempt.result.error = "download aborted";
+            break;
+        }
+        attempt = impl.transfer(url, path);
+        if (attempt.result.ok || !attempt.connectFailed || tries >= impl.settings.connectRetries) {
+            break;
+        }
+        // The back-off ends early on abort(); the loop head then reports it.
+        impl.waitBackoff();
+    }
+    if (!attempt.result.ok) {
+        emptyFile(path);
+    }
+    return attempt.result;
+}
+
+void HttpSession::abort()
+{
+    {
+        std::lock_guard lock(m_impl->waitMutex);
+        m_impl->aborted.store(true);
+    }
+    m_impl->waitCv.notify_all();
+    curl_multi_wakeup(m_impl->multi.get());
+}
+
+bool HttpSession::aborted() const
+{
+    return m_impl->aborted.load();
+}
+
+} // namespace tw

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace tw {
+
+// Gathers the items of the result pages of one check: ids in order of first
+// appearance, each once, and the matching titles. Pure: it sees only the
+// page texts it is given, already in the narrow encoding.
+class PageParser
+{
+public:
+    explicit PageParser(std::string_view ignoreWords = {});
+
+    // Scans one page in a single forward pass. False when the page holds no
+    // item block start at all: the page loop ends there.
+    bool addPage(std::string_view page);
+
+    // Ids joined by ",", no final ",".
+    std::string idList() const;
+    // One title per listed id, each followed by "^".
+    const std::string& titles() const { return m_titles; }
+    std::size_t count() const { return m_seen.size(); }
+
+private:
+    void addItem(std::string_view block);
+
+    std::string m_ignoreWords;
+    std::string m_ids; // each id followed by ","
+    std::string m_titles;
+    std::unordered_set<std::string> m_seen;
+};
+
+} // namespace tw
