@@ -260,6 +260,7 @@ void TestMarket::setupRoutes()
         request.query = mark == std::string::npos ? std::string() : req.target.substr(mark + 1);
         request.key = req.get_param_value("q");
         request.offset = offsetOf(req);
+        request.userAgent = req.get_header_value("User-Agent");
         record(std::move(request));
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -315,6 +316,15 @@ void TestMarket::setupRoutes()
             return;
         }
         res.set_content(*page, "text/html; charset=utf-8");
+    });
+
+    m_server->Get("/go", [](const httplib::Request& req, httplib::Response& res) {
+        const std::size_t mark = req.target.find('?');
+        res.set_redirect("/search" +
+                         (mark == std::string::npos ? std::string() : req.target.substr(mark)));
+    });
+    m_server->Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/loop");
     });
 
     m_server->Get("/item.htm", [](const httplib::Request& req, httplib::Response& res) {

@@ -47,11 +47,14 @@ struct MarketRequest
     std::string query;
     std::string key; // the decoded "q"
     int offset = -1; // the "s" offset, -1 without one
+    std::string userAgent;
 };
 
 // A local marketplace on 127.0.0.1 serving search-result pages of 40 items at
 // offsets "&s=0", "&s=40", ..., from a scenario that a test may change at any
-// time from any thread. Every request is recorded.
+// time from any thread. Every request is recorded. Besides /search it serves
+// /item.htm?id=..., /go?... (a redirect to /search with the same query) and
+// /loop (a redirect to itself).
 class TestMarket
 {
 public:
