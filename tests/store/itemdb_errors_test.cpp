@@ -1,0 +1,113 @@
+#include "storetestutil.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace tw::test {
+namespace {
+
+size_t openFileCount()
+{
+    return static_cast<size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+// Runs op, which must fail with code. Unless another connection holds a lock
+// (SQLite then keeps a closed connection's file open until the lock goes, so
+// as not to drop it), no file that op opened may stay open.
+void expectDbError(const std::function<void()>& op, int code, bool countFiles = true)
+{
+    const size_t before = openFileCount();
+    try {
+        op();
+        ADD_FAILURE() << "no DbError";
+    } catch (const DbError& e) {
+        EXPECT_EQ(e.code(), code) << e.what();
+        EXPECT_NE(std::string(e.what()), "");
+    }
+    if (countFiles) {
+        EXPECT_EQ(openFileCount(), before) << "a connection was left open";
+    }
+}
+
+using ItemDbErrorTest = StoreFixture;
+
+TEST_F(ItemDbErrorTest, MissingFileIsNeverCreatedAndLaterFound)
+{
+    std::filesystem::remove(dbPath());
+
+    expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_CANTOPEN);
+    expectDbError([&] { db.insertItem("k", "1", "t", CItemDb::kBbsl); }, SQLITE_CANTOPEN);
+    expectDbError([&] { db.getLatestItems("k", 3); }, SQLITE_CANTOPEN);
+    expectDbError([&] { db.deleteAllItems(); }, SQLITE_CANTOPEN);
+    EXPECT_FALSE(std::filesystem::exists(dbPath()));
+
+    createItemDatabase(dbPath());
+    db.insertItem("k", "1", "t", CItemDb::kBbsl);
+    EXPECT_TRUE(db.isItemExist("k", "1"));
+}
+
+TEST_F(ItemDbErrorTest, LockHeldPastTheBusyWaitFailsThenClears)
+{
+    db.insertItem("k", "1", "t", CItemDb::kBbsl);
+    db.setBusyTimeout(std::chrono::milliseconds(20));
+    const size_t before = openFileCount();
+    {
+        RawDb holder(dbPath());
+        holder.exec("BEGIN EXCLUSIVE");
+        expectDbError([&] { db.insertItem("k", "2", "t", CItemDb::kBbsl); }, SQLITE_BUSY, false);
+        expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_BUSY, false);
+        expectDbError([&] { db.deleteAllItems(); }, SQLITE_BUSY, false);
+        holder.exec("COMMIT");
+    }
+    EXPECT_EQ(openFileCount(), before) << "a connection was left open";
+    EXPECT_FALSE(db.isItemExist("k", "2"));
+    db.insertItem("k", "2", "t", CItemDb::kBbsl);
+    EXPECT_TRUE(db.isItemExist("k", "2"));
+    EXPECT_TRUE(db.isItemExist("k", "1"));
+}
+
+TEST_F(ItemDbErrorTest, FileThatIsNoDatabaseFailsAndIsLeftAsItWas)
+{
+    const std::string junk(4096, 'x');
+    std::filesystem::remove(dbPath());
+    writeFile(dbPath(), junk);
+
+    expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_NOTADB);
+    expectDbError([&] { db.insertItem("k", "1", "t", CItemDb::kBbsl); }, SQLITE_NOTADB);
+    EXPECT_EQ(readFile(dbPath()), junk);
+
+    std::filesystem::remove(dbPath());
+    createItemDatabase(dbPath());
+    EXPECT_FALSE(db.isItemExist("k", "1"));
+}
+
+TEST_F(ItemDbErrorTest, MissingTableAndBadSqlCarryTheReason)
+{
+    RawDb(dbPath()).exec("drop table t_item");
+    try {
+        db.isItemExist("k", "1");
+        ADD_FAILURE() << "no DbError";
+    } catch (const DbError& e) {
+        EXPECT_EQ(e.code(), SQLITE_ERROR);
+        EXPECT_NE(std::string(e.what()).find("no such table: t_item"), std::string::npos)
+            << e.what();
+    }
+    expectDbError([&] { db.execute("selec 1"); }, SQLITE_ERROR);
+}
+
+TEST(CreateItemDatabase, RefusesToOverwriteAnExistingFile)
+{
+    TempDir dir;
+    writeFile(dir.file("sys.mdb"), "keep me");
+    EXPECT_THROW(createItemDatabase(dir.file("sys.mdb")), DbError);
+    EXPECT_EQ(readFile(dir.file("sys.mdb")), "keep me");
+
+    // A directory that does not exist: nothing is made.
+    EXPECT_THROW(createItemDatabase(dir.file("no/such/sys.mdb")), DbError);
+}
+
+} // namespace
+} // namespace tw::test

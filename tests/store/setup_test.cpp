@@ -1,0 +1,98 @@
+#include "storetestutil.h"
+#include "tools/setup/alertsound.h"
+#include "tools/setup/setup.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace tw::test {
+namespace {
+
+uint32_t le(const std::string& s, size_t at, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(s[at + static_cast<size_t>(i)]);
+    }
+    return value;
+}
+
+TEST(Setup, MakesTheThreeFilesOnceAndLeavesExistingOnesAlone)
+{
+    TempDir dir;
+    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=7\n");
+
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(runSetup(dir.path(), out, err), 0) << err.str();
+    EXPECT_EQ(out.str(), "made " + dir.file("sys.mdb") + "\nmade " + dir.file("alert.wav") + "\n");
+    EXPECT_EQ(readFile(dir.file("tidewatch.ini")), "[General]\ninterval=7\n");
+
+    CItemDb db;
+    db.setConnStr(CCore::getDbConnStrMdb(dir.file("sys.mdb")));
+    db.insertItem("k", "1", "t", CItemDb::kBbsl);
+    const std::string wav = readFile(dir.file("alert.wav"));
+
+    std::ostringstream again;
+    ASSERT_EQ(runSetup(dir.path(), again, err), 0) << err.str();
+    EXPECT_EQ(again.str(), "");
+    EXPECT_TRUE(db.isItemExist("k", "1"));
+    EXPECT_EQ(readFile(dir.file("alert.wav")), wav);
+}
+
+TEST(Setup, FreshDirectoryGetsDefaultSettings)
+{
+    TempDir dir;
+    const std::string target = dir.file("new/app");
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(runSetup(target, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("tidewatch.ini"), std::string::npos);
+    CCore core(nullptr, target);
+    core.autoFileConfig();
+    EXPECT_EQ(core.getConfigInt("interval"), 30);
+}
+
+TEST(Setup, UnwritablePlaceFailsWithTheReason)
+{
+    TempDir dir;
+    writeFile(dir.file("file"), "");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_NE(runSetup(dir.file("file/sub"), out, err), 0);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_NE(err.str().find(dir.file("file/sub")), std::string::npos) << err.str();
+}
+
+TEST(AlertSound, IsAWellFormedAudibleMonoWave)
+{
+    const std::string wav = makeAlertWav();
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    EXPECT_EQ(le(wav, 4, 4), wav.size() - 8);
+    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(le(wav, 16, 4), 16u);
+    EXPECT_EQ(le(wav, 20, 2), 1u); // PCM
+    EXPECT_EQ(le(wav, 22, 2), 1u); // mono
+    const uint32_t rate = le(wav, 24, 4);
+    EXPECT_EQ(le(wav, 28, 4), rate * 2);
+    EXPECT_EQ(le(wav, 32, 2), 2u);
+    EXPECT_EQ(le(wav, 34, 2), 16u);
+    EXPECT_EQ(wav.substr(36, 4), "data");
+    const uint32_t dataBytes = le(wav, 40, 4);
+    EXPECT_EQ(dataBytes, wav.size() - 44);
+
+    const double seconds = dataBytes / 2.0 / rate;
+    EXPECT_GT(seconds, 1.0);
+    EXPECT_LT(seconds, 2.0);
+    int peak = 0;
+    for (size_t at = 44; at + 1 < wav.size(); at += 2) {
+        peak = std::max(peak, std::abs(static_cast<int16_t>(le(wav, at, 2))));
+    }
+    EXPECT_GT(peak, 8000);
+}
+
+} // namespace
+} // namespace tw::test

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/zuvira.h"
+#include "store/itemdb.h"
+#include "store/schema.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <string>
+
+namespace tw::test {
+
+// A raw connection of the test's own, for what CItemDb must not do: making
+// tables by hand, holding locks, reading rows behind its back.
+class RawDb
+{
+public:
+    explicit RawDb(const std::string& path)
+    {
+        if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << "cannot open " << path;
+        }
+    }
+    ~RawDb() { sqlite3_close(m_db); }
+    RawDb(const RawDb&) = delete;
+    RawDb& operator=(const RawDb&) = delete;
+
+    void exec(const std::string& sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << (error ? error : "?");
+        }
+        sqlite3_free(error);
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// A fresh database from the shipped schema in a directory of its own, opened
+// through the connection string that the program builds.
+class StoreFixture : public ::testing::Test
+{
+protected:
+    StoreFixture()
+    {
+        createItemDatabase(dbPath());
+        db.setConnStr(CCore::getDbConnStrMdb(dbPath()));
+    }
+
+    std::string dbPath() const { return dir.file("sys.mdb"); }
+
+    TempDir dir;
+    CItemDb db;
+};
+
+} // namespace tw::test
