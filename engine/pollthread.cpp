@@ -1,0 +1,245 @@
+#include "pollthread.h"
+
+#include "core/apppaths.h"
+#include "core/runflag.h"
+#include "core/runsettings.h"
+#include "core/watchtable.h"
+#include "core/zuvira.h"
+#include "engine/fetchitems.h"
+#include "engine/pollmessages.h"
+#include "store/itemdb.h"
+
+#include <exception>
+#include <system_error>
+#include <utility>
+
+namespace tw {
+
+namespace {
+
+constexpr std::chrono::milliseconds kTick{1000};
+
+std::unique_ptr<HttpSession> openHttpSession(const SessionSettings& settings)
+{
+    return HttpSession::open(settings);
+}
+
+} // namespace
+
+CPollThread::CPollThread(PollThreadParams params)
+    : m_params(std::move(params)), m_clock(m_params.clock ? *m_params.clock : m_steadyClock),
+      m_finder(m_params.table, m_params.db, m_params.runFlag, m_params.paths.titlesFile,
+               [this] { return m_abort.load(); })
+{
+    if (!m_params.openSession) {
+        m_params.openSession = openHttpSession;
+    }
+}
+
+CPollThread::~CPollThread()
+{
+    abort();
+    join();
+    closeHandles();
+}
+
+bool CPollThread::CreateThread()
+{
+    if (m_started) {
+        return false;
+    }
+    try {
+        m_thread = std::thread(&CPollThread::pollThreadProc, this);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    m_started = true;
+    return true;
+}
+
+void CPollThread::abort()
+{
+    m_abort = true;
+    m_clock.interrupt();
+    std::lock_guard lock(m_sessionMutex);
+    if (m_session) {
+        m_session->abort();
+    }
+}
+
+void CPollThread::join()
+{
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
+std::string CPollThread::failureReason(int slot) const
+{
+    std::lock_guard lock(m_failureMutex);
+    const auto it = m_failures.find(slot);
+    return it == m_failures.end() ? std::string() : it->second;
+}
+
+unsigned CPollThread::pollThreadProc(CPollThread* thread)
+{
+    thread->pollLoop();
+    return 0;
+}
+
+int CPollThread::pollLoop()
+{
+    if (!openSession()) {
+        post(WM_POLL_DONE, 0, -1);
+        return 0;
+    }
+
+    int tick = 0;
+    bool stopped = false;
+    while (!stopped && !stopRequested()) {
+        if (tick % interval() != 0) {
+            m_clock.sleepFor(kTick);
+            ++tick;
+            continue;
+        }
+        int checked = 0;
+        for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
+            if (stopRequested()) {
+                stopped = true;
+                break;
+            }
+            checkWatch(slot);
+            ++checked;
+        }
+        tick = 1;
+        // With interval 1 an empty table would otherwise spin without a pause.
+        if (checked == 0 && !stopped && tick % interval() == 0) {
+            m_clock.sleepFor(kTick);
+            ++tick;
+        }
+    }
+
+    // The session is the worker's own: close it before telling the window we
+    // are done, so that nothing is left to do after the message.
+    closeHandles();
+    post(WM_POLL_DONE, 0, 0);
+    return 1;
+}
+
+void CPollThread::checkWatch(int slot)
+{
+    post(WM_POLL_PROGRESS, PROGRESS_BEGIN, slot);
+    m_finder.setCurSlot(slot);
+    const SlotCopy copy = m_params.table.slot(slot);
+
+    const CheckResult result = runCheck(copy.url, copy.lastIds);
+
+    if (!result.fresh.empty()) {
+        m_params.table.appendNewIds(slot, result.fresh);
+    }
+    if (result.failed) {
+        setFailure(slot, result.error);
+        post(WM_POLL_PROGRESS, PROGRESS_FAILED, slot);
+        return;
+    }
+    setFailure(slot, {});
+    post(WM_POLL_PROGRESS, PROGRESS_DONE, slot);
+    // A walk cut short by a stop leaves lastIds alone: the ids it did not get
+    // to must be looked at next time, not taken as seen.
+    if (result.complete) {
+        m_params.table.setLastIds(slot, result.ids);
+    }
+}
+
+CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& lastIds)
+{
+    CheckResult result;
+    try {
+        const std::string requestUrl = prepareRequestUrl(m_params.core, url);
+        const FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
+                               m_params.paths.titlesFile, m_params.settings.ignoreWords};
+        FetchOutcome fetched = fetchItems(ctx, requestUrl);
+        result.ids = std::move(fetched.ids);
+
+        // Also after a failed download: the pages before it are whole, and
+        // their new items are worth reporting now.
+        result.fresh = m_finder.findNewItems(lastIds, result.ids);
+        switch (m_finder.lastWalkEnd()) {
+        case NewItemFinder::WalkEnd::Finished:
+            result.complete = true;
+            break;
+        case NewItemFinder::WalkEnd::Stopped:
+            break;
+        case NewItemFinder::WalkEnd::Failed:
+            result.failed = true;
+            result.error = m_finder.lastError();
+            break;
+        }
+        if (fetched.failed) {
+            result.failed = true;
+            result.error = fetched.error;
+        }
+    } catch (const std::exception& e) {
+        // Nothing may end the worker but a stop: the check fails instead.
+        result.failed = true;
+        result.error = e.what();
+    }
+    return result;
+}
+
+bool CPollThread::openSession()
+{
+    std::unique_ptr<HttpSession> session;
+    try {
+        session = m_params.openSession(m_params.session);
+    } catch (const std::exception&) {
+        session.reset();
+    }
+    std::lock_guard lock(m_sessionMutex);
+    m_session = std::move(session);
+    if (m_session && m_abort) {
+        m_session->abort();
+    }
+    return m_session != nullptr;
+}
+
+bool CPollThread::closeHandles()
+{
+    std::unique_ptr<HttpSession> session;
+    {
+        std::lock_guard lock(m_sessionMutex);
+        session = std::move(m_session);
+    }
+    // Cleaned up outside the lock: abort() must never wait for it.
+    session.reset();
+    return true;
+}
+
+bool CPollThread::stopRequested() const
+{
+    return m_abort || m_params.runFlag.isStop();
+}
+
+int CPollThread::interval() const
+{
+    // A value below 1 comes from the edit box unchecked; poll every second.
+    const int value = m_params.settings.interval.load();
+    return value < 1 ? 1 : value;
+}
+
+void CPollThread::post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam)
+{
+    m_params.sink.postMessage(msg, wParam, lParam);
+}
+
+void CPollThread::setFailure(int slot, std::string reason)
+{
+    std::lock_guard lock(m_failureMutex);
+    if (reason.empty()) {
+        m_failures.erase(slot);
+    } else {
+        m_failures[slot] = std::move(reason);
+    }
+}
+
+} // namespace tw

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "engine/httpsession.h"
+#include "engine/newitemfinder.h"
+#include "engine/pollclock.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace tw {
+
+class CCore;
+class CItemDb;
+class PollSink;
+class RunFlag;
+class WatchTable;
+struct AppPaths;
+struct RunSettings;
+
+// Opens the worker's internet session; nullptr when it cannot be set up.
+using SessionFactory = std::function<std::unique_ptr<HttpSession>(const SessionSettings&)>;
+
+// Everything the worker uses, handed over by reference. The window owns all
+// of it and must keep it alive until CPollThread::join() has returned (the
+// CPollThread destructor joins).
+struct PollThreadParams
+{
+    // Receives every message, posted from the worker thread; never waited on.
+    PollSink& sink;
+    // Read: url, lastIds and watchCount; written: the slot's newIds and lastIds.
+    WatchTable& table;
+    // Read only: the window writes "STOP" to end the run.
+    const RunFlag& runFlag;
+    // interval is read at every tick; ignoreWords must not change while a worker runs.
+    const RunSettings& settings;
+    // pageFile and titlesFile; the worker alone writes them while it runs.
+    const AppPaths& paths;
+    CItemDb& db;
+    CCore& core;
+    // Time-outs of the session; tests shorten them.
+    SessionSettings session{};
+    // Defaults to HttpSession::open.
+    SessionFactory openSession{};
+    // Defaults to real time; tests pass a clock that never really waits.
+    PollClock* clock = nullptr;
+};
+
+// The poll worker: one background thread that checks every watch every
+// `interval` seconds and posts WM_POLL_PROGRESS / WM_POLL_DONE to the sink
+// (engine/pollmessages.h).
+//
+// Life cycle, all on the window thread:
+//   auto worker = std::make_unique<CPollThread>(params);  // runFlag cleared before
+//   if (!worker->CreateThread()) { "Cannot Start New Thread"; worker.reset(); }
+//   ... runFlag.requestStop() to end the run; the worker posts WM_POLL_DONE (0, 0)
+//   ... on WM_POLL_DONE: worker->join() (returns at once) and worker.reset()
+//   ... at close-down: worker.reset() alone: the destructor calls abort() and
+//       join(), which returns within about a second even during a stalled
+//       download, because abort() wakes the sleep and aborts the transfer.
+//
+// Messages: PROGRESS_BEGIN when a slot's check begins; then PROGRESS_DONE
+// after its newIds was written (lastIds is written after the message), or
+// PROGRESS_FAILED when a download or the store failed: newIds then holds
+// what was stored before the failure, lastIds is left as it was, and
+// failureReason(slot) tells why. newIds is only ever appended to: a check
+// adds its ids after those the window has not taken yet (takeNewIds), so the
+// window should take newIds on every progress message. WM_POLL_DONE (0, 0)
+// ends every run that opened its session, also one ended by abort(); (0, -1)
+// means the session could not be opened and no slot was touched. After
+// WM_POLL_DONE the worker touches nothing the window owns.
+class CPollThread
+{
+public:
+    explicit CPollThread(PollThreadParams params);
+    // Aborts and joins; never leaves the thread running.
+    ~CPollThread();
+    CPollThread(const CPollThread&) = delete;
+    CPollThread& operator=(const CPollThread&) = delete;
+
+    // Starts the thread; false when it could not be created or was started
+    // before (an object runs once).
+    bool CreateThread();
+    // Close-down: ends the run as soon as possible, from any thread: wakes the
+    // sleep, fails the running download and stops the detection walk.
+    void abort();
+    // Waits for the thread to end. Not from the worker thread (the sink).
+    void join();
+    bool joinable() const { return m_thread.joinable(); }
+
+    // Why the last check of slot failed; "" when it did not. Any thread.
+    std::string failureReason(int slot) const;
+
+    // The worker's own steps, public for tests that drive them without a
+    // thread. The window uses only the functions above.
+    static unsigned pollThreadProc(CPollThread* thread);
+    // 0 when the session failed to open, else 1.
+    int pollLoop();
+    void checkWatch(int slot);
+    bool openSession();
+    bool closeHandles();
+    int curSlot() const { return m_finder.curSlot(); }
+
+private:
+    struct CheckResult
+    {
+        std::string ids;
+        std::string fresh;
+        bool failed = false;
+        // The walk looked at every id, so ids may become lastIds.
+        bool complete = false;
+        std::string error;
+    };
+
+    CheckResult runCheck(const std::string& url, const std::string& lastIds);
+    bool stopRequested() const;
+    int interval() const;
+    void post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
+    void setFailure(int slot, std::string reason);
+
+    PollThreadParams m_params;
+    SteadyPollClock m_steadyClock;
+    PollClock& m_clock;
+    std::atomic<bool> m_abort{false};
+    bool m_started = false;
+
+    // Guards m_session against abort() from another thread; the worker alone
+    // creates and closes it, and uses it without the lock.
+    mutable std::mutex m_sessionMutex;
+    std::unique_ptr<HttpSession> m_session;
+
+    NewItemFinder m_finder;
+
+    mutable std::mutex m_failureMutex;
+    std::map<int, std::string> m_failures;
+
+    std::thread m_thread;
+};
+
+} // namespace tw
