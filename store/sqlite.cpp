@@ -166,4 +166,10 @@ bool Statement::step()
     return false;
 }
 
+void Statement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
 } // namespace tw::sqlite

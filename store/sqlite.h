@@ -52,6 +52,8 @@ public:
     void bindAll(std::initializer_list<SqlValue> values);
     // True while a row is ready; false when the statement is done.
     bool step();
+    // Ready to run again with new values.
+    void reset();
     sqlite3_value* column(int index) const { return sqlite3_column_value(m_stmt, index); }
     int columnCount() const { return sqlite3_column_count(m_stmt); }
 

@@ -1,0 +1,196 @@
+// The item database under load: look-ups and look-up plus insert with 10
+// thousand to 1 million stored rows, once with a connection per operation as
+// CItemDb works and once with a connection kept open, and a whole detection
+// pass of 320 fresh ids. The filled databases are kept under /tmp between runs.
+#include "core/zuvira.h"
+#include "store/itemdb.h"
+#include "store/schema.h"
+#include "store/sqlite.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kKeys = 1000;
+constexpr long long kFirstId = 600000000000LL;
+constexpr int kPassIds = 320;
+// Rows that the benchmarks add go under this key and are removed again.
+const std::string kFreshKey = "bench-fresh";
+constexpr const char* kInsertSql = "insert into t_item(sid,bbid,bbtitle,bbsl) values(?,?,?,0)";
+constexpr const char* kLookupSql = "select 1 from t_item where bbid=? and sid=? limit 1";
+
+std::string keyOf(long long row)
+{
+    return "watch-" + std::to_string(row % kKeys);
+}
+
+std::string idOf(long long row)
+{
+    return std::to_string(kFirstId + row);
+}
+
+// A small fixed generator, so every run asks for the same rows.
+long long nextRow(uint64_t& state, long long rows)
+{
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<long long>((state >> 33) % static_cast<uint64_t>(rows));
+}
+
+void removeFreshRows(const std::string& path)
+{
+    tw::sqlite::Connection db(path, 5000);
+    db.exec(("delete from t_item where sid='" + kFreshKey + "'").c_str());
+}
+
+// The database with rows stored under kKeys keys, built in one transaction
+// unless a finished one (marked by user_version) is cached.
+std::string filledDatabase(long long rows)
+{
+    const fs::path dir = fs::temp_directory_path() / "tidewatch-bench";
+    fs::create_directories(dir);
+    const std::string path = (dir / ("items-" + std::to_string(rows) + ".mdb")).string();
+    if (fs::exists(path)) {
+        bool finished = false;
+        {
+            tw::sqlite::Connection db(path, 5000);
+            tw::sqlite::Statement version(db, "PRAGMA user_version");
+            finished = version.step() && sqlite3_value_int64(version.column(0)) == rows;
+        }
+        if (finished) {
+            removeFreshRows(path);
+            return path;
+        }
+        fs::remove(path);
+    }
+    tw::createItemDatabase(path);
+    tw::sqlite::Connection db(path, 5000);
+    db.exec("PRAGMA synchronous=OFF; BEGIN");
+    {
+        tw::sqlite::Statement insert(db, kInsertSql);
+        for (long long row = 0; row < rows; ++row) {
+            insert.bindAll({keyOf(row), idOf(row), "a listed item number " + std::to_string(row)});
+            insert.step();
+            insert.reset();
+        }
+    }
+    db.exec(("COMMIT; PRAGMA user_version=" + std::to_string(rows)).c_str());
+    return path;
+}
+
+void setItemDb(tw::CItemDb& db, const std::string& path)
+{
+    db.setConnStr(tw::CCore::getDbConnStrMdb(path));
+}
+
+// Half of the look-ups find a stored row, half ask for an id never stored.
+void BM_LookupPerOperation(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    tw::CItemDb db;
+    setItemDb(db, filledDatabase(rows));
+    uint64_t seed = 1;
+    bool hit = false;
+    for (auto _ : state) {
+        const long long row = nextRow(seed, rows);
+        hit = !hit;
+        benchmark::DoNotOptimize(db.isItemExist(keyOf(row), hit ? idOf(row) : idOf(row + rows)));
+    }
+}
+
+void BM_LookupInsertPerOperation(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    const std::string path = filledDatabase(rows);
+    tw::CItemDb db;
+    setItemDb(db, path);
+    long long fresh = rows;
+    for (auto _ : state) {
+        const std::string id = idOf(fresh++);
+        if (!db.isItemExist(kFreshKey, id)) {
+            db.insertItem(kFreshKey, id, "a fresh item", tw::CItemDb::kBbsl);
+        }
+    }
+    removeFreshRows(path);
+}
+
+// For comparison: one connection and its prepared statements for the whole run.
+void BM_LookupKeptOpen(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    tw::sqlite::Connection db(filledDatabase(rows), 5000);
+    tw::sqlite::Statement lookup(db, kLookupSql);
+    uint64_t seed = 1;
+    bool hit = false;
+    for (auto _ : state) {
+        const long long row = nextRow(seed, rows);
+        hit = !hit;
+        lookup.bindAll({hit ? idOf(row) : idOf(row + rows), keyOf(row)});
+        benchmark::DoNotOptimize(lookup.step());
+        lookup.reset();
+    }
+}
+
+void BM_LookupInsertKeptOpen(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    const std::string path = filledDatabase(rows);
+    {
+        tw::sqlite::Connection db(path, 5000);
+        // The same durability as CItemDb's own connections.
+        db.exec("PRAGMA synchronous=OFF");
+        tw::sqlite::Statement lookup(db, kLookupSql);
+        tw::sqlite::Statement insert(db, kInsertSql);
+        long long fresh = rows;
+        for (auto _ : state) {
+            const std::string id = idOf(fresh++);
+            lookup.bindAll({id, kFreshKey});
+            const bool found = lookup.step();
+            lookup.reset();
+            if (!found) {
+                insert.bindAll({kFreshKey, id, std::string("a fresh item")});
+                insert.step();
+                insert.reset();
+            }
+        }
+    }
+    removeFreshRows(path);
+}
+
+// What one watch with 8 full result pages of new items costs the worker.
+void BM_DetectionPass320(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    const std::string path = filledDatabase(rows);
+    tw::CItemDb db;
+    setItemDb(db, path);
+    long long fresh = rows;
+    for (auto _ : state) {
+        for (int i = 0; i < kPassIds; ++i) {
+            const std::string id = idOf(fresh++);
+            if (!db.isItemExist(kFreshKey, id)) {
+                db.insertItem(kFreshKey, id, "a fresh item", tw::CItemDb::kBbsl);
+            }
+        }
+    }
+    removeFreshRows(path);
+}
+
+void rowCounts(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("rows")->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->UseRealTime();
+}
+
+} // namespace
+
+BENCHMARK(BM_LookupPerOperation)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookupInsertPerOperation)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookupKeptOpen)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookupInsertKeptOpen)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DetectionPass320)->Apply(rowCounts)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
