@@ -15,11 +15,8 @@ build: deps
 	@cmake --build --preset default -j$(JOBS)
 
 run: build
-	@if [ -x build/app/tidewatch ]; then \
-		build/app/tidewatch; \
-	else \
-		echo "The window is not built yet: build/app/tidewatch is missing." >&2; exit 1; \
-	fi
+	@build/tools/setup/tw-setup build/app
+	@build/app/tidewatch
 
 test: build
 	@tools/run-tests.sh

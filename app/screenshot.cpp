@@ -1,0 +1,57 @@
+// tw-screenshot <out.png>: the main window with a few sample watches, drawn
+// for the documentation. Run it under Xvfb with a CJK font installed.
+#include "core/hostservices.h"
+#include "core/watchtable.h"
+#include "engine/pollmessages.h"
+#include "setup.h"
+#include "ui/watchdlg.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTemporaryDir>
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::cerr << "usage: tw-screenshot <out.png>\n";
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const std::string path = QDir(dir.path()).absolutePath().toStdString() + "/";
+    std::ostringstream quiet;
+    if (!dir.isValid() || tw::runSetup(path, quiet, std::cerr) != 0) {
+        return 1;
+    }
+    std::ofstream(path + "_items.txt", std::ios::binary)
+        << "http://search.example.com/search?cat=50&q=相机&sort=new\r\n"
+           "http://search.example.com/search?cat=12&q=山地车&price=300-900\r\n"
+           "http://search.example.com/search?cat=50&q=镜头&sort=new&city=杭州\r\n"
+           "http://search.example.com/search?cat=3&q=机械键盘\r\n";
+
+    tw::CWatchDlg window(std::make_shared<tw::HeadlessHost>(), path);
+    if (!window.OnInitDialog()) {
+        return 1;
+    }
+    window.show();
+    // Statuses as a run shows them.
+    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 0);
+    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 1);
+    window.table()->setNewIds(2, "1");
+    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 2);
+    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_BEGIN, 3);
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+    }
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::cerr << "tw-screenshot: cannot write " << argv[1] << '\n';
+        return 1;
+    }
+    window.table()->clear(); // nothing of the sample is saved
+    return 0;
+}

@@ -1,0 +1,66 @@
+#include "app/commandline.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+namespace tw {
+namespace {
+
+CommandLine parse(std::vector<const char*> args)
+{
+    args.insert(args.begin(), "tidewatch");
+    return CommandLine::parse(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, optionsAndTheirErrors)
+{
+    EXPECT_EQ(parse({}).action, CommandLine::Action::Run);
+    EXPECT_FALSE(parse({}).start);
+    EXPECT_TRUE(parse({"--start"}).start);
+    EXPECT_EQ(parse({"--start", "--help"}).action, CommandLine::Action::Help);
+    EXPECT_EQ(parse({"--version"}).action, CommandLine::Action::Version);
+    // Qt's own options pass through to the application object.
+    const CommandLine qt = parse({"-platform", "xcb", "--start", "-reverse"});
+    EXPECT_EQ(qt.action, CommandLine::Action::Run);
+    EXPECT_TRUE(qt.start);
+
+    const CommandLine bad = parse({"--stat"});
+    EXPECT_EQ(bad.action, CommandLine::Action::Error);
+    EXPECT_NE(bad.error.find("--stat"), std::string::npos);
+}
+
+// --help and --version must work on a machine without any display.
+TEST(CommandLine, helpAndVersionNeedNoDisplay)
+{
+    const QString program = QStringLiteral(TIDEWATCH_EXE);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+
+    struct Case
+    {
+        const char* arg;
+        const char* expected;
+        int status;
+    };
+    for (const Case c : {Case{"--help", "Usage: tidewatch", 0},
+                         Case{"--version", "tidewatch " TIDEWATCH_VERSION, 0},
+                         Case{"--bogus", "unknown option", 2}}) {
+        SCOPED_TRACE(c.arg);
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, {c.arg});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), c.status);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        EXPECT_TRUE(out.contains(c.expected)) << out.toStdString();
+    }
+}
+
+} // namespace
+} // namespace tw

@@ -1,0 +1,140 @@
+#include "ui/itemlistdlg.h"
+#include "windowfixture.h"
+
+#include <filesystem>
+
+#include <QApplication>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+namespace tw::test {
+namespace {
+
+class ItemList : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        openWindow("", "[General]\nmaxitemshow=3\nmallhost=127.0.0.1:9\n");
+    }
+
+    std::unique_ptr<CItemListDlg> open(const std::string& sid)
+    {
+        auto list = std::make_unique<CItemListDlg>(*dlg->core(), db(), dlg->settings(), dlg.get());
+        list->sid = sid;
+        list->OnInitDialog();
+        return list;
+    }
+
+    static QTableWidget* view(CItemListDlg& list)
+    {
+        return list.findChild<QTableWidget*>("IDC_ITEM_LIST");
+    }
+
+    // A real double click on the list's viewport at a point.
+    static void doubleClick(CItemListDlg& list, QPoint at)
+    {
+        test::doubleClick(view(list)->viewport(), at);
+    }
+};
+
+TEST_F(ItemList, showsTheNewestRowsOfTheKeyAndCountsThemInTheCaption)
+{
+    for (int i = 1; i <= 5; ++i) {
+        db().insertItem("lamp", std::to_string(100 + i), "灯 " + std::to_string(i), 0);
+    }
+    db().insertItem("other", "999", "x", 0);
+    db().execute("insert into t_item (sid, bbid, bbtitle, bbsl) values ('lamp', '106', NULL, 0)");
+
+    auto list = open("lamp");
+    EXPECT_EQ(list->windowTitle(), "共 3 个宝贝");
+    QTableWidget* v = view(*list);
+    ASSERT_EQ(v->rowCount(), 3);
+    EXPECT_EQ(v->horizontalHeaderItem(0)->text(), "Item id");
+    EXPECT_EQ(v->horizontalHeaderItem(1)->text(), "标题");
+    EXPECT_EQ(v->columnWidth(0), 120);
+    EXPECT_EQ(v->columnWidth(1), 350);
+    EXPECT_EQ(v->item(0, 0)->text(), "106");
+    EXPECT_EQ(v->item(0, 1)->text(), "");
+    EXPECT_EQ(v->item(1, 0)->text(), "105");
+    EXPECT_EQ(v->item(1, 1)->text(), "灯 5");
+    EXPECT_EQ(v->item(2, 0)->text(), "104");
+}
+
+TEST_F(ItemList, keysWithAQuoteOrNothingAtAllAreListedAsStored)
+{
+    db().insertItem("it's", "1", "quoted", 0);
+    db().insertItem("", "2", "no key", 0);
+
+    auto quoted = open("it's");
+    ASSERT_EQ(view(*quoted)->rowCount(), 1);
+    EXPECT_EQ(view(*quoted)->item(0, 0)->text(), "1");
+
+    auto empty = open("");
+    ASSERT_EQ(view(*empty)->rowCount(), 1);
+    EXPECT_EQ(view(*empty)->item(0, 1)->text(), "no key");
+    EXPECT_TRUE(host->warnings().empty());
+}
+
+TEST_F(ItemList, anUnreadableDatabaseGivesAWarningAndAnEmptyList)
+{
+    std::filesystem::remove(dir.file("sys.mdb"));
+    auto list = open("lamp");
+    EXPECT_EQ(view(*list)->rowCount(), 0);
+    EXPECT_EQ(list->windowTitle(), "共 0 个宝贝");
+    ASSERT_EQ(host->warnings().size(), 1u);
+    EXPECT_EQ(host->warnings()[0].rfind("无法读取宝贝列表：", 0), 0u);
+}
+
+TEST_F(ItemList, doubleClickOpensTheRowsMallPageAndBelowTheRowsNothing)
+{
+    db().insertItem("lamp", "12345", "a", 0);
+    db().insertItem("lamp", "7&x=1/..", "b", 0);
+    auto list = open("lamp");
+    list->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list.get()));
+    QTableWidget* v = view(*list);
+
+    doubleClick(*list, v->visualItemRect(v->item(1, 0)).center());
+    doubleClick(*list, v->visualItemRect(v->item(0, 1)).center());
+    const QRect last = v->visualItemRect(v->item(1, 0));
+    doubleClick(*list, QPoint(last.center().x(), last.bottom() + 20));
+
+    EXPECT_EQ(host->urls(), (std::vector<std::string>{
+                                "http://127.0.0.1:9/item.htm?id=12345",
+                                "http://127.0.0.1:9/item.htm?id=7%26x%3D1%2F..",
+                            }));
+    EXPECT_TRUE(list->isVisible());
+}
+
+TEST_F(ItemList, theMainWindowOpensItForTheDoubleClickedWatch)
+{
+    dlg.reset();
+    openWindow("http://127.0.0.1/s?c=1&q=one\nhttp://127.0.0.1/s?c=1&q=two\n",
+               "[General]\nmaxitemshow=10\n");
+    db().insertItem("two", "22", "t", 0);
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+
+    QString caption;
+    QTimer::singleShot(0, [&caption] {
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = modal->windowTitle();
+            modal->reject();
+        }
+    });
+    auto* watches = dlg->findChild<QTableWidget*>("IDC_WATCH_LIST");
+    test::doubleClick(watches->viewport(), watches->visualItemRect(watches->item(1, 0)).center());
+    EXPECT_EQ(caption, "共 1 个宝贝");
+
+    // Below the last row no window opens: a modal one would never be closed.
+    const QRect last = watches->visualItemRect(watches->item(1, 0));
+    test::doubleClick(watches->viewport(), QPoint(last.center().x(), last.bottom() + 30));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+} // namespace
+} // namespace tw::test

@@ -1,0 +1,462 @@
+#include "watchdlg.h"
+
+#include "core/text.h"
+#include "core/watchtable.h"
+#include "core/zuvira.h"
+#include "dialogunits.h"
+#include "itemlistdlg.h"
+#include "pollevent.h"
+#include "store/itemdb.h"
+#include "watchlistfile.h"
+
+#include <iostream>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTableWidget>
+
+// Resources of a static library must be registered by name, outside any namespace.
+static void initUiResources()
+{
+    Q_INIT_RESOURCE(ui);
+}
+
+namespace tw {
+
+namespace {
+
+QString qs(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+template <typename W>
+W* place(QWidget* parent, const DialogUnits& du, int id, const char* name, int x, int y, int w,
+         int h)
+{
+    auto* widget = new W(parent);
+    if (name) {
+        widget->setObjectName(QLatin1String(name));
+    }
+    widget->setProperty("controlId", id);
+    widget->setGeometry(du.rect(x, y, w, h));
+    return widget;
+}
+
+} // namespace
+
+CWatchDlg::CWatchDlg(std::shared_ptr<HostServices> host, std::string appDir, QWidget* parent)
+    : QDialog(parent), m_host(std::move(host)), m_appDir(std::move(appDir))
+{
+    initUiResources();
+    m_appIcon = QIcon(QStringLiteral(":/tidewatch/tidewatch.png"));
+    createControls();
+
+    m_alarmTimer.setSingleShot(true);
+    m_alarmTimer.setInterval(kAlarmReplay);
+    connect(&m_alarmTimer, &QTimer::timeout, this, [this] { OnTimer(ALARM_TIMER); });
+}
+
+CWatchDlg::~CWatchDlg()
+{
+    OnDestroy();
+}
+
+void CWatchDlg::createControls()
+{
+    setObjectName(QStringLiteral("IDD_WATCH"));
+    setProperty("controlId", IDD);
+    setWindowTitle(QStringLiteral("Tidewatch"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(DialogUnits::templateFont());
+    const DialogUnits du(font());
+    setFixedSize(du.x(495), du.y(272));
+
+    // Template order, which is also the tab order.
+    m_start = place<QPushButton>(this, du, IDC_START, "IDC_START", 438, 251, 50, 14);
+    m_start->setText(QStringLiteral("开始"));
+
+    m_interval = place<QLineEdit>(this, du, IDC_INTERVAL, "IDC_INTERVAL", 51, 7, 39, 14);
+    m_interval->setAlignment(Qt::AlignCenter);
+    // Typing takes digits only; a stored negative number is still shown as is.
+    m_interval->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_interval));
+
+    m_watchListView =
+        place<QTableWidget>(this, du, IDC_WATCH_LIST, "IDC_WATCH_LIST", 7, 42, 481, 188);
+    m_watchListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_watchListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_watchListView->verticalHeader()->hide();
+    // Rows as compact as a report list's, not the item view's roomy default.
+    m_watchListView->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 6);
+    m_watchListView->setWordWrap(false);
+
+    m_status = place<QLabel>(this, du, IDC_STATUS, "IDC_STATUS", 7, 257, 178, 8);
+    m_status->setText(QStringLiteral("就绪"));
+    m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    auto* intervalLabel = place<QLabel>(this, du, -1, "IDC_STATIC_INTERVAL", 7, 9, 41, 8);
+    intervalLabel->setText(QStringLiteral("检测间隔："));
+    auto* secondsLabel = place<QLabel>(this, du, -1, "IDC_STATIC_SECONDS", 98, 9, 9, 8);
+    secondsLabel->setText(QStringLiteral("秒"));
+
+    m_import = place<QPushButton>(this, du, IDC_IMPORT, "IDC_IMPORT", 438, 26, 50, 14);
+    m_import->setText(QStringLiteral("导入"));
+
+    m_stopAlarm = place<QPushButton>(this, du, IDC_STOP_ALARM, "IDC_STOP_ALARM", 295, 251, 50, 14);
+    m_stopAlarm->setText(QStringLiteral("停止报警"));
+    m_stopAlarm->setEnabled(false);
+    m_stopAlarm->hide();
+
+    m_filterStock =
+        place<QCheckBox>(this, du, IDC_FILTER_STOCK, "IDC_FILTER_STOCK", 158, 7, 48, 10);
+    m_filterStock->setText(QStringLiteral("过滤库存"));
+    m_filterStock->hide();
+
+    m_clearData = place<QPushButton>(this, du, IDC_CLEAR_DATA, "IDC_CLEAR_DATA", 223, 7, 50, 14);
+    m_clearData->setText(QStringLiteral("清空数据"));
+    m_clearData->hide();
+
+    QWidget::setTabOrder(m_start, m_interval);
+    QWidget::setTabOrder(m_interval, m_watchListView);
+    QWidget::setTabOrder(m_watchListView, m_import);
+    QWidget::setTabOrder(m_import, m_stopAlarm);
+    QWidget::setTabOrder(m_stopAlarm, m_filterStock);
+    QWidget::setTabOrder(m_filterStock, m_clearData);
+
+    for (QPushButton* button : {m_start, m_import, m_stopAlarm, m_clearData}) {
+        // Enter must never press a button: it does nothing in this window.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    connect(m_import, &QPushButton::clicked, this, [this] { OnImport(); });
+    connect(m_start, &QPushButton::clicked, this, [this] { OnStartStop(); });
+    connect(m_watchListView, &QTableWidget::doubleClicked, this,
+            [this](const QModelIndex& index) { OnWatchListDblClk(index.row()); });
+    connect(m_stopAlarm, &QPushButton::clicked, this, [this] { OnStopAlarm(); });
+    connect(m_clearData, &QPushButton::clicked, this, [this] { OnClearData(); });
+
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
+}
+
+bool CWatchDlg::OnInitDialog()
+{
+    setWindowIcon(m_appIcon);
+
+    m_core = std::make_unique<CCore>(m_host, m_appDir);
+    m_core->autoFileConfig();
+    m_paths = AppPaths::under(m_core->getAppPath());
+    m_paths.dbFile = CCore::getPathShort(m_paths.appPath + "sys.mdb");
+
+    if (!CCore::isFileExist(m_paths.dbFile)) {
+        m_core->msgboxWarning(this, "数据库文件无法访问！程序退出。");
+        done(1);
+        return false;
+    }
+
+    m_paths.dbConnStr = CCore::getDbConnStrMdb(m_paths.dbFile);
+    m_itemDb = std::make_unique<CItemDb>();
+    m_itemDb->setConnStr(m_paths.dbConnStr);
+
+    m_settings.readFrom(*m_core);
+    m_interval->setText(qs(CCore::getStrInt(m_settings.interval)));
+    m_filterStock->setChecked(m_settings.filtkc != 0);
+
+    m_watchListView->setShowGrid(true);
+    m_watchListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_watchListView->setColumnCount(2);
+    m_watchListView->setHorizontalHeaderLabels(
+        {QStringLiteral("网址"), QStringLiteral("执行状态")});
+    m_watchListView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_watchListView->setColumnWidth(0, 450);
+    m_watchListView->setColumnWidth(1, 220);
+
+    m_table = std::make_unique<WatchTable>();
+    loadWatchList();
+
+    m_isRunning = false;
+    m_runFlag.set("");
+    m_setUpComplete = true;
+    return true;
+}
+
+void CWatchDlg::loadWatchList()
+{
+    if (!m_table || !CCore::isFileExist(m_paths.itemsFile)) {
+        return;
+    }
+    std::vector<std::string> lines;
+    if (!WatchListFile::readLines(m_paths.itemsFile, lines)) {
+        return;
+    }
+    const WatchLines parsed = WatchListFile::parseList(lines);
+
+    m_watchListView->setRowCount(0);
+    const int n = m_table->replaceAll(parsed.watches);
+    m_watchListView->setRowCount(n);
+    for (int i = 0; i < n; ++i) {
+        const std::string url = m_table->url(i);
+        m_watchListView->setItem(i, 0, new QTableWidgetItem(qs(CCore::getFg(url, '?', 1))));
+    }
+    warnLeftOut(parsed.leftOut);
+}
+
+bool CWatchDlg::saveWatchList(std::string* error)
+{
+    if (!m_table) {
+        return true;
+    }
+    const int count = m_table->watchCount();
+    if (count == 0) {
+        return true;
+    }
+    std::vector<std::string> urls;
+    urls.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        urls.push_back(m_table->url(i));
+    }
+    const SaveResult result = WatchListFile::save(m_paths.itemsFile, urls);
+    if (!result.ok && error) {
+        *error = result.error;
+    }
+    return result.ok;
+}
+
+void CWatchDlg::OnImport()
+{
+    if (!m_table) {
+        return;
+    }
+    const std::string path = m_core->fileTxtOpen(this);
+    if (path.empty()) {
+        return;
+    }
+    std::vector<std::string> lines;
+    WatchListFile::readLines(path, lines);
+    const WatchLines parsed = WatchListFile::parseImport(lines);
+
+    // One step under the table's lock: a running worker sees the old list or
+    // the new one, never a mixture.
+    m_table->replaceAll(parsed.watches);
+
+    std::string error;
+    if (!saveWatchList(&error)) {
+        m_core->msgboxWarning(this, "监控列表保存失败：" + error);
+    }
+    loadWatchList();
+    warnLeftOut(parsed.leftOut);
+}
+
+void CWatchDlg::warnLeftOut(int leftOut)
+{
+    if (leftOut <= 0) {
+        return;
+    }
+    m_core->msgboxWarning(this,
+                          "有 " + CCore::getStrInt(leftOut) +
+                              " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
+}
+
+bool CWatchDlg::readRunControls(bool warn)
+{
+    bool ok = false;
+    const int interval = m_interval->text().trimmed().toInt(&ok);
+    m_settings.interval = ok ? interval : 0;
+    m_settings.filtkc = m_filterStock->isChecked() ? 1 : 0;
+    if (warn && m_settings.interval < 1) {
+        m_core->msgboxWarning(this, "间隔时间不能小于1秒！");
+        m_interval->setFocus();
+        return false;
+    }
+    return true;
+}
+
+void CWatchDlg::OnStartStop()
+{
+    // Runs start once the poll worker is wired in.
+}
+
+void CWatchDlg::stopWorker() {}
+
+void CWatchDlg::done(int result)
+{
+    OnDestroy();
+    QDialog::done(result);
+}
+
+void CWatchDlg::OnDestroy()
+{
+    if (m_destroyed) {
+        return;
+    }
+    m_destroyed = true;
+    stopWorker();
+    m_alarmTimer.stop();
+
+    // A set-up that ended at the database check never filled the controls:
+    // their empty values must not replace the stored ones.
+    if (m_setUpComplete) {
+        readRunControls(false);
+        m_core->saveConfigInt("interval", m_settings.interval);
+        m_core->saveConfigB("filtkc", m_settings.filtkc);
+    }
+    std::string error;
+    if (!saveWatchList(&error)) {
+        // No box at close-down: it could hold a signalled exit forever.
+        std::cerr << "tidewatch: the watch list was not saved: " << error << '\n';
+    }
+}
+
+void CWatchDlg::setRowStatus(int row, const QString& text)
+{
+    if (row < 0 || row >= m_watchListView->rowCount()) {
+        return;
+    }
+    m_watchListView->setItem(row, 1, new QTableWidgetItem(text));
+}
+
+QString CWatchDlg::statusText(std::intptr_t progress)
+{
+    switch (progress) {
+    case PROGRESS_BEGIN:
+        return QStringLiteral("执行中");
+    case PROGRESS_FAILED:
+        return QStringLiteral("检测失败");
+    default:
+        return QStringLiteral("无更新");
+    }
+}
+
+void CWatchDlg::postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam)
+{
+    QCoreApplication::postEvent(this, new PollEvent(msg, wParam, lParam));
+}
+
+bool CWatchDlg::event(QEvent* e)
+{
+    if (e->type() == PollEvent::eventType()) {
+        const auto* pe = static_cast<PollEvent*>(e);
+        if (!m_destroyed && m_table) {
+            if (pe->msg() == WM_POLL_PROGRESS) {
+                handleProgress(pe->wParam(), pe->lParam());
+            } else if (pe->msg() == WM_POLL_DONE) {
+                handleDone(pe->lParam());
+            }
+        }
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CWatchDlg::handleProgress(std::intptr_t wParam, std::intptr_t lParam)
+{
+    if (lParam < 0 || lParam >= WatchTable::kSlots) {
+        return;
+    }
+    const int row = static_cast<int>(lParam);
+    QString status = statusText(wParam);
+    // Read and emptied in one step under the table's lock, so a worker
+    // write in between is never lost.
+    const std::string newIds = m_table->takeNewIds(row);
+    if (!newIds.empty()) {
+        status = QStringLiteral("发现更新！");
+        raiseAlert(newIds);
+    }
+    setRowStatus(row, status);
+}
+
+void CWatchDlg::handleDone(std::intptr_t)
+{
+    m_isRunning = false;
+    m_runFlag.set("");
+    m_status->setText(QStringLiteral("停止。"));
+    m_start->setText(QStringLiteral("执行"));
+    m_start->setEnabled(true);
+}
+
+bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+void CWatchDlg::setAlarmReplayDelay(std::chrono::milliseconds delay)
+{
+    m_alarmTimer.setInterval(delay);
+}
+
+void CWatchDlg::raiseAlert(const std::string& idList)
+{
+    m_stopAlarm->setEnabled(true);
+    m_alarmTimer.start();
+    m_core->playWav(m_paths.alertFile);
+    for (int n = 0; n < 30; ++n) {
+        const std::string id = CCore::getFg(idList, ',', n);
+        if (id.empty()) {
+            break;
+        }
+        m_core->openUrl("http://" + m_settings.itemHost +
+                        "/item.htm?id=" + text::percentEncode(id));
+    }
+    if (m_isRunning) {
+        m_start->setEnabled(false);
+        m_runFlag.requestStop();
+    }
+}
+
+void CWatchDlg::OnTimer(int id)
+{
+    if (id == ALARM_TIMER) {
+        m_alarmTimer.stop();
+        m_core->playWav(m_paths.alertFile);
+    }
+}
+
+void CWatchDlg::OnStopAlarm()
+{
+    m_stopAlarm->setEnabled(false);
+    m_alarmTimer.stop();
+    m_core->stopWav();
+}
+
+void CWatchDlg::OnWatchListDblClk(int row)
+{
+    if (row < 0 || !m_table || !m_itemDb) {
+        return;
+    }
+    CItemListDlg dlg(*m_core, *m_itemDb, m_settings, this);
+    dlg.sid = m_table->sid(row);
+    dlg.OnInitDialog();
+    dlg.exec();
+}
+
+void CWatchDlg::OnClearData()
+{
+    if (!m_itemDb || m_core->msgboxConfirm(this, "确认清空已有数据?") != IDYES) {
+        return;
+    }
+    try {
+        m_itemDb->deleteAllItems();
+    } catch (const DbError& e) {
+        m_core->msgboxWarning(this, std::string("清空数据失败：") + e.what());
+    }
+}
+
+} // namespace tw

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "core/apppaths.h"
+#include "core/hostservices.h"
+#include "core/runflag.h"
+#include "core/runsettings.h"
+#include "engine/pollmessages.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <QDialog>
+#include <QIcon>
+#include <QTimer>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace tw {
+
+class CCore;
+class CItemDb;
+class WatchTable;
+
+// The main window: the watch list, run control and alerts.
+class CWatchDlg : public QDialog, public PollSink
+{
+    Q_OBJECT
+
+public:
+    static constexpr int IDD = 102;
+    static constexpr int IDC_WATCH_LIST = 1000;
+    static constexpr int IDC_STATUS = 1001;
+    static constexpr int IDC_INTERVAL = 1002;
+    static constexpr int IDC_START = 1005;
+    static constexpr int IDC_IMPORT = 1006;
+    static constexpr int IDC_STOP_ALARM = 1007;
+    static constexpr int IDC_FILTER_STOCK = 1009;
+    static constexpr int IDC_CLEAR_DATA = 1010;
+    static constexpr int ALARM_TIMER = 2;
+    static constexpr std::chrono::milliseconds kAlarmReplay{4000};
+
+    // host answers the boxes and plays the sound; appDir replaces the
+    // executable's directory (tests, a portable copy).
+    explicit CWatchDlg(std::shared_ptr<HostServices> host, std::string appDir = {},
+                       QWidget* parent = nullptr);
+    ~CWatchDlg() override;
+
+    // True after a complete set-up; false when the database is missing, the
+    // user was told and the dialog has ended.
+    bool OnInitDialog();
+
+    void loadWatchList();
+    // False with the reason when the file could not be replaced; the old
+    // file is then left as it was.
+    bool saveWatchList(std::string* error = nullptr);
+    void OnImport();
+
+    bool readRunControls(bool warn);
+    void OnStartStop();
+    // Close-down: stop and await the worker, save the settings and the list.
+    // Runs once, when the dialog ends or is destroyed.
+    void OnDestroy();
+
+    void raiseAlert(const std::string& idList);
+    void OnTimer(int id);
+    void OnStopAlarm();
+    void OnWatchListDblClk(int row);
+    void OnClearData();
+
+    // Worker messages arrive here from any thread as posted events.
+    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
+
+    bool isRunning() const { return m_isRunning; }
+    bool setUpComplete() const { return m_setUpComplete; }
+    void setAlarmReplayDelay(std::chrono::milliseconds delay);
+    bool alarmPending() const { return m_alarmTimer.isActive(); }
+
+    CCore* core() const { return m_core.get(); }
+    CItemDb* itemDb() const { return m_itemDb.get(); }
+    WatchTable* table() const { return m_table.get(); }
+    RunSettings& settings() { return m_settings; }
+    const AppPaths& paths() const { return m_paths; }
+    RunFlag& runFlag() { return m_runFlag; }
+
+    static QString statusText(std::intptr_t progress);
+
+public Q_SLOTS:
+    void done(int result) override;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void createControls();
+    void handleProgress(std::intptr_t wParam, std::intptr_t lParam);
+    void handleDone(std::intptr_t lParam);
+    void setRowStatus(int row, const QString& text);
+    void warnLeftOut(int leftOut);
+    void stopWorker();
+
+    std::shared_ptr<HostServices> m_host;
+    std::string m_appDir;
+
+    bool m_isRunning = false;
+    RunFlag m_runFlag;
+    QIcon m_appIcon;
+
+    QPushButton* m_start = nullptr;
+    QLineEdit* m_interval = nullptr;
+    QTableWidget* m_watchListView = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_import = nullptr;
+    QPushButton* m_stopAlarm = nullptr;
+    QCheckBox* m_filterStock = nullptr;
+    QPushButton* m_clearData = nullptr;
+    QTimer m_alarmTimer;
+
+    std::unique_ptr<CCore> m_core;
+    AppPaths m_paths;
+    std::unique_ptr<CItemDb> m_itemDb;
+    RunSettings m_settings;
+    std::unique_ptr<WatchTable> m_table;
+
+    bool m_setUpComplete = false;
+    bool m_destroyed = false;
+};
+
+} // namespace tw
