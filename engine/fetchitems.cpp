@@ -11,27 +11,6 @@ namespace {
 constexpr int kPageSize = 40;
 constexpr int kOffsetLimit = 320;
 
-bool isContinuationByte(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
-// Case-sensitive substring test that only counts matches covering whole
-// UTF-8 characters, so a word never matches the tail of one character and
-// the head of the next.
-bool containsWord(std::string_view title, std::string_view word)
-{
-    for (std::size_t at = title.find(word); at != std::string_view::npos;
-         at = title.find(word, at + 1)) {
-        const std::size_t end = at + word.size();
-        if (!isContinuationByte(title[at]) &&
-            (end == title.size() || !isContinuationByte(title[end]))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 std::string prepareRequestUrl(CCore& core, std::string_view url)
@@ -53,31 +32,6 @@ std::string prepareRequestUrl(CCore& core, std::string_view url)
     request += "&vk1=";
     request += CCore::getStrInt(n);
     return request;
-}
-
-bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
-{
-    if (ignoreWords.empty()) {
-        return false;
-    }
-    std::size_t start = 0;
-    while (start <= ignoreWords.size()) {
-        const std::size_t comma = ignoreWords.find(',', start);
-        const std::string_view word = ignoreWords.substr(
-            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
-        // An empty field ends the list, a trailing "," included.
-        if (word.empty()) {
-            return false;
-        }
-        if (containsWord(title, word)) {
-            return true;
-        }
-        if (comma == std::string_view::npos) {
-            return false;
-        }
-        start = comma + 1;
-    }
-    return false;
 }
 
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tw {
 
 namespace {
@@ -16,50 +20,135 @@ constexpr std::string_view kIdEnd = "\"";
 constexpr std::string_view kTitleStart = "raw_title\":\"";
 constexpr std::string_view kTitleEnd = "\",";
 
-// memmem outruns string_view::find here: the markers start with '{' and ','
-// which a JSON page is full of.
-std::size_t findText(std::string_view text, std::string_view what, std::size_t from)
+// Where a marker starts in text from `from` on, or npos. The markers are
+// searched over the whole page, so this is the parser's hot loop: 16 places
+// are tested at once for the marker's first and last byte, and only where
+// both match are the bytes between compared. In a JSON page that pair is
+// rare even where the first byte alone ('{', ',') is everywhere.
+std::size_t findMarker(std::string_view text, std::string_view marker, std::size_t from)
 {
-    if (from > text.size()) {
+    const std::size_t m = marker.size();
+    if (from > text.size() || text.size() - from < m) {
         return std::string_view::npos;
     }
-    const void* hit = memmem(text.data() + from, text.size() - from, what.data(), what.size());
-    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+    if (m < 2) {
+        return text.find(marker, from);
+    }
+    const char* const data = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(marker.front());
+    const __m128i last = _mm_set1_epi8(marker.back());
+    const auto candidates = [&](std::size_t at) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + m - 1));
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    };
+    // Two blocks a round: a hit is rare, the loop's own cost is not.
+    for (; i + 32 + m - 1 <= n; i += 32) {
+        auto mask = candidates(i) | (candidates(i + 16) << 16);
+        while (mask != 0) {
+            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (std::memcmp(data + at + 1, marker.data() + 1, m - 2) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+    }
+    for (; i + m <= n; ++i) {
+        if (data[i] == marker.front() && std::memcmp(data + i + 1, marker.data() + 1, m - 1) == 0) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+#else
+    const void* hit = memmem(data + i, n - i, marker.data(), m);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - data)
                : std::string_view::npos;
+#endif
 }
 
 // The text after the first begin up to the next end; "" without begin, the
-// rest of s when no end follows (as the utility library's getStrPart).
+// rest of s when no end follows (as the utility library's getStrPart). The
+// fields sit near the start of a short block: a plain find beats memmem's
+// set-up there.
 std::string_view part(std::string_view s, std::string_view begin, std::string_view end)
 {
-    const std::size_t b = findText(s, begin, 0);
+    const std::size_t b = s.find(begin);
     if (b == std::string_view::npos) {
         return {};
     }
     const std::size_t from = b + begin.size();
-    const std::size_t e = findText(s, end, from);
+    const std::size_t e = s.find(end, from);
     return s.substr(from, e == std::string_view::npos ? s.size() - from : e - from);
 }
 
+bool isContinuationByte(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Case-sensitive substring test that only counts matches covering whole
+// UTF-8 characters, so a word never matches the tail of one character and
+// the head of the next.
+bool containsWord(std::string_view title, std::string_view word)
+{
+    for (std::size_t at = findMarker(title, word, 0); at != std::string_view::npos;
+         at = findMarker(title, word, at + 1)) {
+        const std::size_t end = at + word.size();
+        if (!isContinuationByte(title[at]) &&
+            (end == title.size() || !isContinuationByte(title[end]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
+{
+    if (ignoreWords.empty()) {
+        return false;
+    }
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = ignoreWords.find(',', start);
+        const std::string_view word = ignoreWords.substr(
+            start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        // An empty field ends the list, a trailing "," included.
+        if (word.empty()) {
+            return false;
+        }
+        if (containsWord(title, word)) {
+            return true;
+        }
+        if (comma == std::string_view::npos) {
+            return false;
+        }
+        start = comma + 1;
+    }
+}
 
 PageParser::PageParser(std::string_view ignoreWords) : m_ignoreWords(ignoreWords) {}
 
 bool PageParser::addPage(std::string_view page)
 {
-    std::size_t p = findText(page, kBlockStart, 0);
+    std::size_t p = findMarker(page, kBlockStart, 0);
     if (p == std::string_view::npos) {
         return false;
     }
     while (p != std::string_view::npos) {
-        const std::size_t q = findText(page, kBlockEnd, p);
+        const std::size_t q = findMarker(page, kBlockEnd, p);
         if (q == std::string_view::npos) {
             // A block that never ends: a cut page. What follows is not an item.
             break;
         }
         const std::size_t from = p + kBlockStart.size();
         addItem(page.substr(from, q - from));
-        p = findText(page, kBlockStart, q);
+        p = findMarker(page, kBlockStart, q);
     }
     return true;
 }
@@ -84,7 +173,9 @@ void PageParser::addItem(std::string_view block)
     const std::size_t at = m_titles.size();
     m_titles.append(title);
     // The titles text is cut at "^" to pair titles with ids by position.
-    std::replace(m_titles.begin() + static_cast<std::ptrdiff_t>(at), m_titles.end(), '^', ' ');
+    if (title.find('^') != std::string_view::npos) {
+        std::replace(m_titles.begin() + static_cast<std::ptrdiff_t>(at), m_titles.end(), '^', ' ');
+    }
     m_titles += '^';
 }
 

@@ -190,3 +190,43 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace tw
+
+namespace tw {
+namespace {
+
+// The markers are searched 32 bytes at a time by first and last byte: put
+// blocks and look-alikes at every offset around those blocks.
+TEST(PageParserSearch, FindsMarkersAtEveryAlignment)
+{
+    // Same first and last bytes as the markers, different middle.
+    const std::string decoys = "{\"p4pXags,\"shopXink{\"p4pTag ";
+    for (std::size_t pad = 0; pad < 70; ++pad) {
+        const std::string text = std::string(pad, ' ') + decoys + block("1", "a") +
+                                 std::string(pad % 7, ' ') + block("2", "b");
+        PageParser parser;
+        EXPECT_TRUE(parser.addPage(text)) << pad;
+        EXPECT_EQ(parser.idList(), "1,2") << pad;
+        EXPECT_EQ(parser.titles(), "a^b^") << pad;
+
+        // The start marker as the very last bytes of the page.
+        PageParser tail;
+        EXPECT_TRUE(tail.addPage(std::string(pad, ' ') + "{\"p4pTags")) << pad;
+        EXPECT_EQ(tail.idList(), "");
+        PageParser none;
+        EXPECT_FALSE(none.addPage(std::string(pad, ' ') + decoys)) << pad;
+    }
+}
+
+TEST(PageParserSearch, FindsIgnoreWordsAtEveryAlignment)
+{
+    for (std::size_t pad = 0; pad < 70; ++pad) {
+        const std::string title = std::string(pad, 'x') + "全新二手" + std::string(pad % 5, 'y');
+        EXPECT_TRUE(isIgnoredTitle(title, "坏,二手")) << pad;
+        EXPECT_EQ(isIgnoredTitle(title, "y,x"), pad > 0) << pad;
+        EXPECT_FALSE(isIgnoredTitle(title, "二坏,手二")) << pad;
+        EXPECT_EQ(isIgnoredTitle(title, "全新二手y"), pad % 5 != 0) << pad;
+    }
+}
+
+} // namespace
+} // namespace tw
