@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tw::text {
 
 std::string getFg(std::string_view s, char sep, int n)
@@ -99,10 +103,29 @@ std::size_t validSequence(const unsigned char* p, std::size_t left)
     return 0;
 }
 
-// Index of the first byte that is not plain ASCII, eight bytes at a time.
+// The common CJK case of validSequence, cheap enough to test inline: a lead
+// byte E1..EC or EE..EF (no overlong or surrogate check needed) and two
+// continuation bytes.
+inline bool isPlainThreeByte(const unsigned char* p, std::size_t left)
+{
+    const unsigned char c = p[0];
+    return left >= 3 && (c & 0xF0) == 0xE0 && c != 0xE0 && c != 0xED && (p[1] & 0xC0) == 0x80 &&
+           (p[2] & 0xC0) == 0x80;
+}
+
+// Index of the first byte that is not plain ASCII, 16 or 8 bytes at a time.
 std::size_t asciiPrefix(const unsigned char* p, std::size_t n)
 {
     std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16) {
+        const int high =
+            _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (high != 0) {
+            return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+        }
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         std::uint64_t word;
         std::memcpy(&word, p + i, 8);
@@ -124,17 +147,24 @@ void utf8ToNarrow(std::string& s)
     const std::size_t n = s.size();
     std::size_t i = 0;
     // Most pages are valid: walk without copying until the first bad byte.
+    // Non-ASCII text comes in runs (a CJK title): stay in the run rather than
+    // probing for ASCII after every character.
     while (i < n) {
         i += asciiPrefix(p + i, n - i);
-        if (i >= n) {
-            return;
+        while (i < n && p[i] >= 0x80) {
+            if (isPlainThreeByte(p + i, n - i)) {
+                i += 3;
+                continue;
+            }
+            const std::size_t len = validSequence(p + i, n - i);
+            if (len == 0) {
+                goto repair;
+            }
+            i += len;
         }
-        const std::size_t len = validSequence(p + i, n - i);
-        if (len == 0) {
-            break;
-        }
-        i += len;
     }
+    return;
+repair:
     std::string out;
     out.reserve(n + 16);
     out.append(s, 0, i);
