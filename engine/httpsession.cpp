@@ -158,7 +158,8 @@ int HttpSession::Impl::onProgress(void* self, curl_off_t, curl_off_t dlnow, curl
 
 bool HttpSession::Impl::checkStall(Clock::time_point now)
 {
-    if (connected && now - lastMove > std::chrono::milliseconds(settings.stallTimeoutMs)) {
+    if (connected && settings.stallTimeoutMs > 0 &&
+        now - lastMove > std::chrono::milliseconds(settings.stallTimeoutMs)) {
         stalled = true;
     }
     return stalled;

@@ -10,7 +10,7 @@ namespace tw {
 struct SessionSettings
 {
     long connectTimeoutMs = 5000;
-    // A transfer that moves no byte for this long fails.
+    // A transfer that moves no byte for this long once connected fails; 0: no limit.
     long stallTimeoutMs = 5000;
     int connectRetries = 1;
     long connectBackoffMs = 1000;
