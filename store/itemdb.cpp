@@ -12,15 +12,39 @@ DbError::DbError(int code, const std::string& message)
 
 namespace {
 
-// Each operation pays for a connection of its own, so the settings that make
-// it cheap are applied to every one. synchronous=OFF: with a connection per
-// operation an fsync per insert costs more than a whole detection pass may
-// take; a commit still reaches the operating system before the call returns,
-// so a crash of the program loses nothing.
-sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs)
+std::string journalMode(const sqlite::Connection& db)
 {
-    sqlite::Connection db(connStr, busyTimeoutMs);
-    db.exec("PRAGMA synchronous=OFF");
+    try {
+        sqlite::Statement mode(db, "PRAGMA journal_mode");
+        return mode.step() ? CItemDb::valueToText(mode.column(0)) : std::string();
+    } catch (const DbError&) {
+        // The operation itself meets the same cause and reports it.
+        return {};
+    }
+}
+
+// Each operation pays for a connection of its own, so the settings that make
+// it cheap are applied to every one. With a connection per operation an fsync
+// per insert costs more than a whole detection pass may take, so
+// synchronous=OFF: a commit still reaches the operating system before the call
+// returns, and a crash of the program loses nothing. A TRUNCATE journal saves
+// making and removing the journal file on every insert; a database that
+// someone set to another mode (WAL) keeps it. Neither setting is worth failing
+// or waiting for a lock, so they are tried before the busy wait is set and a
+// failure only leaves the defaults.
+// Reading connections need neither and skip them.
+enum class Access { Read, Write };
+
+sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs, Access access)
+{
+    sqlite::Connection db(connStr, 0);
+    if (access == Access::Write) {
+        db.tryExec("PRAGMA synchronous=OFF");
+        if (journalMode(db) == "delete") {
+            db.tryExec("PRAGMA journal_mode=TRUNCATE");
+        }
+    }
+    db.setBusyTimeout(busyTimeoutMs);
     return db;
 }
 
@@ -47,7 +71,7 @@ std::chrono::milliseconds CItemDb::busyTimeout() const
 
 void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> params)
 {
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     sqlite::Statement statement(db, sql);
     statement.bindAll(params);
     while (statement.step()) {
@@ -56,7 +80,7 @@ void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> para
 
 std::string CItemDb::queryValue(std::string_view sql, std::initializer_list<SqlValue> params)
 {
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     sqlite::Statement statement(db, sql);
     statement.bindAll(params);
     if (!statement.step() || statement.columnCount() == 0) {
@@ -99,7 +123,7 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
     if (count <= 0) {
         return {};
     }
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs);
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     sqlite::Statement statement(
         db, "select bbid,bbtitle from t_item where sid=? order by id desc limit ?");
     statement.bindAll({sid, static_cast<long long>(count)});

@@ -50,6 +50,16 @@ Connection& Connection::operator=(Connection&& other) noexcept
     return *this;
 }
 
+void Connection::setBusyTimeout(int busyTimeoutMs)
+{
+    sqlite3_busy_timeout(m_db, busyTimeoutMs);
+}
+
+bool Connection::tryExec(const char* sql) noexcept
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 void Connection::exec(const char* sql)
 {
     char* error = nullptr;

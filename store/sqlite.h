@@ -29,8 +29,11 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     sqlite3* get() const { return m_db; }
+    void setBusyTimeout(int busyTimeoutMs);
     // Runs one or more statements without parameters, reading no rows.
     void exec(const char* sql);
+    // As exec, for settings that are worth having but not worth failing for.
+    bool tryExec(const char* sql) noexcept;
     [[noreturn]] void fail(int rc, std::string_view context) const;
 
 private:

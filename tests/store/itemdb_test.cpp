@@ -154,6 +154,21 @@ TEST(ItemDbHandMade, WorksWithoutIndexOrTypes)
     }
 }
 
+TEST(ItemDbHandMade, WalDatabaseKeepsItsJournalMode)
+{
+    TempDir dir;
+    RawDb(dir.file("sys.mdb"))
+        .exec("create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl);"
+              "pragma journal_mode=wal");
+    CItemDb db;
+    db.setConnStr(CCore::getDbConnStrMdb(dir.file("sys.mdb")));
+    db.insertItem("k", "1", "t", CItemDb::kBbsl);
+    db.deleteAllItems();
+    db.insertItem("k", "2", "t", CItemDb::kBbsl);
+    EXPECT_THAT(idsOf(db.getLatestItems("k", 5)), ElementsAre("2"));
+    EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
+}
+
 TEST(ItemDbPath, DirectoryWithUriCharactersOpens)
 {
     TempDir dir;
