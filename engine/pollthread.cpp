@@ -132,7 +132,7 @@ void CPollThread::checkWatch(int slot)
     m_finder.setCurSlot(slot);
     const SlotCopy copy = m_params.table.slot(slot);
 
-    const CheckResult result = runCheck(copy.url, copy.lastIds);
+    const CheckResult result = runCheck(copy.url, fullLastIds(slot, copy));
 
     if (!result.fresh.empty()) {
         m_params.table.appendNewIds(slot, result.fresh);
@@ -147,8 +147,29 @@ void CPollThread::checkWatch(int slot)
     // A walk cut short by a stop leaves lastIds alone: the ids it did not get
     // to must be looked at next time, not taken as seen.
     if (result.complete) {
-        m_params.table.setLastIds(slot, result.ids);
+        setLastIds(slot, copy.url, result.ids);
     }
+}
+
+std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const
+{
+    const auto it = m_fullLastIds.find(slot);
+    if (it != m_fullLastIds.end() && it->second.url == copy.url &&
+        it->second.field == copy.lastIds) {
+        return it->second.ids;
+    }
+    return copy.lastIds;
+}
+
+void CPollThread::setLastIds(int slot, const std::string& url, const std::string& ids)
+{
+    m_params.table.setLastIds(slot, ids);
+    std::string field = fitIdList(ids, WatchTable::kLastIdsMax);
+    if (field.size() == ids.size() || field.empty()) {
+        m_fullLastIds.erase(slot);
+        return;
+    }
+    m_fullLastIds[slot] = {url, std::move(field), ids};
 }
 
 CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& lastIds)

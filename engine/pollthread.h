@@ -22,6 +22,7 @@ class RunFlag;
 class WatchTable;
 struct AppPaths;
 struct RunSettings;
+struct SlotCopy;
 
 // Opens the worker's internet session; nullptr when it cannot be set up.
 using SessionFactory = std::function<std::unique_ptr<HttpSession>(const SessionSettings&)>;
@@ -117,6 +118,9 @@ private:
         std::string error;
     };
 
+    // The id list a slot's field stands for; see m_fullLastIds.
+    std::string fullLastIds(int slot, const SlotCopy& copy) const;
+    void setLastIds(int slot, const std::string& url, const std::string& ids);
     CheckResult runCheck(const std::string& url, const std::string& lastIds);
     bool stopRequested() const;
     int interval() const;
@@ -135,6 +139,18 @@ private:
     std::unique_ptr<HttpSession> m_session;
 
     NewItemFinder m_finder;
+
+    // Eight full result pages give an id list longer than the slot's lastIds
+    // field holds, and every id cut off would cost a store look-up at every
+    // check. So the worker remembers the whole list it wrote, and uses it
+    // while the field still holds what was written (same url, same text).
+    struct FullLastIds
+    {
+        std::string url;
+        std::string field;
+        std::string ids;
+    };
+    std::map<int, FullLastIds> m_fullLastIds; // worker thread only
 
     mutable std::mutex m_failureMutex;
     std::map<int, std::string> m_failures;
