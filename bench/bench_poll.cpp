@@ -1,0 +1,243 @@
+// One poll pass over 100 watches of 8 result pages each against the local
+// test marketplace, next to a plain libcurl loop that downloads the same 800
+// pages on one reused handle: the floor of what any watcher could do.
+
+#include "core/apppaths.h"
+#include "core/runflag.h"
+#include "core/runsettings.h"
+#include "core/watchtable.h"
+#include "core/zuvira.h"
+#include "engine/httpsession.h"
+#include "engine/pollclock.h"
+#include "engine/pollmessages.h"
+#include "engine/pollthread.h"
+#include "store/itemdb.h"
+#include "store/schema.h"
+#include "testmarket/testmarket.h"
+
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <curl/curl.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tw::test::TestMarket;
+
+constexpr int kWatches = 100;
+constexpr int kPages = 8;
+
+// Sleeps pass at once: a pass never waits for the next tick here.
+class NoWaitClock : public tw::PollClock
+{
+public:
+    void sleepFor(std::chrono::milliseconds) override {}
+    void interrupt() override {}
+    std::chrono::milliseconds now() const override { return {}; }
+};
+
+// Ends the run after the last watch's check and counts failed checks.
+class PassSink : public tw::PollSink
+{
+public:
+    explicit PassSink(tw::RunFlag& runFlag) : m_runFlag(runFlag) {}
+
+    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
+    {
+        if (msg != tw::WM_POLL_PROGRESS || wParam == tw::PROGRESS_BEGIN) {
+            return;
+        }
+        if (wParam == tw::PROGRESS_FAILED) {
+            ++failures;
+        }
+        if (lParam == kWatches - 1) {
+            m_runFlag.requestStop();
+        }
+    }
+
+    std::atomic<int> failures{0};
+
+private:
+    tw::RunFlag& m_runFlag;
+};
+
+struct Environment
+{
+    Environment()
+    {
+        char templ[] = "/tmp/tidewatch-bench-XXXXXX";
+        dir = std::string(mkdtemp(templ)) + "/";
+        paths = tw::AppPaths::under(dir);
+        market.start();
+        std::vector<tw::Watch> watches;
+        for (int w = 0; w < kWatches; ++w) {
+            const std::string key = "key" + std::to_string(w);
+            market.setItems(key, TestMarket::makeItems(kPages * TestMarket::kPageSize,
+                                                       700000000001LL + 1000LL * w));
+            watches.push_back({market.searchUrl(key), key});
+            for (int page = 0; page < kPages; ++page) {
+                urls.push_back(market.searchUrl(key) +
+                               "&vk1=123456&s=" + std::to_string(page * TestMarket::kPageSize));
+            }
+        }
+        table.replaceAll(watches);
+        tw::createItemDatabase(dir + "sys.mdb");
+        db.setConnStr(tw::CCore::getDbConnStrMdb(dir + "sys.mdb"));
+        settings.interval = 1;
+    }
+    ~Environment()
+    {
+        market.stop();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+    // One pass of a worker over every watch; the number of failed checks.
+    int pass()
+    {
+        runFlag.clear();
+        PassSink sink(runFlag);
+        NoWaitClock clock;
+        tw::CPollThread worker({sink, table, runFlag, settings, paths, db, core, {}, {}, &clock});
+        worker.CreateThread();
+        worker.join();
+        return sink.failures;
+    }
+
+    std::string dir;
+    TestMarket market;
+    std::vector<std::string> urls;
+    tw::CCore core{nullptr, "/tmp/"};
+    tw::AppPaths paths;
+    tw::RunSettings settings;
+    tw::WatchTable table;
+    tw::RunFlag runFlag;
+    tw::CItemDb db;
+};
+
+Environment& environment()
+{
+    static Environment env;
+    return env;
+}
+
+size_t discard(char*, size_t size, size_t count, void*)
+{
+    return size * count;
+}
+
+void BM_PlainCurlLoop(benchmark::State& state)
+{
+    Environment& env = environment();
+    CURL* h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
+    // The same bytes on the wire as the worker's session asks for.
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    for (auto _ : state) {
+        for (const std::string& url : env.urls) {
+            curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+            long status = 0;
+            if (curl_easy_perform(h) != CURLE_OK ||
+                curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
+                status != 200) {
+                state.SkipWithError("a plain download failed");
+                break;
+            }
+        }
+    }
+    curl_easy_cleanup(h);
+    state.counters["pages/s"] = benchmark::Counter(
+        double(env.urls.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// The worker's session alone: the same downloads, each written to the page file.
+void BM_SessionLoop(benchmark::State& state)
+{
+    Environment& env = environment();
+    auto session = tw::HttpSession::open();
+    for (auto _ : state) {
+        for (const std::string& url : env.urls) {
+            if (!session->download(url, env.paths.pageFile).ok) {
+                state.SkipWithError("a session download failed");
+                break;
+            }
+        }
+    }
+    state.counters["pages/s"] = benchmark::Counter(
+        double(env.urls.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Steady state: every item was seen by an earlier pass, as between two new
+// listings. The first pass, which stores all 32000 items, is not timed.
+void BM_PollPass(benchmark::State& state)
+{
+    Environment& env = environment();
+    static bool warm = false;
+    if (!warm) {
+        if (env.pass() != 0) {
+            state.SkipWithError("the first pass failed");
+            return;
+        }
+        warm = true;
+    }
+    for (auto _ : state) {
+        if (env.pass() != 0) {
+            state.SkipWithError("a check failed");
+            break;
+        }
+    }
+    state.counters["pages/s"] = benchmark::Counter(
+        double(kWatches * kPages) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_PlainCurlLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_SessionLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_PollPass)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// Prints the ratio of the two rates after the usual table.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            const auto it = run.counters.find("pages/s");
+            if (it != run.counters.end() && !run.error_occurred) {
+                rates[run.benchmark_name()] = it->second.value;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::map<std::string, double> rates;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    double plain = 0;
+    double poll = 0;
+    for (const auto& [name, rate] : reporter.rates) {
+        if (name.starts_with("BM_PlainCurlLoop")) {
+            plain = rate;
+        } else if (name.starts_with("BM_PollPass")) {
+            poll = rate;
+        }
+    }
+    if (plain > 0 && poll > 0) {
+        std::printf("poll pass %.0f pages/s, plain loop %.0f pages/s, ratio %.2f (goal 0.80)\n",
+                    poll, plain, poll / plain);
+    }
+    benchmark::Shutdown();
+    return 0;
+}
