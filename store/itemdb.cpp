@@ -3,6 +3,7 @@
 #include "sqlite.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace tw {
 
@@ -31,8 +32,7 @@ std::string journalMode(const sqlite::Connection& db)
 // making and removing the journal file on every insert; a database that
 // someone set to another mode (WAL) keeps it. Neither setting is worth failing
 // or waiting for a lock, so they are tried before the busy wait is set and a
-// failure only leaves the defaults.
-// Reading connections need neither and skip them.
+// failure only leaves the defaults. Reading connections need neither.
 enum class Access { Read, Write };
 
 sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs, Access access)
@@ -61,7 +61,7 @@ void CItemDb::setConnStr(std::string connStr)
 
 void CItemDb::setBusyTimeout(std::chrono::milliseconds timeout)
 {
-    m_busyTimeoutMs = static_cast<int>(std::max<long long>(0, timeout.count()));
+    m_busyTimeoutMs = static_cast<int>(std::clamp<long long>(timeout.count(), 0, INT_MAX));
 }
 
 std::chrono::milliseconds CItemDb::busyTimeout() const
