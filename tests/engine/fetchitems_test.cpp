@@ -197,16 +197,6 @@ TEST_F(FetchItemsTest, PageTextIsRepairedBeforeParsing)
     EXPECT_EQ(test::readFile(titlesFile), "好^");
 }
 
-TEST_F(FetchItemsTest, IgnoreWordsFilterEndToEnd)
-{
-    market.setItems("camera",
-                    {{"1", "二手相机"}, {"2", "全新相机"}, {"3", "坏相机"}, {"4", "配件"}});
-    ignoreWords = "二手,坏,,配件";
-    const FetchOutcome outcome = check("camera");
-    EXPECT_EQ(outcome.ids, "2,4");
-    EXPECT_EQ(test::readFile(titlesFile), "全新相机^配件^");
-}
-
 struct FailedPageCase
 {
     const char* name;
