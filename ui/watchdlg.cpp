@@ -283,12 +283,61 @@ bool CWatchDlg::readRunControls(bool warn)
     return true;
 }
 
-void CWatchDlg::OnStartStop()
+void CWatchDlg::setPollOptions(SessionSettings session, SessionFactory openSession,
+                               PollClock* clock)
 {
-    // Runs start once the poll worker is wired in.
+    m_sessionSettings = session;
+    m_openSession = std::move(openSession);
+    m_pollClock = clock;
 }
 
-void CWatchDlg::stopWorker() {}
+void CWatchDlg::OnStartStop()
+{
+    if (!m_table) {
+        return;
+    }
+    if (m_isRunning) {
+        m_start->setEnabled(false);
+        m_runFlag.requestStop();
+        return;
+    }
+    if (!readRunControls(true)) {
+        return;
+    }
+    m_runFlag.clear();
+    // The previous worker posted its last message; its thread is ending.
+    if (m_worker) {
+        m_worker->join();
+        m_worker.reset();
+    }
+
+    PollThreadParams params{*this, *m_table, m_runFlag, m_settings, m_paths, *m_itemDb, *m_core};
+    params.session = m_sessionSettings;
+    params.openSession = m_openSession;
+    params.clock = m_pollClock;
+    m_worker = std::make_unique<CPollThread>(std::move(params));
+    if (!m_worker->CreateThread()) {
+        m_worker.reset();
+        m_host->warning(this, "Cannot Start New Thread");
+        return;
+    }
+    m_start->setText(QStringLiteral("停止"));
+    m_status->setText(QStringLiteral("执行中"));
+    m_isRunning = true;
+}
+
+void CWatchDlg::stopWorker()
+{
+    if (!m_worker) {
+        return;
+    }
+    // abort() also breaks a stalled download, so the close never waits for
+    // the network's time-outs.
+    m_runFlag.requestStop();
+    m_worker->abort();
+    m_worker->join();
+    m_worker.reset();
+}
 
 void CWatchDlg::done(int result)
 {
@@ -375,10 +424,20 @@ void CWatchDlg::handleProgress(std::intptr_t wParam, std::intptr_t lParam)
         raiseAlert(newIds);
     }
     setRowStatus(row, status);
+    if (wParam == PROGRESS_FAILED && m_worker) {
+        if (QTableWidgetItem* item = m_watchListView->item(row, 1)) {
+            item->setToolTip(qs(m_worker->failureReason(row)));
+        }
+    }
 }
 
 void CWatchDlg::handleDone(std::intptr_t)
 {
+    // Nothing follows WM_POLL_DONE from the worker: its thread is ending.
+    if (m_worker) {
+        m_worker->join();
+        m_worker.reset();
+    }
     m_isRunning = false;
     m_runFlag.set("");
     m_status->setText(QStringLiteral("停止。"));

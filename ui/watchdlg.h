@@ -5,6 +5,7 @@
 #include "core/runflag.h"
 #include "core/runsettings.h"
 #include "engine/pollmessages.h"
+#include "engine/pollthread.h"
 
 #include <chrono>
 #include <cstdint>
@@ -80,6 +81,11 @@ public:
     bool setUpComplete() const { return m_setUpComplete; }
     void setAlarmReplayDelay(std::chrono::milliseconds delay);
     bool alarmPending() const { return m_alarmTimer.isActive(); }
+    // How the next worker opens its session and keeps time; tests shorten
+    // the time-outs or fail the session on purpose.
+    void setPollOptions(SessionSettings session, SessionFactory openSession = {},
+                        PollClock* clock = nullptr);
+    bool workerAlive() const { return m_worker != nullptr; }
 
     CCore* core() const { return m_core.get(); }
     CItemDb* itemDb() const { return m_itemDb.get(); }
@@ -127,6 +133,13 @@ private:
     std::unique_ptr<CItemDb> m_itemDb;
     RunSettings m_settings;
     std::unique_ptr<WatchTable> m_table;
+
+    SessionSettings m_sessionSettings;
+    SessionFactory m_openSession;
+    PollClock* m_pollClock = nullptr;
+    // Declared last: destroyed first, so the worker is joined before
+    // anything it reads goes away.
+    std::unique_ptr<CPollThread> m_worker;
 
     bool m_setUpComplete = false;
     bool m_destroyed = false;

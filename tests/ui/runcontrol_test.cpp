@@ -1,0 +1,203 @@
+#include "testmarket/testmarket.h"
+#include "ui/qthostservices.h"
+#include "windowfixture.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace tw::test {
+namespace {
+
+class RunControl : public WindowTest
+{
+protected:
+    QPushButton* startButton() { return dlg->findChild<QPushButton*>("IDC_START"); }
+    QString status() { return dlg->findChild<QLabel*>("IDC_STATUS")->text(); }
+    QLineEdit* interval() { return dlg->findChild<QLineEdit*>("IDC_INTERVAL"); }
+    QString rowStatus(int row)
+    {
+        QTableWidgetItem* item = dlg->findChild<QTableWidget*>("IDC_WATCH_LIST")->item(row, 1);
+        return item ? item->text() : QString();
+    }
+
+    // Caption, status text, whether the button is enabled and isRunning.
+    void expectState(const char* caption, const char* text, bool enabled, bool running)
+    {
+        EXPECT_EQ(startButton()->text().toStdString(), caption);
+        EXPECT_EQ(status().toStdString(), text);
+        EXPECT_EQ(startButton()->isEnabled(), enabled);
+        EXPECT_EQ(dlg->isRunning(), running);
+    }
+
+    bool waitForIdle()
+    {
+        return waitUntil([this] { return !dlg->isRunning() && !dlg->workerAlive(); });
+    }
+};
+
+TEST_F(RunControl, theFourStatesAndTheirTransitions)
+{
+    openWindow();
+    expectState("开始", "就绪", true, false);
+
+    QTest::mouseClick(startButton(), Qt::LeftButton);
+    expectState("停止", "执行中", true, true);
+    EXPECT_EQ(dlg->runFlag().text(), "");
+
+    QTest::mouseClick(startButton(), Qt::LeftButton);
+    // Stopping: the button is disabled at once, the rest waits for the worker.
+    expectState("停止", "执行中", false, true);
+    EXPECT_TRUE(dlg->runFlag().isStop());
+
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
+    EXPECT_EQ(dlg->runFlag().text(), "");
+
+    QTest::mouseClick(startButton(), Qt::LeftButton);
+    expectState("停止", "执行中", true, true);
+}
+
+TEST_F(RunControl, onlyTheWorkersEndMakesTheWindowIdle)
+{
+    openWindow();
+    dlg->OnStartStop();
+    dlg->OnStartStop();
+    // No event handled yet, so no WM_POLL_DONE either: still stopping.
+    expectState("停止", "执行中", false, true);
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 0);
+    QCoreApplication::sendPostedEvents(dlg.get());
+    EXPECT_TRUE(dlg->isRunning());
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
+}
+
+TEST_F(RunControl, aSessionThatCannotOpenGoesStraightToStopped)
+{
+    openWindow("http://127.0.0.1:9/s?c=1&q=a\n");
+    dlg->setPollOptions({}, [](const SessionSettings&) { return std::unique_ptr<HttpSession>(); });
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
+    EXPECT_EQ(rowStatus(0), "");
+}
+
+TEST_F(RunControl, anIntervalBelowOneIsRefusedWithTheFocusOnTheBox)
+{
+    openWindow();
+    for (const char* text : {"", "0"}) {
+        SCOPED_TRACE(text);
+        interval()->setText(text);
+        startButton()->setFocus();
+        dlg->OnStartStop();
+        expectState("开始", "就绪", true, false);
+        EXPECT_FALSE(dlg->workerAlive());
+        EXPECT_EQ(dlg->focusWidget(), interval());
+        EXPECT_EQ(dlg->settings().interval, 0);
+    }
+    EXPECT_EQ(host->warnings(),
+              (std::vector<std::string>{"间隔时间不能小于1秒！", "间隔时间不能小于1秒！"}));
+}
+
+TEST_F(RunControl, rowStatusFollowsEachProgressMessage)
+{
+    openWindow("http://127.0.0.1:9/s?c=1&q=a\nhttp://127.0.0.1:9/s?c=1&q=b\n");
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_BEGIN, 0);
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_FAILED, 1);
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 7); // no such row
+    QCoreApplication::sendPostedEvents(dlg.get());
+    EXPECT_EQ(rowStatus(0), "执行中");
+    EXPECT_EQ(rowStatus(1), "检测失败");
+
+    // A late "begin" that finds the ids already written alerts at once; the
+    // matching "done" then finds nothing left.
+    dlg->table()->setNewIds(0, "11,12");
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_BEGIN, 0);
+    QCoreApplication::sendPostedEvents(dlg.get());
+    EXPECT_EQ(rowStatus(0), "发现更新！");
+    EXPECT_EQ(dlg->table()->newIds(0), "");
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 0);
+    QCoreApplication::sendPostedEvents(dlg.get());
+    EXPECT_EQ(rowStatus(0), "无更新");
+    EXPECT_EQ(host->urls().size(), 2u);
+}
+
+TEST_F(RunControl, anAlertDuringARunStopsIt)
+{
+    openWindow("", "[General]\ninterval=30\nitemhost=127.0.0.1:9\n");
+    dlg->OnStartStop();
+    dlg->table()->setNewIds(3, "5");
+    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 3);
+    QCoreApplication::sendPostedEvents(dlg.get());
+    expectState("停止", "执行中", false, true);
+    EXPECT_TRUE(dlg->runFlag().isStop());
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
+}
+
+TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("lamp", TestMarket::makeItems(3));
+    market.setGlobalFault({MarketFault::Kind::Stall, 0, 0});
+    const std::string url = market.baseUrl() + "/search?c=1&q=lamp";
+    openWindow(url + "\n", "[General]\ninterval=1\n");
+    dlg->OnStartStop();
+    ASSERT_TRUE(market.waitForRequests(1, std::chrono::seconds(20)));
+
+    interval()->setText("5");
+    dlg->show();
+    dlg->close();
+    EXPECT_FALSE(dlg->workerAlive());
+    EXPECT_EQ(list(), url + "\r\n");
+    EXPECT_NE(readFile(dir.file("tidewatch.ini")).find("interval=5"), std::string::npos);
+}
+
+TEST_F(RunControl, messagesArriveWhileAFakeBoxIsOpen)
+{
+    openWindow();
+    dlg->OnStartStop();
+    QString statusSeenInBox;
+    host->whileModal = [this, &statusSeenInBox] {
+        waitUntil([this] { return !dlg->isRunning(); });
+        statusSeenInBox = status();
+    };
+    dlg->runFlag().requestStop();
+    dlg->OnClearData();
+    EXPECT_EQ(statusSeenInBox, "停止。");
+}
+
+TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
+{
+    auto qtHost = std::make_shared<QtHostServices>();
+    makeDatabase();
+    writeIni("[General]\ninterval=0\n");
+    dlg = std::make_unique<CWatchDlg>(qtHost, dir.path());
+    ASSERT_TRUE(dlg->OnInitDialog());
+    dlg->show();
+
+    QString statusSeenInBox;
+    bool boxSeen = false;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(waitUntil([] { return QApplication::activeModalWidget() != nullptr; }));
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        boxSeen = box && box->text() == "间隔时间不能小于1秒！";
+        dlg->postMessage(WM_POLL_DONE, 0, 0);
+        waitUntil([&] { return status() == "停止。"; });
+        statusSeenInBox = status();
+        if (box) {
+            box->done(QMessageBox::Ok);
+        }
+    });
+    dlg->OnStartStop(); // refused: the warning box runs its own loop
+    EXPECT_TRUE(boxSeen);
+    EXPECT_EQ(statusSeenInBox, "停止。");
+}
+
+} // namespace
+} // namespace tw::test
