@@ -173,6 +173,9 @@ bool CWatchDlg::OnInitDialog()
     m_settings.readFrom(*m_core);
     m_interval->setText(qs(CCore::getStrInt(m_settings.interval)));
     m_filterStock->setChecked(m_settings.filtkc != 0);
+    // From here on the controls hold the stored values, so close-down may
+    // save them back.
+    m_setUpComplete = true;
 
     m_watchListView->setShowGrid(true);
     m_watchListView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -188,7 +191,6 @@ bool CWatchDlg::OnInitDialog()
 
     m_isRunning = false;
     m_runFlag.set("");
-    m_setUpComplete = true;
     return true;
 }
 

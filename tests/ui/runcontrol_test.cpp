@@ -158,6 +158,29 @@ TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
     EXPECT_NE(readFile(dir.file("tidewatch.ini")).find("interval=5"), std::string::npos);
 }
 
+TEST_F(RunControl, anImportDuringARunHandsTheWorkerTheNewList)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    openWindow(market.baseUrl() + "/search?c=1&q=old\n", "[General]\ninterval=1\n");
+    dlg->OnStartStop();
+    auto asked = [&market](const std::string& key) {
+        for (const MarketRequest& r : market.requests()) {
+            if (r.key == key) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil([&] { return asked("old"); }, 20000));
+
+    writeFile(dir.file("new.txt"), market.baseUrl() + "/search?c=1&q=new\n");
+    host->setNextFileName(dir.file("new.txt"));
+    dlg->OnImport();
+    EXPECT_TRUE(dlg->isRunning());
+    EXPECT_TRUE(waitUntil([&] { return asked("new"); }, 20000));
+}
+
 TEST_F(RunControl, messagesArriveWhileAFakeBoxIsOpen)
 {
     openWindow();
