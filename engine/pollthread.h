@@ -97,8 +97,8 @@ public:
     // Why the last check of slot failed; "" when it did not. Any thread.
     std::string failureReason(int slot) const;
 
-    // The worker's own steps, public for tests that drive them without a
-    // thread. The window uses only the functions above.
+    // The worker's own steps, run on the worker thread only; public for tests.
+    // The window uses only the functions above.
     static unsigned pollThreadProc(CPollThread* thread);
     // 0 when the session failed to open, else 1.
     int pollLoop();
