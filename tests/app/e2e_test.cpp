@@ -202,9 +202,14 @@ protected:
         }
         return urls;
     }
+    // -1 while the program holds the database longer than the busy time-out.
     int rows(const std::string& sid)
     {
-        return std::stoi(db.queryValue("select count(*) from t_item where sid = ?", {sid}));
+        try {
+            return std::stoi(db.queryValue("select count(*) from t_item where sid = ?", {sid}));
+        } catch (const DbError&) {
+            return -1;
+        }
     }
 
     TempDir dir;

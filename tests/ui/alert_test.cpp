@@ -90,19 +90,6 @@ TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
     EXPECT_EQ(host->sounds().size(), 3u);
 }
 
-TEST_F(Alert, theReplayRestartsWhenAnotherAlertComes)
-{
-    dlg->setAlarmReplayDelay(1h);
-    report(idList(1));
-    report(idList(1, 7));
-    EXPECT_TRUE(dlg->alarmPending());
-    dlg->OnTimer(CWatchDlg::ALARM_TIMER);
-    EXPECT_FALSE(dlg->alarmPending());
-    EXPECT_EQ(host->sounds().size(), 3u);
-    dlg->OnTimer(99); // another timer: no sound
-    EXPECT_EQ(host->sounds().size(), 3u);
-}
-
 TEST_F(Alert, clearDataOnlyAfterYes)
 {
     db().insertItem("a", "1", "t", 0);

@@ -46,14 +46,6 @@ TEST(QtHostServices, callsFromAnotherThreadReachTheGuiThread)
     EXPECT_TRUE(catcher.allOnGuiThread);
 }
 
-TEST(QtHostServices, anAddressThatIsNoUrlIsRefused)
-{
-    UrlCatcher catcher;
-    QtHostServices host;
-    EXPECT_FALSE(host.openUrl("http://127.0.0.1:8/item.htm?id=a b"));
-    EXPECT_TRUE(catcher.urls.isEmpty());
-}
-
 class AlertWithoutSound : public WindowTest
 {
 };
