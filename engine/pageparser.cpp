@@ -25,6 +25,18 @@ constexpr std::string_view kTitleEnd = "\",";
 // are tested at once for the marker's first and last byte, and only where
 // both match are the bytes between compared. In a JSON page that pair is
 // rare even where the first byte alone ('{', ',') is everywhere.
+// The bytes between the first and the last; markers and words are short, so
+// a loop beats a call to memcmp.
+inline bool sameMiddle(const char* at, std::string_view marker)
+{
+    for (std::size_t k = 1; k + 1 < marker.size(); ++k) {
+        if (at[k] != marker[k]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::size_t findMarker(std::string_view text, std::string_view marker, std::size_t from)
 {
     const std::size_t m = marker.size();
@@ -51,14 +63,15 @@ std::size_t findMarker(std::string_view text, std::string_view marker, std::size
         auto mask = candidates(i) | (candidates(i + 16) << 16);
         while (mask != 0) {
             const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
-            if (std::memcmp(data + at + 1, marker.data() + 1, m - 2) == 0) {
+            if (sameMiddle(data + at, marker)) {
                 return at;
             }
             mask &= mask - 1;
         }
     }
     for (; i + m <= n; ++i) {
-        if (data[i] == marker.front() && std::memcmp(data + i + 1, marker.data() + 1, m - 1) == 0) {
+        if (data[i] == marker.front() && data[i + m - 1] == marker.back() &&
+            sameMiddle(data + i, marker)) {
             return i;
         }
     }
@@ -71,17 +84,15 @@ std::size_t findMarker(std::string_view text, std::string_view marker, std::size
 }
 
 // The text after the first begin up to the next end; "" without begin, the
-// rest of s when no end follows (as the utility library's getStrPart). The
-// fields sit near the start of a short block: a plain find beats memmem's
-// set-up there.
+// rest of s when no end follows (as the utility library's getStrPart).
 std::string_view part(std::string_view s, std::string_view begin, std::string_view end)
 {
-    const std::size_t b = s.find(begin);
+    const std::size_t b = findMarker(s, begin, 0);
     if (b == std::string_view::npos) {
         return {};
     }
     const std::size_t from = b + begin.size();
-    const std::size_t e = s.find(end, from);
+    const std::size_t e = findMarker(s, end, from);
     return s.substr(from, e == std::string_view::npos ? s.size() - from : e - from);
 }
 
