@@ -494,52 +494,31 @@ TEST_F(FailedCheckTest, lockedDatabase)
     runTwoPasses([&] { lock.reset(); });
 }
 
-TEST(PollThread, abortDuringAStalledDownloadEndsTheWorker)
+TEST_F(PollThreadTest, abortDuringAStalledDownloadOrASleepEndsTheWorker)
 {
-    test::TempDir dir;
-    TestMarket market;
-    ASSERT_TRUE(market.start());
     market.setItems("alpha", TestMarket::makeItems(3, 100));
     market.setFault("alpha", {.kind = MarketFault::Kind::Stall, .stallMs = 0});
-    CCore core(std::make_shared<test::FakeHost>(), dir.path());
-    const AppPaths paths = AppPaths::under(dir.path());
-    RunSettings settings;
-    settings.interval = 1;
-    WatchTable table;
-    table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
-    RunFlag runFlag;
-    CItemDb db;
-    db.setConnStr(test::makeItemDatabase(dir));
-    test::RecordingSink sink;
-    SessionSettings session;
+    setWatches({"alpha"});
     // Far beyond the test's time limit: only abort() can end this download.
     session.stallTimeoutMs = 3600 * 1000;
+    PollThreadParams realTime = params();
+    realTime.clock = nullptr;
 
-    CPollThread worker({sink, table, runFlag, settings, paths, db, core, session});
+    CPollThread worker(realTime);
     ASSERT_TRUE(worker.CreateThread());
     EXPECT_FALSE(worker.CreateThread()) << "one run per object";
     ASSERT_TRUE(market.waitForRequests(1, 30s));
     worker.abort();
     worker.join();
-
     EXPECT_EQ(sink.messages(), (std::vector<PolledMessage>{begun(0), failed(0), stopped()}));
     EXPECT_NE(worker.failureReason(0).find("abort"), std::string::npos) << worker.failureReason(0);
-}
 
-TEST(PollThread, destructorEndsAWaitingWorker)
-{
-    test::TempDir dir;
-    CCore core(std::make_shared<test::FakeHost>(), dir.path());
-    const AppPaths paths = AppPaths::under(dir.path());
-    RunSettings settings;
+    // An hour between passes: only the destructor's abort() ends the wait.
     settings.interval = 3600;
-    WatchTable table;
-    RunFlag runFlag;
-    CItemDb db;
-    test::RecordingSink sink;
+    table.setWatchCount(0);
     {
-        CPollThread worker({sink, table, runFlag, settings, paths, db, core});
-        ASSERT_TRUE(worker.CreateThread());
+        CPollThread idle(realTime);
+        ASSERT_TRUE(idle.CreateThread());
     }
     EXPECT_EQ(sink.messages().back(), stopped());
 }
