@@ -153,18 +153,39 @@ void WatchTable::setNewIds(int i, std::string_view ids)
     store(m_slots[i].newIds, fitted);
 }
 
-void WatchTable::appendNewIds(int i, std::string_view ids)
+bool WatchTable::appendNewIdsFor(int i, std::string_view url, std::string_view ids)
 {
-    if (!inRange(i) || ids.empty()) {
-        return;
+    if (!inRange(i)) {
+        return false;
     }
     std::lock_guard lock(m_mutex);
+    if (load(m_slots[i].url) != url) {
+        return false;
+    }
+    if (ids.empty()) {
+        return true;
+    }
     std::string all = load(m_slots[i].newIds);
     if (!all.empty()) {
         all += ',';
     }
     all += ids;
     store(m_slots[i].newIds, fitIdList(all, kNewIdsMax));
+    return true;
+}
+
+bool WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
+{
+    if (!inRange(i)) {
+        return false;
+    }
+    const std::string fitted = fitIdList(ids, kLastIdsMax);
+    std::lock_guard lock(m_mutex);
+    if (load(m_slots[i].url) != url) {
+        return false;
+    }
+    store(m_slots[i].lastIds, fitted);
+    return true;
 }
 
 std::string WatchTable::takeNewIds(int i)

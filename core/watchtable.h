@@ -85,9 +85,13 @@ public:
     // Id lists too long for their field are kept up to the last whole id.
     void setLastIds(int i, std::string_view ids);
     void setNewIds(int i, std::string_view ids);
-    // Adds ids after those the window has not taken yet, in one step, so that
-    // a later check can never overwrite a report before it was read.
-    void appendNewIds(int i, std::string_view ids);
+    // The worker's writes at the end of a check of the watch with url: each
+    // happens only while slot i still holds that url, so a list imported
+    // during the check never receives the old watch's results. newIds is
+    // added after the ids the window has not taken yet, so a later check can
+    // never overwrite a report before it was read. False when not written.
+    bool appendNewIdsFor(int i, std::string_view url, std::string_view ids);
+    bool setLastIdsFor(int i, std::string_view url, std::string_view ids);
     // Reads newIds and empties it in one step, so a worker write between the
     // two can never be lost.
     std::string takeNewIds(int i);

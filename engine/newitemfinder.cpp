@@ -74,7 +74,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
 
 bool NewItemFinder::storeItemIfNew(const std::string& bbid, const std::string& bbtitle)
 {
-    const std::string sid = m_table.sid(m_curSlot);
+    const std::string sid = m_checkSid ? *m_checkSid : m_table.sid(m_curSlot);
     if (m_db.isItemExist(sid, bbid)) {
         return true;
     }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace tw {
 
@@ -33,8 +35,17 @@ public:
                   std::string titlesFile, std::function<bool()> abortRequested = {});
 
     // The slot under check; storeItemIfNew takes its sid through it.
-    void setCurSlot(int slot) { m_curSlot = slot; }
+    void setCurSlot(int slot)
+    {
+        m_curSlot = slot;
+        m_checkSid.reset();
+    }
     int curSlot() const { return m_curSlot; }
+    // The sid of the watch under check as the worker copied it with the url,
+    // used until the next setCurSlot instead of the slot's field: a list
+    // imported during the check must not get the old watch's items filed
+    // under the new watch's key.
+    void setCheckSid(std::string sid) { m_checkSid = std::move(sid); }
 
     // The ids of currentIds to report, in page order, joined by "," without a
     // final ",". Never throws a store error: it ends the walk and shows in
@@ -58,6 +69,7 @@ private:
     std::string m_titlesFile;
     std::function<bool()> m_abortRequested;
     int m_curSlot = 0;
+    std::optional<std::string> m_checkSid;
     WalkEnd m_walkEnd = WalkEnd::Finished;
     std::string m_error;
 };

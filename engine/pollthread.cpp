@@ -131,12 +131,11 @@ void CPollThread::checkWatch(int slot)
     post(WM_POLL_PROGRESS, PROGRESS_BEGIN, slot);
     m_finder.setCurSlot(slot);
     const SlotCopy copy = m_params.table.slot(slot);
+    m_finder.setCheckSid(copy.sid);
 
     const CheckResult result = runCheck(copy.url, fullLastIds(slot, copy));
 
-    if (!result.fresh.empty()) {
-        m_params.table.appendNewIds(slot, result.fresh);
-    }
+    m_params.table.appendNewIdsFor(slot, copy.url, result.fresh);
     if (result.failed) {
         setFailure(slot, result.error);
         post(WM_POLL_PROGRESS, PROGRESS_FAILED, slot);
@@ -163,7 +162,10 @@ std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const
 
 void CPollThread::setLastIds(int slot, const std::string& url, const std::string& ids)
 {
-    m_params.table.setLastIds(slot, ids);
+    if (!m_params.table.setLastIdsFor(slot, url, ids)) {
+        m_fullLastIds.erase(slot);
+        return;
+    }
     std::string field = fitIdList(ids, WatchTable::kLastIdsMax);
     if (field.size() == ids.size() || field.empty()) {
         m_fullLastIds.erase(slot);
@@ -175,6 +177,11 @@ void CPollThread::setLastIds(int slot, const std::string& url, const std::string
 CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& lastIds)
 {
     CheckResult result;
+    if (!m_session) {
+        result.failed = true;
+        result.error = "no internet session";
+        return result;
+    }
     try {
         const std::string requestUrl = prepareRequestUrl(m_params.core, url);
         const FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,

@@ -393,6 +393,27 @@ TEST_F(PollThreadTest, newIdsTheWindowHasNotTakenAreKept)
     EXPECT_EQ(table.newIds(0), "55," + idsOf(market.items("alpha")));
 }
 
+TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
+{
+    market.setItems("alpha", TestMarket::makeItems(3, 100));
+    market.setItems("beta", TestMarket::makeItems(2, 200));
+    // Holds the first page back so that the import surely lands mid-check.
+    market.setFault("alpha", {.kind = MarketFault::Kind::Stall, .stallMs = 500, .times = 1});
+    setWatches({"alpha"});
+    stopAfterChecks(0, 1);
+    CPollThread worker(params());
+    ASSERT_TRUE(worker.CreateThread());
+    ASSERT_TRUE(market.waitForRequests(1, 30s));
+    table.replaceAll({{market.searchUrl("beta"), "beta"}});
+    worker.join();
+
+    EXPECT_EQ(sink.messages(), (std::vector<PolledMessage>{begun(0), done(0), stopped()}));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(table.lastIds(0), "");
+    EXPECT_EQ(storedIds("alpha"), idVector(market.items("alpha"))) << "filed under its own key";
+    EXPECT_TRUE(storedIds("beta").empty());
+}
+
 TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 {
     openSession = [](const SessionSettings&) { return std::unique_ptr<HttpSession>(); };
