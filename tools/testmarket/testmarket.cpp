@@ -110,7 +110,8 @@ std::string TestMarket::baseUrl() const
 
 std::string TestMarket::searchUrl(const std::string& key) const
 {
-    return baseUrl() + "/search?q=" + text::percentEncode(key) + "&sort=new";
+    // The key follows "&q=", where the watch list reads a watch's search key.
+    return baseUrl() + "/search?cat=1&q=" + text::percentEncode(key) + "&sort=new";
 }
 
 void TestMarket::setItems(const std::string& key, std::vector<MarketItem> items)

@@ -73,7 +73,7 @@ public:
     void stop();
     int port() const { return m_port; }
     std::string baseUrl() const;
-    // http://127.0.0.1:<port>/search?q=<key, percent-encoded>&sort=new
+    // http://127.0.0.1:<port>/search?cat=1&q=<key, percent-encoded>&sort=new
     std::string searchUrl(const std::string& key) const;
 
     // Items of one search key, newest first, as the result pages list them.
