@@ -14,13 +14,10 @@ void fail(sqlite3* db, int rc, std::string_view context)
     throw DbError(rc & 0xff, message);
 }
 
-Connection::Connection(const std::string& connStr, int busyTimeoutMs, Mode mode)
+Connection::Connection(const std::string& connStr, int busyTimeoutMs)
 {
     // Each connection lives on one thread only, so SQLite's own mutex is waste.
-    int flags = SQLITE_OPEN_URI | SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
-    if (mode == Mode::Create) {
-        flags |= SQLITE_OPEN_CREATE;
-    }
+    const int flags = SQLITE_OPEN_URI | SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(connStr.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -71,11 +68,6 @@ void Connection::exec(const char* sql)
         sqlite3_free(error);
         throw DbError(rc & 0xff, message);
     }
-}
-
-void Connection::fail(int rc, std::string_view context) const
-{
-    sqlite::fail(m_db, rc, context);
 }
 
 namespace {

@@ -16,12 +16,10 @@ namespace tw::sqlite {
 class Connection
 {
 public:
-    enum class Mode { Existing, Create };
-
-    // Opens a database (a path or a "file:" URI) read-write; only Mode::Create
+    // Opens an existing database (a path or a "file:" URI) read-write; never
     // makes a missing file. busyTimeoutMs is how long a statement waits for a
     // lock that another connection holds.
-    Connection(const std::string& connStr, int busyTimeoutMs, Mode mode = Mode::Existing);
+    Connection(const std::string& connStr, int busyTimeoutMs);
     ~Connection();
     Connection(Connection&& other) noexcept;
     Connection& operator=(Connection&& other) noexcept;
@@ -34,7 +32,6 @@ public:
     void exec(const char* sql);
     // As exec, for settings that are worth having but not worth failing for.
     bool tryExec(const char* sql) noexcept;
-    [[noreturn]] void fail(int rc, std::string_view context) const;
 
 private:
     sqlite3* m_db = nullptr;
