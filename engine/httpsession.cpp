@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <mutex>
 #include <optional>
+#include <unistd.h>
 
 namespace tw {
 
@@ -46,6 +47,21 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 void emptyFile(const std::string& path)
 {
     FilePtr(std::fopen(path.c_str(), "wb"));
+}
+
+// The page file is rewritten for every page. Truncating it first makes ext4
+// flush it on close (its guard for replace-by-truncate), a few ms a page, so
+// it is overwritten in place and cut to length afterwards.
+FilePtr openForRewrite(const std::string& path)
+{
+    FilePtr file(std::fopen(path.c_str(), "r+b"));
+    return file ? std::move(file) : FilePtr(std::fopen(path.c_str(), "wb"));
+}
+
+bool cutToWritten(std::FILE* file)
+{
+    const long length = std::ftell(file);
+    return std::fflush(file) == 0 && length >= 0 && ftruncate(fileno(file), length) == 0;
 }
 
 } // namespace
@@ -169,7 +185,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
                                                        const std::string& path)
 {
     Attempt attempt;
-    FilePtr file(std::fopen(path.c_str(), "wb"));
+    FilePtr file(openForRewrite(path));
     if (!file) {
         attempt.result.error = "cannot write " + path + ": " + std::strerror(errno);
         return attempt;
@@ -215,7 +231,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     // Removing the handle also cuts a transfer that is still running.
     curl_multi_remove_handle(multi.get(), h);
     out = nullptr;
-    const bool flushed = std::fflush(file.get()) == 0;
+    const bool flushed = cutToWritten(file.get());
     file.reset();
 
     if (interrupted || !done) {
