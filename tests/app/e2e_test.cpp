@@ -2,24 +2,19 @@
 // against the local test marketplace, checked only from outside: the pages it
 // hands to the browser, the rows it stores, the requests it makes and the
 // files it leaves.
-#include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "support/tempdir.h"
 #include "testmarket/testmarket.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace tw::test {
 namespace {
@@ -38,104 +33,6 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit)
     }
     return true;
 }
-
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        out.push_back(line);
-    }
-    return out;
-}
-
-// One run of the program under xvfb-run.
-class Program
-{
-public:
-    Program(const std::string& dir, const std::string& binDir)
-    {
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string var = *e;
-            if (var.rfind("PATH=", 0) == 0 || var.rfind("QT_QPA_PLATFORM=", 0) == 0 ||
-                var.rfind("DISPLAY=", 0) == 0 || var.rfind("BROWSER=", 0) == 0) {
-                continue;
-            }
-            env.push_back(var);
-        }
-        env.push_back("PATH=" + binDir + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
-        env.push_back("QT_QPA_PLATFORM=xcb");
-        env.push_back("OPENED_LOG=" + dir + "opened.txt");
-        std::vector<char*> envp;
-        for (std::string& v : env) {
-            envp.push_back(v.data());
-        }
-        envp.push_back(nullptr);
-
-        m_exe = dir + "tidewatch";
-        std::vector<std::string> args = {"xvfb-run", "-a", m_exe, "--start"};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawnp(&m_pid, "xvfb-run", nullptr, nullptr, argv.data(), envp.data()) != 0) {
-            m_pid = -1;
-        }
-    }
-
-    ~Program()
-    {
-        if (m_pid > 0 && !m_reaped) {
-            terminate();
-            waitExit(30s);
-        }
-    }
-
-    bool started() const { return m_pid > 0; }
-
-    // The tidewatch process itself, found by its executable among the
-    // children of xvfb-run.
-    pid_t programPid() const
-    {
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            std::error_code ec;
-            const fs::path exe = fs::read_symlink(entry.path() / "exe", ec);
-            if (!ec && exe == m_exe) {
-                return static_cast<pid_t>(std::stol(entry.path().filename().string()));
-            }
-        }
-        return -1;
-    }
-
-    bool terminate()
-    {
-        pid_t pid = -1;
-        if (!waitFor([&] { return (pid = programPid()) > 0; }, 20s)) {
-            return false;
-        }
-        return ::kill(pid, SIGTERM) == 0;
-    }
-
-    // The exit status that xvfb-run passes on from the program, -1 on time-out.
-    int waitExit(std::chrono::milliseconds limit)
-    {
-        int status = 0;
-        const bool done =
-            waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, limit);
-        if (!done) {
-            return -1;
-        }
-        m_reaped = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    std::string m_exe;
-    pid_t m_pid = -1;
-    bool m_reaped = false;
-};
 
 class EndToEnd : public ::testing::Test
 {
@@ -181,24 +78,22 @@ protected:
     {
         return market.baseUrl() + "/search?cat=1&q=" + key + "&sort=new";
     }
-    std::string page(const std::string& id) const
+    std::string page(long long id) const
     {
-        return "http://" + host() + "/item.htm?id=" + id;
+        return "http://" + host() + "/item.htm?id=" + std::to_string(id);
     }
     // The addresses handed to the browser, in the order they were handed over.
     std::vector<std::string> opened() const
     {
-        std::vector<std::pair<long, std::string>> byPid;
-        for (const std::string& line : lines(readFile(dir.file("opened.txt")))) {
-            const std::size_t space = line.find(' ');
-            if (space != std::string::npos) {
-                byPid.emplace_back(std::stol(line.substr(0, space)), line.substr(space + 1));
-            }
+        std::map<long, std::string> byPid;
+        std::istringstream in(readFile(dir.file("opened.txt")));
+        for (long pid; in >> pid;) {
+            in.ignore(1);
+            std::getline(in, byPid[pid]);
         }
-        std::sort(byPid.begin(), byPid.end());
         std::vector<std::string> urls;
         for (auto& [pid, url] : byPid) {
-            urls.push_back(std::move(url));
+            urls.push_back(url);
         }
         return urls;
     }
@@ -211,6 +106,31 @@ protected:
             return -1;
         }
     }
+    // One run with --start, ended by SIGTERM once done() holds. xvfb-run
+    // passes no signal on, so the program's shell leaves its pid first.
+    void runUntil(const std::function<bool()>& done)
+    {
+        fs::remove(dir.file("pid"));
+        const std::string command =
+            "cd '" + dir.path() + "' && env -u BROWSER PATH=\"" + dir.file("bin") +
+            ":$PATH\" QT_QPA_PLATFORM=xcb OPENED_LOG=" + dir.file("opened.txt") +
+            " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch --start'";
+        auto run = std::async(std::launch::async, [command] { return ::system(command.c_str()); });
+        const bool ok = waitFor(done, 90s);
+        pid_t pid = 0;
+        waitFor([&] { return (std::istringstream(readFile(dir.file("pid"))) >> pid) && pid > 0; },
+                20s);
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+        }
+        const bool exited = run.wait_for(30s) == std::future_status::ready;
+        if (!exited && pid > 0) {
+            ::kill(pid, SIGKILL);
+        }
+        EXPECT_TRUE(exited);
+        EXPECT_EQ(run.get(), 0) << "exit status of the program";
+        ASSERT_TRUE(ok) << opened().size() << " pages opened, " << rows("bike") << " rows";
+    }
 
     TempDir dir;
     TestMarket market;
@@ -220,19 +140,11 @@ protected:
 TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
 {
     // First run: everything listed is new.
-    {
-        Program run(dir.path(), dir.file("bin"));
-        ASSERT_TRUE(run.started());
-        ASSERT_TRUE(waitFor([&] { return opened().size() >= 30; }, 60s))
-            << opened().size() << " pages opened";
-        ASSERT_TRUE(waitFor([&] { return rows("bike") == 288; }, 30s)) << rows("bike");
-        ASSERT_TRUE(run.terminate());
-        EXPECT_EQ(run.waitExit(30s), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(runUntil([&] { return opened().size() >= 30 && rows("bike") == 288; }));
     std::vector<std::string> expected;
-    for (long long id = 500000000001LL; expected.size() < 30; ++id) {
-        if ((id - 500000000001LL) % 10 != 0) {
-            expected.push_back(page(std::to_string(id)));
+    for (long long i = 0; expected.size() < 30; ++i) {
+        if (i % 10 != 0) {
+            expected.push_back(page(500000000001LL + i));
         }
     }
     EXPECT_EQ(opened(), expected);
@@ -260,14 +172,8 @@ TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
     fs::remove(dir.file("opened.txt"));
     market.addItem("bike", {"520000000001", "山地车 新到"});
     market.addItem("worn", {"520000000002", "坏的 新灯"});
-    {
-        Program run(dir.path(), dir.file("bin"));
-        ASSERT_TRUE(run.started());
-        ASSERT_TRUE(waitFor([&] { return !opened().empty(); }, 60s));
-        ASSERT_TRUE(run.terminate());
-        EXPECT_EQ(run.waitExit(30s), 0);
-    }
-    EXPECT_EQ(opened(), std::vector<std::string>{page("520000000001")});
+    ASSERT_NO_FATAL_FAILURE(runUntil([&] { return !opened().empty(); }));
+    EXPECT_EQ(opened(), std::vector<std::string>{page(520000000001LL)});
     EXPECT_EQ(rows("bike"), 289);
     EXPECT_EQ(rows("worn"), 0);
 }

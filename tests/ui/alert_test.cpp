@@ -4,29 +4,21 @@
 #include <filesystem>
 
 #include <QPushButton>
-#include <QTableWidget>
 
 namespace tw::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::string idList(int n, long long first = 900000000001LL)
+// n ids from first on, as an id list and as the pages they open.
+std::pair<std::string, std::vector<std::string>> news(int n, long long first)
 {
-    std::string ids;
+    std::pair<std::string, std::vector<std::string>> out;
     for (int i = 0; i < n; ++i) {
-        ids += (i ? "," : "") + std::to_string(first + i);
+        out.first += (i ? "," : "") + std::to_string(first + i);
+        out.second.push_back("http://127.0.0.1:8/item.htm?id=" + std::to_string(first + i));
     }
-    return ids;
-}
-
-std::vector<std::string> pages(int n, long long first = 900000000001LL)
-{
-    std::vector<std::string> urls;
-    for (int i = 0; i < n; ++i) {
-        urls.push_back("http://127.0.0.1:8/item.htm?id=" + std::to_string(first + i));
-    }
-    return urls;
+    return out;
 }
 
 class Alert : public WindowTest
@@ -34,54 +26,48 @@ class Alert : public WindowTest
 protected:
     void SetUp() override
     {
-        WindowTest::SetUp();
         openWindow("http://127.0.0.1:9/s?c=1&q=a\n", "[General]\nitemhost=127.0.0.1:8\n");
     }
-
     void report(const std::string& ids)
     {
         dlg->table()->setNewIds(0, ids);
         dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 0);
         QCoreApplication::sendPostedEvents(dlg.get());
     }
-
-    QPushButton* stopAlarm() { return dlg->findChild<QPushButton*>("IDC_STOP_ALARM"); }
+    QPushButton* stopAlarm() { return child<QPushButton>("IDC_STOP_ALARM"); }
 };
 
-TEST_F(Alert, opensEveryPageUpToThirtyInListOrder)
+TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
 {
-    report(idList(3));
-    EXPECT_EQ(host->urls(), pages(3));
+    const auto three = news(3, 900000000001LL);
+    report(three.first);
+    EXPECT_EQ(host->urls(), three.second);
     EXPECT_EQ(host->sounds(), std::vector<std::string>{dir.file("alert.wav")});
     EXPECT_TRUE(stopAlarm()->isEnabled());
-    EXPECT_FALSE(stopAlarm()->isVisible());
-    EXPECT_EQ(dlg->findChild<QTableWidget*>("IDC_WATCH_LIST")->item(0, 1)->text(), "发现更新！");
+    EXPECT_EQ(cell(0, 1), "发现更新！");
 
-    report(idList(45, 910000000001LL));
-    const std::vector<std::string> urls = host->urls();
-    ASSERT_EQ(urls.size(), 33u);
-    EXPECT_EQ(std::vector<std::string>(urls.begin() + 3, urls.end()), pages(30, 910000000001LL));
-}
-
-TEST_F(Alert, anIdCannotLeaveTheQueryValue)
-{
+    const auto many = news(45, 910000000001LL);
+    report(many.first);
     dlg->raiseAlert("1#x,2/../evil?y=1");
-    EXPECT_EQ(host->urls(), (std::vector<std::string>{
-                                "http://127.0.0.1:8/item.htm?id=1%23x",
-                                "http://127.0.0.1:8/item.htm?id=2%2F..%2Fevil%3Fy%3D1",
-                            }));
+    const std::vector<std::string> urls = host->urls();
+    ASSERT_EQ(urls.size(), 35u);
+    EXPECT_EQ(std::vector<std::string>(urls.begin() + 3, urls.begin() + 33),
+              std::vector<std::string>(many.second.begin(), many.second.begin() + 30));
+    EXPECT_EQ(std::vector<std::string>(urls.begin() + 33, urls.end()),
+              (std::vector<std::string>{"http://127.0.0.1:8/item.htm?id=1%23x",
+                                        "http://127.0.0.1:8/item.htm?id=2%2F..%2Fevil%3Fy%3D1"}));
 }
 
 TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
 {
     dlg->setAlarmReplayDelay(20ms);
-    report(idList(1));
+    report("1");
     ASSERT_TRUE(waitUntil([this] { return host->sounds().size() == 2; }));
     EXPECT_FALSE(dlg->alarmPending());
-    // Expiry leaves the stop button enabled; only the user's stop disables it.
+    // Only the user's stop disables the button, not the replay.
     EXPECT_TRUE(stopAlarm()->isEnabled());
 
-    report(idList(1, 5));
+    report("5");
     ASSERT_TRUE(dlg->alarmPending());
     dlg->OnStopAlarm();
     EXPECT_FALSE(dlg->alarmPending());
@@ -90,7 +76,7 @@ TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
     EXPECT_EQ(host->sounds().size(), 3u);
 }
 
-TEST_F(Alert, clearDataOnlyAfterYes)
+TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
 {
     db().insertItem("a", "1", "t", 0);
     db().insertItem("b", "2", "t", 0);
@@ -108,10 +94,7 @@ TEST_F(Alert, clearDataOnlyAfterYes)
     EXPECT_EQ(host->confirms(),
               (std::vector<std::string>{"确认清空已有数据?", "确认清空已有数据?"}));
     EXPECT_TRUE(host->warnings().empty());
-}
 
-TEST_F(Alert, aFailedClearIsReported)
-{
     std::filesystem::remove(dir.file("sys.mdb"));
     host->setNextAnswer(IDYES);
     dlg->OnClearData();

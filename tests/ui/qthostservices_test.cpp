@@ -11,7 +11,7 @@
 namespace tw::test {
 namespace {
 
-// Stands in for the browser: the offscreen platform opens no address.
+// The browser: the offscreen platform opens no address.
 class UrlCatcher : public QObject
 {
     Q_OBJECT
@@ -46,20 +46,14 @@ TEST(QtHostServices, callsFromAnotherThreadReachTheGuiThread)
     EXPECT_TRUE(catcher.allOnGuiThread);
 }
 
-class AlertWithoutSound : public WindowTest
-{
-};
+using AlertWithoutSound = WindowTest;
 
 // A missing or broken alarm file, or no sound device at all, must not keep
 // the pages from opening.
 TEST_F(AlertWithoutSound, pagesOpenWhateverTheSoundDoes)
 {
     UrlCatcher catcher;
-    makeDatabase();
-    writeIni("[General]\nitemhost=127.0.0.1:8\n");
-    dlg = std::make_unique<CWatchDlg>(std::make_shared<QtHostServices>(), dir.path());
-    ASSERT_TRUE(dlg->OnInitDialog());
-
+    openWindow({}, "[General]\nitemhost=127.0.0.1:8\n", std::make_shared<QtHostServices>());
     for (const char* alarm : {"", "not a wave file"}) {
         SCOPED_TRACE(alarm);
         std::filesystem::remove(dir.file("alert.wav"));

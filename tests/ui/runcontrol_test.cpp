@@ -2,12 +2,14 @@
 #include "ui/qthostservices.h"
 #include "windowfixture.h"
 
+#include <algorithm>
+
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTimer>
 
 namespace tw::test {
@@ -16,16 +18,10 @@ namespace {
 class RunControl : public WindowTest
 {
 protected:
-    QPushButton* startButton() { return dlg->findChild<QPushButton*>("IDC_START"); }
-    QString status() { return dlg->findChild<QLabel*>("IDC_STATUS")->text(); }
-    QLineEdit* interval() { return dlg->findChild<QLineEdit*>("IDC_INTERVAL"); }
-    QString rowStatus(int row)
-    {
-        QTableWidgetItem* item = dlg->findChild<QTableWidget*>("IDC_WATCH_LIST")->item(row, 1);
-        return item ? item->text() : QString();
-    }
+    QPushButton* startButton() { return child<QPushButton>("IDC_START"); }
+    QString status() { return child<QLabel>("IDC_STATUS")->text(); }
+    QLineEdit* interval() { return child<QLineEdit>("IDC_INTERVAL"); }
 
-    // Caption, status text, whether the button is enabled and isRunning.
     void expectState(const char* caption, const char* text, bool enabled, bool running)
     {
         EXPECT_EQ(startButton()->text().toStdString(), caption);
@@ -33,10 +29,14 @@ protected:
         EXPECT_EQ(startButton()->isEnabled(), enabled);
         EXPECT_EQ(dlg->isRunning(), running);
     }
-
     bool waitForIdle()
     {
         return waitUntil([this] { return !dlg->isRunning() && !dlg->workerAlive(); });
+    }
+    void post(std::intptr_t progress, std::intptr_t row)
+    {
+        dlg->postMessage(WM_POLL_PROGRESS, progress, row);
+        QCoreApplication::sendPostedEvents(dlg.get());
     }
 };
 
@@ -49,9 +49,9 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
     expectState("停止", "执行中", true, true);
     EXPECT_EQ(dlg->runFlag().text(), "");
 
-    // Called directly, so no event is handled in between: the worker's end
-    // cannot have been seen yet. Stopping disables the button at once; the
-    // rest waits for WM_POLL_DONE.
+    // Called directly, so no event is handled in between and the worker's end
+    // cannot have been seen: the button is disabled at once, the rest waits
+    // for WM_POLL_DONE.
     dlg->OnStartStop();
     expectState("停止", "执行中", false, true);
     EXPECT_TRUE(dlg->runFlag().isStop());
@@ -63,6 +63,14 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     expectState("停止", "执行中", true, true);
+
+    // An alert during a run stops it as the button does.
+    dlg->table()->setNewIds(3, "5");
+    post(PROGRESS_DONE, 3);
+    expectState("停止", "执行中", false, true);
+    EXPECT_TRUE(dlg->runFlag().isStop());
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
 }
 
 TEST_F(RunControl, aSessionThatCannotOpenGoesStraightToStopped)
@@ -72,7 +80,7 @@ TEST_F(RunControl, aSessionThatCannotOpenGoesStraightToStopped)
     dlg->OnStartStop();
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
-    EXPECT_EQ(rowStatus(0), "");
+    EXPECT_EQ(cell(0, 1), "");
 }
 
 TEST_F(RunControl, anIntervalBelowOneIsRefusedWithTheFocusOnTheBox)
@@ -86,7 +94,6 @@ TEST_F(RunControl, anIntervalBelowOneIsRefusedWithTheFocusOnTheBox)
         expectState("开始", "就绪", true, false);
         EXPECT_FALSE(dlg->workerAlive());
         EXPECT_EQ(dlg->focusWidget(), interval());
-        EXPECT_EQ(dlg->settings().interval, 0);
     }
     EXPECT_EQ(host->warnings(),
               (std::vector<std::string>{"间隔时间不能小于1秒！", "间隔时间不能小于1秒！"}));
@@ -95,37 +102,21 @@ TEST_F(RunControl, anIntervalBelowOneIsRefusedWithTheFocusOnTheBox)
 TEST_F(RunControl, rowStatusFollowsEachProgressMessage)
 {
     openWindow("http://127.0.0.1:9/s?c=1&q=a\nhttp://127.0.0.1:9/s?c=1&q=b\n");
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_BEGIN, 0);
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_FAILED, 1);
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 7); // no such row
-    QCoreApplication::sendPostedEvents(dlg.get());
-    EXPECT_EQ(rowStatus(0), "执行中");
-    EXPECT_EQ(rowStatus(1), "检测失败");
+    post(PROGRESS_BEGIN, 0);
+    post(PROGRESS_FAILED, 1);
+    post(PROGRESS_DONE, 7); // no such row
+    EXPECT_EQ(cell(0, 1), "执行中");
+    EXPECT_EQ(cell(1, 1), "检测失败");
 
     // A late "begin" that finds the ids already written alerts at once; the
     // matching "done" then finds nothing left.
     dlg->table()->setNewIds(0, "11,12");
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_BEGIN, 0);
-    QCoreApplication::sendPostedEvents(dlg.get());
-    EXPECT_EQ(rowStatus(0), "发现更新！");
+    post(PROGRESS_BEGIN, 0);
+    EXPECT_EQ(cell(0, 1), "发现更新！");
     EXPECT_EQ(dlg->table()->newIds(0), "");
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 0);
-    QCoreApplication::sendPostedEvents(dlg.get());
-    EXPECT_EQ(rowStatus(0), "无更新");
+    post(PROGRESS_DONE, 0);
+    EXPECT_EQ(cell(0, 1), "无更新");
     EXPECT_EQ(host->urls().size(), 2u);
-}
-
-TEST_F(RunControl, anAlertDuringARunStopsIt)
-{
-    openWindow("", "[General]\ninterval=30\nitemhost=127.0.0.1:9\n");
-    dlg->OnStartStop();
-    dlg->table()->setNewIds(3, "5");
-    dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 3);
-    QCoreApplication::sendPostedEvents(dlg.get());
-    expectState("停止", "执行中", false, true);
-    EXPECT_TRUE(dlg->runFlag().isStop());
-    ASSERT_TRUE(waitForIdle());
-    expectState("执行", "停止。", true, false);
 }
 
 TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
@@ -135,16 +126,22 @@ TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
     market.setItems("lamp", TestMarket::makeItems(3));
     market.setGlobalFault({MarketFault::Kind::Stall, 0, 0});
     const std::string url = market.baseUrl() + "/search?c=1&q=lamp";
-    openWindow(url + "\n", "[General]\ninterval=1\n");
+    openWindow(url + "\n", "[General]\ninterval=1\nignore=二手,坏\n");
     dlg->OnStartStop();
     ASSERT_TRUE(market.waitForRequests(1, std::chrono::seconds(20)));
 
     interval()->setText("5");
+    child<QCheckBox>("IDC_FILTER_STOCK")->setChecked(true);
     dlg->show();
     dlg->close();
     EXPECT_FALSE(dlg->workerAlive());
     EXPECT_EQ(list(), url + "\r\n");
-    EXPECT_NE(readFile(dir.file("tidewatch.ini")).find("interval=5"), std::string::npos);
+
+    CWatchDlg again(host, dir.path());
+    ASSERT_TRUE(again.OnInitDialog());
+    EXPECT_EQ(again.findChild<QLineEdit*>("IDC_INTERVAL")->text(), "5");
+    EXPECT_TRUE(again.findChild<QCheckBox*>("IDC_FILTER_STOCK")->isChecked());
+    EXPECT_EQ(again.settings().ignoreWords, "二手,坏");
 }
 
 TEST_F(RunControl, anImportDuringARunHandsTheWorkerTheNewList)
@@ -154,29 +151,20 @@ TEST_F(RunControl, anImportDuringARunHandsTheWorkerTheNewList)
     openWindow(market.baseUrl() + "/search?c=1&q=old\n", "[General]\ninterval=1\n");
     dlg->OnStartStop();
     auto asked = [&market](const std::string& key) {
-        for (const MarketRequest& r : market.requests()) {
-            if (r.key == key) {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<MarketRequest> requests = market.requests();
+        return std::any_of(requests.begin(), requests.end(),
+                           [&key](const MarketRequest& r) { return r.key == key; });
     };
     ASSERT_TRUE(waitUntil([&] { return asked("old"); }, 20000));
 
-    writeFile(dir.file("new.txt"), market.baseUrl() + "/search?c=1&q=new\n");
-    host->setNextFileName(dir.file("new.txt"));
-    dlg->OnImport();
+    importFile(market.baseUrl() + "/search?c=1&q=new\n");
     EXPECT_TRUE(dlg->isRunning());
     EXPECT_TRUE(waitUntil([&] { return asked("new"); }, 20000));
 }
 
 TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
 {
-    auto qtHost = std::make_shared<QtHostServices>();
-    makeDatabase();
-    writeIni("[General]\ninterval=0\n");
-    dlg = std::make_unique<CWatchDlg>(qtHost, dir.path());
-    ASSERT_TRUE(dlg->OnInitDialog());
+    openWindow({}, "[General]\ninterval=0\n", std::make_shared<QtHostServices>());
     dlg->show();
 
     QString statusSeenInBox;

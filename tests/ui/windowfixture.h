@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTableWidget>
 #include <QTest>
 
 namespace tw::test {
@@ -33,49 +34,63 @@ inline bool waitUntil(const std::function<bool()>& pred, int deadlineMs = 10000)
     return true;
 }
 
-// A double click as a person makes it: the press and release that select the
-// row come first, as item views expect.
-inline void doubleClick(QWidget* viewport, QPoint at)
+// As a person makes it: press and release select the row first. rowsBelow
+// moves the point down into the empty space past the last row.
+inline void doubleClickRow(QTableWidget* view, int row, int column = 0, int rowsBelow = 0)
 {
-    QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
-    QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+    const QPoint at = view->visualItemRect(view->item(row, column)).center() +
+                      QPoint(0, rowsBelow * view->rowHeight(row));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
 }
 
-// A program folder of its own for each test: sys.mdb, tidewatch.ini and
-// _items.txt as the test writes them, and a host that never blocks.
+// Each test gets a program folder of its own and a host that never blocks.
 class WindowTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { host = std::make_shared<FakeHost>(); }
-
-    void makeDatabase()
-    {
-        if (!CCore::isFileExist(dir.file("sys.mdb"))) {
-            createItemDatabase(dir.file("sys.mdb"));
-        }
-    }
     void writeIni(const std::string& body) { writeFile(dir.file("tidewatch.ini"), body); }
     void writeList(const std::string& body) { writeFile(dir.file("_items.txt"), body); }
     std::string list() const { return readFile(dir.file("_items.txt")); }
 
-    // A window after a complete set-up with the given watch list.
+    // A window after a complete set-up; the previous one saves before.
     CWatchDlg& openWindow(const std::string& items = {},
-                          const std::string& ini = "[General]\ninterval=30\n")
+                          const std::string& ini = "[General]\ninterval=30\n",
+                          std::shared_ptr<HostServices> services = nullptr)
     {
-        makeDatabase();
+        dlg.reset();
+        if (!CCore::isFileExist(dir.file("sys.mdb"))) {
+            createItemDatabase(dir.file("sys.mdb"));
+        }
         writeIni(ini);
         if (!items.empty()) {
             writeList(items);
         }
-        dlg = std::make_unique<CWatchDlg>(host, dir.path());
+        dlg = std::make_unique<CWatchDlg>(services ? services : host, dir.path());
         EXPECT_TRUE(dlg->OnInitDialog());
         return *dlg;
     }
 
+    void importFile(const std::string& body)
+    {
+        writeFile(dir.file("import.txt"), body);
+        host->setNextFileName(dir.file("import.txt"));
+        dlg->OnImport();
+    }
+
+    template <class T = QWidget> T* child(const char* name) const
+    {
+        return dlg->findChild<T*>(name);
+    }
+    QTableWidget* watchList() const { return child<QTableWidget>("IDC_WATCH_LIST"); }
+    QString cell(int row, int column) const
+    {
+        const QTableWidgetItem* item = watchList()->item(row, column);
+        return item ? item->text() : QString();
+    }
     CItemDb& db() { return *dlg->itemDb(); }
 
     TempDir dir;
-    std::shared_ptr<FakeHost> host;
+    std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
     std::unique_ptr<CWatchDlg> dlg;
 };
 
