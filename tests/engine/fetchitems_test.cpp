@@ -1,4 +1,3 @@
-#include "core/text.h"
 #include "core/zuvira.h"
 #include "engine/fetchitems.h"
 #include "engine/httpsession.h"
@@ -17,6 +16,7 @@ using test::MarketFault;
 using test::MarketItem;
 using test::TestMarket;
 using Kind = MarketFault::Kind;
+using Offsets = std::vector<int>;
 
 std::string joinIds(const std::vector<MarketItem>& items, std::size_t from, std::size_t to)
 {
@@ -29,14 +29,8 @@ std::string joinIds(const std::vector<MarketItem>& items, std::size_t from, std:
 
 std::string queryValue(const std::string& query, const std::string& key)
 {
-    const std::string needle = key + "=";
-    std::size_t at = query.rfind("&" + needle);
-    at = at == std::string::npos ? (query.rfind(needle, 0) == 0 ? 0 : at) : at + 1;
-    if (at == std::string::npos) {
-        return {};
-    }
-    const std::size_t from = at + needle.size();
-    return query.substr(from, query.find('&', from) - from);
+    std::smatch m;
+    return std::regex_search(query, m, std::regex("(^|&)" + key + "=([^&]*)")) ? m.str(2) : "";
 }
 
 class FetchItemsTest : public ::testing::Test
@@ -55,14 +49,23 @@ protected:
 
     FetchOutcome check(const std::string& key)
     {
-        return fetchItems(context(), prepareRequestUrl(core, market.searchUrl(key)));
+        market.clearRequests();
+        const FetchContext ctx{core, *session, pageFile, titlesFile, ignoreWords};
+        return fetchItems(ctx, prepareRequestUrl(core, market.searchUrl(key)));
     }
 
-    FetchContext context() { return {core, *session, pageFile, titlesFile, ignoreWords}; }
-
-    std::vector<int> offsets() const
+    // A check that must succeed with ids after asking for the pages at offsets.
+    void expectCheck(const std::string& key, const std::string& ids, const Offsets& offsets)
     {
-        std::vector<int> out;
+        const FetchOutcome outcome = check(key);
+        EXPECT_FALSE(outcome.failed) << outcome.error;
+        EXPECT_EQ(outcome.ids, ids);
+        EXPECT_EQ(this->offsets(), offsets);
+    }
+
+    Offsets offsets() const
+    {
+        Offsets out;
         for (const auto& request : market.requests()) {
             out.push_back(request.offset);
         }
@@ -85,10 +88,6 @@ TEST_F(FetchItemsTest, IdsOverPagesInOrderOfFirstAppearance)
     items[41] = {items[3].id, "moved"};
     items[45] = {items[39].id, "moved too"};
     market.setItems("camera", items);
-
-    const FetchOutcome outcome = check("camera");
-    EXPECT_FALSE(outcome.failed) << outcome.error;
-
     std::string ids;
     std::string titles;
     std::set<std::string> seen;
@@ -98,48 +97,32 @@ TEST_F(FetchItemsTest, IdsOverPagesInOrderOfFirstAppearance)
             titles += item.title + "^";
         }
     }
-    EXPECT_EQ(outcome.ids, ids);
-    EXPECT_EQ(test::readFile(titlesFile), titles);
     // Page 4 (offset 120) is past the last item and ends the loop.
-    EXPECT_EQ(offsets(), (std::vector<int>{0, 40, 80, 120}));
+    expectCheck("camera", ids, {0, 40, 80, 120});
+    EXPECT_EQ(test::readFile(titlesFile), titles);
+
+    // No items at all still rewrites the titles of the check before.
+    expectCheck("nothing", "", {0});
+    EXPECT_EQ(test::readFile(titlesFile), "");
 }
 
-TEST_F(FetchItemsTest, EightFullPagesNeverAskForOffset320)
+TEST_F(FetchItemsTest, PageLoopEndsAfterEightPagesOrAtAPageWithoutMarkers)
 {
     const auto items = TestMarket::makeItems(400);
+    const Offsets eight = {0, 40, 80, 120, 160, 200, 240, 280};
     market.setItems("bike", items);
-    const FetchOutcome outcome = check("bike");
-    EXPECT_FALSE(outcome.failed) << outcome.error;
-    EXPECT_EQ(outcome.ids, joinIds(items, 0, 320));
-    EXPECT_EQ(offsets(), (std::vector<int>{0, 40, 80, 120, 160, 200, 240, 280}));
-}
-
-TEST_F(FetchItemsTest, PageWithoutMarkerEndsLoop)
-{
-    const auto items = TestMarket::makeItems(200);
-    market.setItems("camera", items);
-    market.setFault("camera", {.kind = Kind::NoMarkers, .offset = 40});
-    const FetchOutcome outcome = check("camera");
-    EXPECT_FALSE(outcome.failed);
-    EXPECT_EQ(outcome.ids, joinIds(items, 0, 40));
-    EXPECT_EQ(offsets(), (std::vector<int>{0, 40}));
-}
-
-TEST_F(FetchItemsTest, CutPageKeepsItsWholeBlocksAndGoesOn)
-{
-    const auto items = TestMarket::makeItems(60);
-    market.setItems("camera", items);
-    market.setFault("camera", {.kind = Kind::Truncate, .offset = 0});
-    const FetchOutcome outcome = check("camera");
-    EXPECT_FALSE(outcome.failed);
-    EXPECT_EQ(outcome.ids, joinIds(items, 0, 39) + "," + joinIds(items, 40, 60));
+    expectCheck("bike", joinIds(items, 0, 320), eight);
+    market.setFault("bike", {.kind = Kind::NoMarkers, .offset = 40});
+    expectCheck("bike", joinIds(items, 0, 40), {0, 40});
+    // A cut page keeps its whole blocks and the loop goes on.
+    market.setFault("bike", {.kind = Kind::Truncate, .offset = 0});
+    expectCheck("bike", joinIds(items, 0, 39) + "," + joinIds(items, 40, 320), eight);
 }
 
 TEST_F(FetchItemsTest, RandomNumberInRangeAndSameOnEveryPage)
 {
     market.setItems("camera", TestMarket::makeItems(100));
     for (int run = 0; run < 3; ++run) {
-        market.clearRequests();
         check("camera");
         const auto requests = market.requests();
         ASSERT_EQ(requests.size(), 4u);
@@ -157,11 +140,7 @@ TEST_F(FetchItemsTest, RandomNumberInRangeAndSameOnEveryPage)
 
 TEST_F(FetchItemsTest, SchemeSwitch)
 {
-    const struct
-    {
-        std::string url;
-        std::string prefix;
-    } rows[] = {
+    const std::pair<std::string, std::string> rows[] = {
         {"http://s.example.com/search?q=a", "https://s.example.com/search?q=a"},
         {"https://s.example.com/search?q=a", "https://s.example.com/search?q=a"},
         {"http://www.example.com/search?q=a", "http://www.example.com/search?q=a"},
@@ -170,101 +149,48 @@ TEST_F(FetchItemsTest, SchemeSwitch)
         {"http://127.0.0.1:8080/search?q=a&sort=new", "http://127.0.0.1:8080/search?q=a&sort=new"},
         {"", ""},
     };
-    for (const auto& row : rows) {
-        const std::string request = prepareRequestUrl(core, row.url);
-        ASSERT_EQ(request.rfind(row.prefix + "&vk1=", 0), 0u) << request;
-        const std::string number = request.substr(row.prefix.size() + 5);
-        EXPECT_TRUE(std::regex_match(number, std::regex("[0-9]{6}"))) << request;
+    for (const auto& [url, prefix] : rows) {
+        const std::string request = prepareRequestUrl(core, url);
+        ASSERT_EQ(request.rfind(prefix + "&vk1=", 0), 0u) << request;
+        EXPECT_TRUE(std::regex_match(request.substr(prefix.size() + 5), std::regex("[0-9]{6}")))
+            << request;
     }
-}
-
-TEST_F(FetchItemsTest, EmptyResultStillRewritesTitles)
-{
-    test::writeFile(titlesFile, "old title^");
-    const FetchOutcome outcome = check("nothing");
-    EXPECT_FALSE(outcome.failed);
-    EXPECT_EQ(outcome.ids, "");
-    EXPECT_EQ(test::readFile(titlesFile), "");
-    EXPECT_EQ(offsets(), (std::vector<int>{0}));
 }
 
 TEST_F(FetchItemsTest, PageTextIsRepairedBeforeParsing)
 {
     market.setItems("camera", {{"1", "bad\xFF byte"}, {"2", "好"}});
     ignoreWords = "\xEF\xBF\xBD"; // what the bad byte turns into
-    const FetchOutcome outcome = check("camera");
-    EXPECT_EQ(outcome.ids, "2");
+    EXPECT_EQ(check("camera").ids, "2");
     EXPECT_EQ(test::readFile(titlesFile), "好^");
 }
 
-struct FailedPageCase
-{
-    const char* name;
-    MarketFault fault;
-};
-
-void PrintTo(const FailedPageCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class FetchItemsFailures : public FetchItemsTest,
-                           public ::testing::WithParamInterface<FailedPageCase>
-{
-};
-
-// A failed second page after a good first one: the check is reported failed,
-// keeps page 1, and neither parses a stale page nor asks for more.
-TEST_P(FetchItemsFailures, FailedPageEndsCheckWithoutStalePage)
+// A failed page after a good one: the check is reported failed, keeps the
+// good page, and neither parses a stale page nor asks for more. A failed first
+// page gives nothing at all.
+TEST_F(FetchItemsTest, FailedPageEndsCheckWithoutStalePage)
 {
     const auto items = TestMarket::makeItems(120);
     market.setItems("camera", items);
     // What another watch's check left behind: a full page of other items.
-    const auto others = TestMarket::makeItems(40, 900000000001LL);
-    test::writeFile(pageFile, test::renderResultPage(others, 0, 40));
-
-    MarketFault fault = GetParam().fault;
-    fault.offset = 40;
-    market.setFault("camera", fault);
-    const FetchOutcome outcome = check("camera");
-    EXPECT_TRUE(outcome.failed);
-    EXPECT_FALSE(outcome.error.empty());
-    EXPECT_EQ(outcome.ids, joinIds(items, 0, 40));
-    EXPECT_EQ(offsets(), (std::vector<int>{0, 40}));
-    EXPECT_EQ(test::readFile(pageFile), "");
-
-    // The first page failing right away gives nothing at all.
-    market.clearRequests();
-    fault.offset = 0;
-    market.setFault("camera", fault);
-    test::writeFile(pageFile, test::renderResultPage(others, 0, 40));
-    const FetchOutcome first = check("camera");
-    EXPECT_TRUE(first.failed);
-    EXPECT_EQ(first.ids, "");
-    EXPECT_EQ(test::readFile(titlesFile), "");
-    EXPECT_EQ(offsets(), (std::vector<int>{0}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FetchItemsFailures,
-    ::testing::Values(FailedPageCase{"Status500", {.kind = Kind::Status, .status = 500}},
-                      FailedPageCase{"DroppedConnection", {.kind = Kind::Drop}},
-                      FailedPageCase{"Stalled", {.kind = Kind::Stall}},
-                      FailedPageCase{"StalledMidPage", {.kind = Kind::StallBody}}),
-    [](const ::testing::TestParamInfo<FailedPageCase>& row) {
-        return std::string(row.param.name);
-    });
-
-TEST_F(FetchItemsTest, RefusedConnectionFails)
-{
-    market.setItems("camera", TestMarket::makeItems(10));
-    const std::string url = market.searchUrl("camera");
-    market.stop();
-    test::writeFile(pageFile, test::renderResultPage(TestMarket::makeItems(40), 0, 40));
-    const FetchOutcome outcome = fetchItems(context(), prepareRequestUrl(core, url));
-    EXPECT_TRUE(outcome.failed);
-    EXPECT_EQ(outcome.ids, "");
-    EXPECT_NE(outcome.error.find(url), std::string::npos) << outcome.error;
+    const std::string stale =
+        test::renderResultPage(TestMarket::makeItems(40, 900000000001LL), 0, 40);
+    for (const Kind kind : {Kind::Status, Kind::Drop, Kind::Stall, Kind::StallBody}) {
+        for (const int at : {40, 0}) {
+            SCOPED_TRACE(::testing::Message() << "fault " << int(kind) << " at offset " << at);
+            test::writeFile(pageFile, stale);
+            market.setFault("camera", {.kind = kind, .status = 500, .offset = at});
+            const FetchOutcome outcome = check("camera");
+            EXPECT_TRUE(outcome.failed);
+            EXPECT_FALSE(outcome.error.empty());
+            EXPECT_EQ(outcome.ids, joinIds(items, 0, std::size_t(at)));
+            EXPECT_EQ(offsets(), (at == 0 ? Offsets{0} : Offsets{0, 40}));
+            EXPECT_EQ(test::readFile(pageFile), "");
+            if (at == 0) {
+                EXPECT_EQ(test::readFile(titlesFile), "");
+            }
+        }
+    }
 }
 
 TEST_F(FetchItemsTest, UnwritableTitlesFileFailsCheck)

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
+#include <tuple>
 
 namespace tw {
 namespace {
@@ -37,24 +38,49 @@ protected:
         test::writeFile(pageFile, kStale);
     }
 
-    std::unique_ptr<HttpSession> openSession(long stallMs = 5000)
+    std::unique_ptr<HttpSession> openSession(long stallMs = 5000, long backoffMs = 1)
     {
         SessionSettings settings;
         settings.stallTimeoutMs = stallMs;
-        settings.connectBackoffMs = 1;
+        settings.connectBackoffMs = backoffMs;
         auto session = HttpSession::open(settings);
         EXPECT_NE(session, nullptr);
         return session;
     }
 
+    // Downloads url on another thread and aborts once the market has seen
+    // waitFor requests.
+    DownloadResult abortDownload(HttpSession& session, const std::string& url, std::size_t waitFor)
+    {
+        DownloadResult result;
+        std::thread worker([&] { result = session.download(url, pageFile); });
+        market.waitForRequests(waitFor, std::chrono::seconds(30));
+        session.abort();
+        worker.join();
+        return result;
+    }
+
     std::string page() const { return test::readFile(pageFile); }
+
+    // A download that must fail saying errorPart and leave the file empty, so
+    // that no earlier page can pass for this one.
+    void expectFailure(HttpSession& session, const std::string& url, const char* errorPart = "")
+    {
+        SCOPED_TRACE(url);
+        test::writeFile(pageFile, kStale);
+        const DownloadResult result = session.download(url, pageFile);
+        EXPECT_FALSE(result.ok);
+        EXPECT_FALSE(result.error.empty());
+        EXPECT_NE(result.error.find(errorPart), std::string::npos) << result.error;
+        EXPECT_EQ(page(), "");
+    }
 
     test::TempDir dir;
     std::string pageFile = dir.file("_tmpChunked.txt");
     TestMarket market;
 };
 
-TEST_F(HttpSessionTest, DownloadsPageAndReusesHandle)
+TEST_F(HttpSessionTest, DownloadsPlainPagesAndFollowsRedirectsButNotForever)
 {
     auto session = openSession();
     for (int offset : {0, 40}) {
@@ -62,127 +88,56 @@ TEST_F(HttpSessionTest, DownloadsPageAndReusesHandle)
         const DownloadResult result = session->download(url, pageFile);
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.httpStatus, 200);
-        EXPECT_TRUE(result.error.empty());
         // The server compresses; the file holds the plain page.
         EXPECT_EQ(countMarkers(page()), offset == 0 ? 40u : 10u);
     }
-    const auto requests = market.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].userAgent, "Tidewatch/" TIDEWATCH_VERSION);
-}
+    EXPECT_EQ(market.requests().at(0).userAgent, "Tidewatch/" TIDEWATCH_VERSION);
 
-TEST_F(HttpSessionTest, FollowsRedirectsButNotForever)
-{
-    auto session = openSession();
-    const std::string query = "?q=camera&s=0";
-    DownloadResult result = session->download(market.baseUrl() + "/go" + query, pageFile);
-    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_TRUE(session->download(market.baseUrl() + "/go?q=camera&s=0", pageFile).ok);
     EXPECT_EQ(countMarkers(page()), 40u);
+    expectFailure(*session, market.baseUrl() + "/loop");
+}
 
-    test::writeFile(pageFile, kStale);
-    result = session->download(market.baseUrl() + "/loop", pageFile);
+TEST_F(HttpSessionTest, FailuresEmptyTheFileAndSayWhy)
+{
+    const std::tuple<MarketFault, long, const char*> rows[] = {
+        {{Kind::Status, 500}, 5000, "HTTP 500"},
+        {{Kind::Status, 404}, 5000, "HTTP 404"},
+        {{Kind::Drop}, 5000, ""},
+        {{Kind::Stall}, 200, "no data for 200 ms"},
+        {{Kind::StallBody}, 200, "no data for 200 ms"},
+    };
+    for (const auto& [fault, stallMs, errorPart] : rows) {
+        market.setFault("camera", fault);
+        expectFailure(*openSession(stallMs), market.searchUrl("camera"), errorPart);
+    }
+
+    const DownloadResult result =
+        openSession()->download(market.searchUrl("camera"), dir.file("missing/dir/page.txt"));
     EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.error.empty());
-    EXPECT_EQ(page(), "");
-}
+    EXPECT_NE(result.error.find("cannot write"), std::string::npos) << result.error;
 
-struct FailureCase
-{
-    const char* name;
-    MarketFault fault;
-    long stallMs;
-    const char* errorPart;
-};
-
-void PrintTo(const FailureCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class HttpSessionFailures : public HttpSessionTest,
-                            public ::testing::WithParamInterface<FailureCase>
-{
-};
-
-// Every failure leaves the file empty, so no earlier page can pass for this one.
-TEST_P(HttpSessionFailures, FailsAndEmptiesFile)
-{
-    const FailureCase& c = GetParam();
-    market.setFault("camera", c.fault);
-    auto session = openSession(c.stallMs);
-    const DownloadResult result = session->download(market.searchUrl("camera"), pageFile);
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.error.find(c.errorPart), std::string::npos) << result.error;
-    EXPECT_EQ(page(), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, HttpSessionFailures,
-    ::testing::Values(FailureCase{"Status500", {Kind::Status, 500}, 5000, "HTTP 500"},
-                      FailureCase{"Status404", {Kind::Status, 404}, 5000, "HTTP 404"},
-                      FailureCase{"DroppedMidBody", {Kind::Drop}, 5000, ""},
-                      FailureCase{"StallBeforeAnswer", {Kind::Stall}, 200, "no data for 200 ms"},
-                      FailureCase{"StallMidBody", {Kind::StallBody}, 200, "no data for 200 ms"}),
-    [](const ::testing::TestParamInfo<FailureCase>& row) { return std::string(row.param.name); });
-
-TEST_F(HttpSessionTest, RefusedConnectionFailsAfterRetry)
-{
     const std::string url = market.searchUrl("camera");
     market.stop(); // nothing listens on the port now
-    auto session = openSession();
-    const DownloadResult result = session->download(url, pageFile);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.httpStatus, 0);
-    EXPECT_FALSE(result.error.empty());
-    EXPECT_EQ(page(), "");
+    expectFailure(*openSession(), url);
 }
 
-TEST_F(HttpSessionTest, AbortEndsStalledTransferAndLaterOnes)
+TEST_F(HttpSessionTest, AbortEndsAStalledTransferLaterOnesAndTheConnectBackOff)
 {
     market.setFault("camera", {Kind::Stall});
     // Without abort() this would wait for the long stall limit; the test
     // time-out would catch that.
     auto session = openSession(600000);
-    DownloadResult result;
-    std::thread worker([&] { result = session->download(market.searchUrl("camera"), pageFile); });
-    market.waitForRequests(1, std::chrono::seconds(30));
-    session->abort();
-    worker.join();
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "download aborted");
+    const std::string url = market.searchUrl("camera");
+    EXPECT_EQ(abortDownload(*session, url, 1).error, "download aborted");
     EXPECT_EQ(page(), "");
     EXPECT_TRUE(session->aborted());
-
     market.clearFaults();
-    test::writeFile(pageFile, kStale);
-    const DownloadResult later = session->download(market.searchUrl("camera"), pageFile);
-    EXPECT_FALSE(later.ok);
-    EXPECT_EQ(page(), "");
-}
+    expectFailure(*session, url, "download aborted");
 
-TEST_F(HttpSessionTest, AbortWakesConnectBackOff)
-{
-    const std::string url = market.searchUrl("camera");
     market.stop();
-    SessionSettings settings;
-    settings.connectBackoffMs = 600000;
-    auto session = HttpSession::open(settings);
-    ASSERT_NE(session, nullptr);
-    DownloadResult result;
-    std::thread worker([&] { result = session->download(url, pageFile); });
-    session->abort();
-    worker.join();
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.error, "download aborted");
-}
-
-TEST_F(HttpSessionTest, UnwritableTargetIsReported)
-{
-    auto session = openSession();
-    const DownloadResult result =
-        session->download(market.searchUrl("camera"), dir.file("missing/dir/page.txt"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.error.find("cannot write"), std::string::npos) << result.error;
+    auto retrying = openSession(5000, 600000);
+    EXPECT_EQ(abortDownload(*retrying, url, 0).error, "download aborted");
 }
 
 } // namespace

@@ -8,12 +8,9 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
-#include <vector>
 
 namespace tw {
 namespace {
-
-using WalkEnd = NewItemFinder::WalkEnd;
 
 class NewItemFinderTest : public ::testing::Test
 {
@@ -21,28 +18,24 @@ protected:
     NewItemFinderTest()
     {
         db.setConnStr(test::makeItemDatabase(dir));
-        // Any use of this store fails, so a call that returns cleanly with it
-        // cannot have touched the store.
-        missingDb.setConnStr(CCore::getDbConnStrMdb(dir.file("absent.mdb")));
         table.replaceAll({{"https://s.example.com/search?&q=keyA&x=1", "keyA"},
                           {"https://s.example.com/search?&q=keyB&x=1", "keyB"}});
     }
 
-    NewItemFinder finder(CItemDb& store, int slot = 0)
+    // What findNewItems reported and how its walk ended.
+    std::string walk(const std::string& lastIds, const std::string& currentIds)
     {
-        NewItemFinder f(table, store, runFlag, titlesFile, [this] {
-            ++stopChecks;
-            return hook ? hook(stopChecks) : false;
-        });
-        f.setCurSlot(slot);
-        return f;
+        const std::string found = finder.findNewItems(lastIds, currentIds);
+        const char* ends[] = {"finished", "stopped", "failed"};
+        return found + " " + ends[int(finder.lastWalkEnd())];
     }
 
-    std::vector<std::string> storedIds(const std::string& sid)
+    // The ids stored under sid, oldest first.
+    std::string storedIds(const std::string& sid)
     {
-        std::vector<std::string> ids;
+        std::string ids;
         for (const ItemRow& row : db.getLatestItems(sid, 1000)) {
-            ids.insert(ids.begin(), row.bbid); // oldest first
+            ids = row.bbid + (ids.empty() ? "" : "," + ids);
         }
         return ids;
     }
@@ -52,82 +45,66 @@ protected:
     WatchTable table;
     RunFlag runFlag;
     CItemDb db;
-    CItemDb missingDb;
-    // Called before each id with the count of ids so far; may act mid-walk.
+    // Called before each id with the count of ids so far; it may act mid-walk
+    // and returns whether to abort.
     std::function<bool(int)> hook;
     int stopChecks = 0;
+    NewItemFinder finder{table, db, runFlag, titlesFile,
+                         [this] { return hook ? hook(++stopChecks) : false; }};
 };
 
 TEST_F(NewItemFinderTest, firstCheckStoresAndReportsAllInPageOrder)
 {
     test::writeFile(titlesFile, "red^green^blue^");
-    auto f = finder(db);
-
-    EXPECT_EQ(f.findNewItems("", "30,10,20"), "30,10,20");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Finished);
-    EXPECT_EQ(storedIds("keyA"), (std::vector<std::string>{"30", "10", "20"}));
+    EXPECT_EQ(walk("", "30,10,20"), "30,10,20 finished");
+    EXPECT_EQ(storedIds("keyA"), "30,10,20");
     const auto rows = db.getLatestItems("keyA", 10);
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].bbtitle, "blue");
     EXPECT_EQ(rows[2].bbtitle, "red");
-    EXPECT_TRUE(storedIds("keyB").empty());
+    EXPECT_EQ(storedIds("keyB"), "");
 }
 
 TEST_F(NewItemFinderTest, idsSeenInThePreviousCheckCostNoStoreAccess)
 {
-    ASSERT_THROW(missingDb.isItemExist("keyA", "1"), DbError);
-    auto f = finder(missingDb);
+    // Any use of this store fails, so a walk that finishes cannot have used it.
+    db.setConnStr(CCore::getDbConnStrMdb(dir.file("absent.mdb")));
     // Same list: early return. Another order, or a subset: every id is in lastIds.
-    EXPECT_EQ(f.findNewItems("1,2,3", "1,2,3"), "");
-    EXPECT_EQ(f.findNewItems("1,2,3", "3,1,2"), "");
-    EXPECT_EQ(f.findNewItems("1,2,3", "2"), "");
-    EXPECT_EQ(f.findNewItems("1,2,3", ""), "");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Finished);
-    EXPECT_EQ(stopChecks, 6); // only the walks over "3,1,2" and "2" ran
+    for (const char* current : {"1,2,3", "3,1,2", "2", ""}) {
+        EXPECT_EQ(walk("1,2,3", current), " finished") << current;
+    }
     // A whole-field test: "1" is not seen because "11" was.
-    EXPECT_EQ(f.findNewItems("11,2", "2,1"), "");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Failed);
+    EXPECT_EQ(walk("11,2", "2,1"), " failed");
 }
 
-TEST_F(NewItemFinderTest, storedItemsAreScopedToTheWatchKey)
+// The key comes from the slot under check. An id stored under it is skipped
+// without stray commas; one stored under another key is new here.
+TEST_F(NewItemFinderTest, storedItemsAreSkippedPerWatchKey)
 {
-    db.insertItem("keyB", "7", "old", CItemDb::kBbsl);
-    db.insertItem("keyA", "8", "other watch", CItemDb::kBbsl);
-    auto f = finder(db, 1); // the key comes from the slot under check: keyB
+    db.insertItem("keyB", "2", "old", CItemDb::kBbsl);
+    db.insertItem("keyA", "3", "other watch", CItemDb::kBbsl);
+    finder.setCurSlot(1);
 
-    EXPECT_EQ(f.findNewItems("", "7,8"), "8");
-    EXPECT_EQ(storedIds("keyB"), (std::vector<std::string>{"7", "8"}));
-    EXPECT_EQ(storedIds("keyA"), (std::vector<std::string>{"8"}));
-}
-
-TEST_F(NewItemFinderTest, alreadyStoredMiddleCandidateIsSkippedWithoutStrayCommas)
-{
-    db.insertItem("keyA", "2", "t", CItemDb::kBbsl);
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2,3"), "1,3");
-    EXPECT_EQ(f.findNewItems("", "2"), "");
-    EXPECT_EQ(f.findNewItems("", "2,3,1"), "");
+    EXPECT_EQ(walk("", "1,2,3"), "1,3 finished");
+    EXPECT_EQ(storedIds("keyB"), "2,1,3");
+    EXPECT_EQ(storedIds("keyA"), "3");
+    EXPECT_EQ(walk("", "2,3,1"), " finished");
 }
 
 TEST_F(NewItemFinderTest, emptyFieldEndsTheWalk)
 {
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,,2"), "1");
-    EXPECT_EQ(storedIds("keyA"), (std::vector<std::string>{"1"}));
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Finished);
+    EXPECT_EQ(walk("", "1,,2"), "1 finished");
+    EXPECT_EQ(storedIds("keyA"), "1");
 }
 
 TEST_F(NewItemFinderTest, titlesPairWithIdsByPositionAndMayBeMissing)
 {
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2"), "1,2"); // no titles file at all
-    for (const ItemRow& row : db.getLatestItems("keyA", 10)) {
-        EXPECT_EQ(row.bbtitle, "");
-    }
+    EXPECT_EQ(walk("", "1,2"), "1,2 finished"); // no titles file at all
+    EXPECT_EQ(db.getLatestItems("keyA", 1).at(0).bbtitle, "");
 
     test::writeFile(titlesFile, "one^two^three^");
     // Titles follow the position in currentIds, also when earlier ids are skipped.
-    EXPECT_EQ(f.findNewItems("1,2", "1,2,3,4"), "3,4");
+    EXPECT_EQ(walk("1,2", "1,2,3,4"), "3,4 finished");
     const auto rows = db.getLatestItems("keyA", 2);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].bbid, "4");
@@ -135,16 +112,22 @@ TEST_F(NewItemFinderTest, titlesPairWithIdsByPositionAndMayBeMissing)
     EXPECT_EQ(rows[1].bbtitle, "three");
 }
 
-TEST_F(NewItemFinderTest, stopBeforeTheWalkStoresNothing)
+TEST_F(NewItemFinderTest, onlyTheExactStopWordStopsBeforeTheWalk)
 {
     runFlag.set("STOP");
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2"), "");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Stopped);
-    EXPECT_TRUE(storedIds("keyA").empty());
+    EXPECT_EQ(walk("", "1,2"), " stopped");
+    EXPECT_EQ(storedIds("keyA"), "");
+
+    int n = 0;
+    for (const char* word : {"stop", "STOP ", " STOP", "STOPP", "Stop"}) {
+        runFlag.set(word);
+        const std::string id = std::to_string(++n);
+        EXPECT_EQ(walk("", id), id + " finished") << '"' << word << '"';
+    }
 }
 
-TEST_F(NewItemFinderTest, stopInTheMiddleKeepsWhatWasFound)
+// What was found before a stop or an abort mid-walk is kept and reported.
+TEST_F(NewItemFinderTest, stopOrAbortInTheMiddleKeepsWhatWasFound)
 {
     hook = [this](int n) {
         if (n == 2) {
@@ -152,30 +135,13 @@ TEST_F(NewItemFinderTest, stopInTheMiddleKeepsWhatWasFound)
         }
         return false;
     };
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2,3,4"), "1,2");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Stopped);
-    EXPECT_EQ(storedIds("keyA"), (std::vector<std::string>{"1", "2"}));
-}
+    EXPECT_EQ(walk("", "1,2,3,4"), "1,2 stopped");
+    EXPECT_EQ(storedIds("keyA"), "1,2");
 
-TEST_F(NewItemFinderTest, onlyTheExactStopWordStops)
-{
-    int n = 0;
-    for (const char* word : {"stop", "STOP ", " STOP", "STOPP", "Stop"}) {
-        runFlag.set(word);
-        auto f = finder(db);
-        const std::string id = std::to_string(++n);
-        EXPECT_EQ(f.findNewItems("", id), id) << '"' << word << '"';
-        EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Finished);
-    }
-}
-
-TEST_F(NewItemFinderTest, abortStopsTheWalkLikeStop)
-{
+    runFlag.clear();
+    stopChecks = 0;
     hook = [](int n) { return n >= 2; };
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2,3"), "1");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Stopped);
+    EXPECT_EQ(walk("", "5,6,7"), "5 stopped");
 }
 
 TEST_F(NewItemFinderTest, storeErrorMidWalkReturnsWhatWasStoredAndFlagsIt)
@@ -187,19 +153,16 @@ TEST_F(NewItemFinderTest, storeErrorMidWalkReturnsWhatWasStoredAndFlagsIt)
         }
         return false;
     };
-    auto f = finder(db);
-    EXPECT_EQ(f.findNewItems("", "1,2,3,4"), "1,2");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Failed);
-    EXPECT_FALSE(f.lastError().empty());
+    EXPECT_EQ(walk("", "1,2,3,4"), "1,2 failed");
+    EXPECT_FALSE(finder.lastError().empty());
 
     // Once the store is back, the next call (same lastIds, as the worker keeps
     // it) reports exactly the ids the failed call never got to.
     db.setConnStr(good);
     hook = nullptr;
-    EXPECT_EQ(f.findNewItems("", "1,2,3,4"), "3,4");
-    EXPECT_EQ(f.lastWalkEnd(), WalkEnd::Finished);
-    EXPECT_TRUE(f.lastError().empty());
-    EXPECT_EQ(storedIds("keyA"), (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(walk("", "1,2,3,4"), "3,4 finished");
+    EXPECT_TRUE(finder.lastError().empty());
+    EXPECT_EQ(storedIds("keyA"), "1,2,3,4");
 }
 
 } // namespace

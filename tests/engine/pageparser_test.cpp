@@ -34,165 +34,65 @@ std::string page(const std::vector<std::string>& blocks)
     return p + "]}}}}";
 }
 
-struct ParseCase
-{
-    const char* name;
-    std::vector<std::string> pages;
-    std::string ignoreWords;
-    std::string ids;
-    std::string titles;
-    // What addPage answered for each page.
-    std::vector<bool> hadMarkers;
-};
-
-class PageParserCases : public ::testing::TestWithParam<ParseCase>
-{
-};
-
-TEST_P(PageParserCases, GivesIdsAndTitlesInPairs)
-{
-    const ParseCase& c = GetParam();
-    PageParser parser(c.ignoreWords);
-    std::vector<bool> hadMarkers;
-    for (const std::string& p : c.pages) {
-        hadMarkers.push_back(parser.addPage(p));
-    }
-    EXPECT_EQ(parser.idList(), c.ids);
-    EXPECT_EQ(parser.titles(), c.titles);
-    EXPECT_EQ(hadMarkers, c.hadMarkers);
-}
-
 const std::string kCutBlock = "{\"p4pTags\":[],\"nid\":\"9\",\"raw_title\":\"cut";
 
-INSTANTIATE_TEST_SUITE_P(
-    Pages, PageParserCases,
-    ::testing::Values(
-        ParseCase{"ThreeItems",
-                  {page({block("1", "a"), block("2", "b"), block("3", "c")})},
-                  "",
-                  "1,2,3",
-                  "a^b^c^",
-                  {true}},
-        ParseCase{"SameIdTwiceOnOnePage",
-                  {page({block("1", "first"), block("2", "b"), block("1", "again")})},
-                  "",
-                  "1,2",
-                  "first^b^",
-                  {true}},
-        ParseCase{"IdOnTwoPagesKeepsFirstTitle",
-                  {page({block("1", "a"), block("2", "first")}),
-                   page({block("2", "second"), block("3", "c")})},
-                  "",
-                  "1,2,3",
-                  "a^first^c^",
-                  {true, true}},
-        ParseCase{"IdIsWholeFieldNotPrefix",
-                  {page({block("12", "a"), block("1", "b"), block("123", "c")})},
-                  "",
-                  "12,1,123",
-                  "a^b^c^",
-                  {true}},
-        ParseCase{"BlockWithoutIdDropped",
-                  {page({block(std::nullopt, "lost"), block("2", "b")})},
-                  "",
-                  "2",
-                  "b^",
-                  {true}},
-        ParseCase{"BlockWithEmptyIdDropped",
-                  {page({block("", "lost"), block("2", "b")})},
-                  "",
-                  "2",
-                  "b^",
-                  {true}},
-        ParseCase{"BlockWithoutTitleHasEmptyTitle",
-                  {page({block("1", std::nullopt), block("2", "b")})},
-                  "",
-                  "1,2",
-                  "^b^",
-                  {true}},
-        ParseCase{"StartWithoutEndEndsThatPageOnly",
-                  {page({block("1", "a")}) + "," + kCutBlock, page({block("2", "b")})},
-                  "",
-                  "1,2",
-                  "a^b^",
-                  {true, true}},
-        ParseCase{"OnlyUnendedBlockStillCountsAsMarker", {kCutBlock}, "", "", "", {true}},
-        ParseCase{"CaretInTitleKeepsPairing",
-                  {page({block("1", "a^b"), block("2", "^c^")})},
-                  "",
-                  "1,2",
-                  "a b^ c ^",
-                  {true}},
-        ParseCase{"CommaInIdDropped",
-                  {page({block("1,2", "two in one"), block("3", "c")})},
-                  "",
-                  "3",
-                  "c^",
-                  {true}},
-        ParseCase{"PageWithoutMarker", {"<html>nothing here</html>"}, "", "", "", {false}},
-        ParseCase{"EmptyPage", {""}, "", "", "", {false}},
-        ParseCase{"IgnoredItemLeavesNothing",
-                  {page({block("1", "好的"), block("2", "坏了"), block("3", "也好")})},
-                  "坏",
-                  "1,3",
-                  "好的^也好^",
-                  {true}},
-        ParseCase{"IgnoredFirstThenAcceptedLater",
-                  {page({block("1", "坏"), block("1", "好")})},
-                  "坏",
-                  "1",
-                  "好^",
-                  {true}},
-        ParseCase{"EmptyFieldEndsIgnoreList",
-                  {page({block("1", "坏"), block("2", "二手")})},
-                  "坏,,二手",
-                  "2",
-                  "二手^",
-                  {true}}),
-    [](const ::testing::TestParamInfo<ParseCase>& row) { return std::string(row.param.name); });
-
-struct IgnoreCase
+// The id list, the titles and what addPage answered for each page ("+": a
+// marker was found).
+std::string parse(const std::vector<std::string>& pages, const std::string& ignoreWords = "")
 {
-    const char* name;
-    std::string title;
-    std::string words;
-    bool ignored;
-};
-
-class IgnoreCases : public ::testing::TestWithParam<IgnoreCase>
-{
-};
-
-TEST_P(IgnoreCases, MatchesWholeCharacters)
-{
-    const IgnoreCase& c = GetParam();
-    EXPECT_EQ(isIgnoredTitle(c.title, c.words), c.ignored);
+    PageParser parser(ignoreWords);
+    std::string markers;
+    for (const std::string& p : pages) {
+        markers += parser.addPage(p) ? '+' : '-';
+    }
+    return parser.idList() + " | " + parser.titles() + " | " + markers;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Words, IgnoreCases,
-    ::testing::Values(IgnoreCase{"EmptyWordsIgnoreNothing", "二手相机", "", false},
-                      IgnoreCase{"WordInMiddleOfMultibyteTitle", "全新二手手机", "坏,二手", true},
-                      IgnoreCase{"SecondWord", "坏的相机", "二手,坏", true},
-                      IgnoreCase{"NoWordFound", "全新相机", "二手,坏", false},
-                      IgnoreCase{"EmptyFieldEndsList", "二手相机", "坏,,二手", false},
-                      IgnoreCase{"LeadingCommaEndsList", "二手相机", ",二手", false},
-                      IgnoreCase{"TrailingCommaEndsList", "坏相机", "二手,坏,", true},
-                      IgnoreCase{"TrailingCommaIgnoresNothingMore", "全新", "二手,", false},
-                      IgnoreCase{"BlanksAreKept", "坏了", " 坏", false},
-                      IgnoreCase{"CaseSensitive", "Broken lens", "broken", false},
-                      // "二" is E4 BA 8C and "手" E6 89 8B: the tail of one and the head of
-                      // the next are no character of the title.
-                      IgnoreCase{"ByteTailOfOneCharacterAndHeadOfNext", "二手", "\x8C\xE6", false},
-                      IgnoreCase{"ContinuationBytesOnly", "二手", "\xBA\x8C", false},
-                      IgnoreCase{"WholeTitle", "坏", "坏", true}),
-    [](const ::testing::TestParamInfo<IgnoreCase>& row) { return std::string(row.param.name); });
+TEST(PageParser, GivesIdsAndTitlesInPairs)
+{
+    // Each id once, with the title of its first appearance on any page.
+    EXPECT_EQ(parse({page({block("1", "first"), block("2", "b"), block("1", "again")}),
+                     page({block("2", "second"), block("3", "c")})}),
+              "1,2,3 | first^b^c^ | ++");
+    EXPECT_EQ(parse({page({block("12", "a"), block("1", "b"), block("123", "c")})}),
+              "12,1,123 | a^b^c^ | +");
+    // Blocks without an id, with an empty one or one holding a comma are dropped.
+    EXPECT_EQ(parse({page(
+                  {block(std::nullopt, "x"), block("", "x"), block("1,2", "x"), block("3", "c")})}),
+              "3 | c^ | +");
+    EXPECT_EQ(parse({page({block("1", std::nullopt), block("2", "b")})}), "1,2 | ^b^ | +");
+    EXPECT_EQ(parse({page({block("1", "a^b"), block("2", "^c^")})}), "1,2 | a b^ c ^ | +");
+    // A start without an end ends that page only, and still counts as a marker.
+    EXPECT_EQ(parse({page({block("1", "a")}) + "," + kCutBlock, page({block("2", "b")})}),
+              "1,2 | a^b^ | ++");
+    EXPECT_EQ(parse({kCutBlock, "<html>x</html>", ""}), " |  | +--");
+}
 
-} // namespace
-} // namespace tw
+TEST(PageParser, IgnoredItemLeavesNeitherIdNorTitle)
+{
+    // An empty field ends the ignore list.
+    EXPECT_EQ(
+        parse({page({block("1", "好的"), block("2", "坏了"), block("3", "也好二手")})}, "坏,,二手"),
+        "1,3 | 好的^也好二手^ | +");
+    EXPECT_EQ(parse({page({block("1", "坏"), block("1", "好")})}, "坏"), "1 | 好^ | +");
+}
 
-namespace tw {
-namespace {
+TEST(PageParser, IgnoreWordsMatchWholeCharacters)
+{
+    EXPECT_TRUE(isIgnoredTitle("全新二手手机", "坏,二手"));
+    EXPECT_TRUE(isIgnoredTitle("坏", "坏"));
+    EXPECT_FALSE(isIgnoredTitle("全新相机", "二手,坏"));
+    // Empty words ignore nothing, and an empty field ends the list.
+    EXPECT_FALSE(isIgnoredTitle("二手相机", ""));
+    EXPECT_FALSE(isIgnoredTitle("二手相机", "坏,,二手"));
+    EXPECT_FALSE(isIgnoredTitle("二手相机", ",二手"));
+    EXPECT_FALSE(isIgnoredTitle("全新", "二手,"));
+    EXPECT_FALSE(isIgnoredTitle("坏了", " 坏"));
+    // "二" is E4 BA 8C and "手" E6 89 8B: the tail of one and the head of the
+    // next are no character of the title.
+    EXPECT_FALSE(isIgnoredTitle("二手", "\x8C\xE6"));
+    EXPECT_FALSE(isIgnoredTitle("二手", "\xBA\x8C"));
+}
 
 // The markers are searched 32 bytes at a time by first and last byte: put
 // blocks and look-alikes at every offset around those blocks.
