@@ -1,9 +1,14 @@
+#include "ui/qthostservices.h"
 #include "windowfixture.h"
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include <QDesktopServices>
 #include <QPushButton>
+#include <QThread>
+#include <QUrl>
 
 namespace tw::test {
 namespace {
@@ -21,6 +26,26 @@ std::pair<std::string, std::vector<std::string>> news(int n, long long first)
     return out;
 }
 
+// The browser: the offscreen platform opens no address.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler("http", this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("http"); }
+
+    QStringList urls;
+    bool allOnGuiThread = true;
+
+public Q_SLOTS:
+    void open(const QUrl& url)
+    {
+        allOnGuiThread = allOnGuiThread && QThread::currentThread() == thread();
+        urls << url.toString(QUrl::FullyEncoded);
+    }
+};
+
 class Alert : public WindowTest
 {
 protected:
@@ -31,8 +56,7 @@ protected:
     void report(const std::string& ids)
     {
         dlg->table()->setNewIds(0, ids);
-        dlg->postMessage(WM_POLL_PROGRESS, PROGRESS_DONE, 0);
-        QCoreApplication::sendPostedEvents(dlg.get());
+        post(PROGRESS_DONE, 0);
     }
     QPushButton* stopAlarm() { return child<QPushButton>("IDC_STOP_ALARM"); }
 };
@@ -102,5 +126,38 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
     EXPECT_EQ(host->warnings()[0].rfind("清空数据失败：", 0), 0u);
 }
 
+// Calls from another thread are carried out on the GUI thread, and a missing
+// or broken alarm file, or no sound device at all, never keeps pages from
+// opening.
+TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
+{
+    UrlCatcher catcher;
+    auto services = std::make_shared<QtHostServices>();
+    std::thread worker([&services] {
+        EXPECT_TRUE(services->openUrl("http://127.0.0.1:8/item.htm?id=0"));
+        services->playSound("/nonexistent/alert.wav");
+        services->stopSound();
+    });
+    worker.join();
+    ASSERT_TRUE(waitUntil([&] { return catcher.urls.size() == 1; }));
+    EXPECT_TRUE(catcher.allOnGuiThread);
+
+    openWindow({}, "[General]\nitemhost=127.0.0.1:8\n", services);
+    for (const char* alarm : {"", "not a wave file"}) {
+        SCOPED_TRACE(alarm);
+        std::filesystem::remove(dir.file("alert.wav"));
+        if (*alarm) {
+            writeFile(dir.file("alert.wav"), alarm);
+        }
+        catcher.urls.clear();
+        dlg->raiseAlert("1,2");
+        EXPECT_EQ(catcher.urls, QStringList({"http://127.0.0.1:8/item.htm?id=1",
+                                             "http://127.0.0.1:8/item.htm?id=2"}));
+        dlg->OnStopAlarm();
+    }
+}
+
 } // namespace
 } // namespace tw::test
+
+#include "alert_test.moc"

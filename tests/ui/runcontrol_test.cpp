@@ -33,11 +33,6 @@ protected:
     {
         return waitUntil([this] { return !dlg->isRunning() && !dlg->workerAlive(); });
     }
-    void post(std::intptr_t progress, std::intptr_t row)
-    {
-        dlg->postMessage(WM_POLL_PROGRESS, progress, row);
-        QCoreApplication::sendPostedEvents(dlg.get());
-    }
 };
 
 TEST_F(RunControl, theFourStatesAndTheirTransitions)

@@ -48,8 +48,6 @@ inline void doubleClickRow(QTableWidget* view, int row, int column = 0, int rows
 class WindowTest : public ::testing::Test
 {
 protected:
-    void writeIni(const std::string& body) { writeFile(dir.file("tidewatch.ini"), body); }
-    void writeList(const std::string& body) { writeFile(dir.file("_items.txt"), body); }
     std::string list() const { return readFile(dir.file("_items.txt")); }
 
     // A window after a complete set-up; the previous one saves before.
@@ -61,9 +59,9 @@ protected:
         if (!CCore::isFileExist(dir.file("sys.mdb"))) {
             createItemDatabase(dir.file("sys.mdb"));
         }
-        writeIni(ini);
+        writeFile(dir.file("tidewatch.ini"), ini);
         if (!items.empty()) {
-            writeList(items);
+            writeFile(dir.file("_items.txt"), items);
         }
         dlg = std::make_unique<CWatchDlg>(services ? services : host, dir.path());
         EXPECT_TRUE(dlg->OnInitDialog());
@@ -77,6 +75,11 @@ protected:
         dlg->OnImport();
     }
 
+    void post(std::intptr_t progress, std::intptr_t row)
+    {
+        dlg->postMessage(WM_POLL_PROGRESS, progress, row);
+        QCoreApplication::sendPostedEvents(dlg.get());
+    }
     template <class T = QWidget> T* child(const char* name) const
     {
         return dlg->findChild<T*>(name);
