@@ -14,10 +14,12 @@ size_t openFileCount()
         std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
-// Runs op, which must fail with code. Unless another connection holds a lock
-// (SQLite then keeps a closed connection's file open until the lock goes, so
-// as not to drop it), no file that op opened may stay open.
-void expectDbError(const std::function<void()>& op, int code, bool countFiles = true)
+// Runs op, which must fail with code and a message holding reason. Unless
+// another connection holds a lock (SQLite then keeps a closed connection's
+// file open until the lock goes, so as not to drop it), no file that op opened
+// may stay open.
+void expectDbError(const std::function<void()>& op, int code, bool countFiles = true,
+                   const std::string& reason = "")
 {
     const size_t before = openFileCount();
     try {
@@ -26,6 +28,7 @@ void expectDbError(const std::function<void()>& op, int code, bool countFiles = 
     } catch (const DbError& e) {
         EXPECT_EQ(e.code(), code) << e.what();
         EXPECT_NE(std::string(e.what()), "");
+        EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
     }
     if (countFiles) {
         EXPECT_EQ(openFileCount(), before) << "a connection was left open";
@@ -34,16 +37,24 @@ void expectDbError(const std::function<void()>& op, int code, bool countFiles = 
 
 using ItemDbErrorTest = StoreFixture;
 
-TEST_F(ItemDbErrorTest, MissingFileIsNeverCreatedAndLaterFound)
+TEST_F(ItemDbErrorTest, MissingOrCorruptFileFailsIsLeftAsItWasAndWorksOnceReplaced)
 {
     std::filesystem::remove(dbPath());
-
     expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_CANTOPEN);
     expectDbError([&] { db.insertItem("k", "1", "t", CItemDb::kBbsl); }, SQLITE_CANTOPEN);
-    expectDbError([&] { db.getLatestItems("k", 3); }, SQLITE_CANTOPEN);
     expectDbError([&] { db.deleteAllItems(); }, SQLITE_CANTOPEN);
     EXPECT_FALSE(std::filesystem::exists(dbPath()));
 
+    const std::string junk(4096, 'x');
+    writeFile(dbPath(), junk);
+    expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_NOTADB);
+    expectDbError([&] { db.insertItem("k", "1", "t", CItemDb::kBbsl); }, SQLITE_NOTADB);
+    // Making the database never overwrites a file, nor makes a directory.
+    EXPECT_THROW(createItemDatabase(dbPath()), DbError);
+    EXPECT_EQ(readFile(dbPath()), junk);
+    EXPECT_THROW(createItemDatabase(dir.file("no/such/sys.mdb")), DbError);
+
+    std::filesystem::remove(dbPath());
     createItemDatabase(dbPath());
     db.insertItem("k", "1", "t", CItemDb::kBbsl);
     EXPECT_TRUE(db.isItemExist("k", "1"));
@@ -69,44 +80,11 @@ TEST_F(ItemDbErrorTest, LockHeldPastTheBusyWaitFailsThenClears)
     EXPECT_TRUE(db.isItemExist("k", "1"));
 }
 
-TEST_F(ItemDbErrorTest, FileThatIsNoDatabaseFailsAndIsLeftAsItWas)
-{
-    const std::string junk(4096, 'x');
-    std::filesystem::remove(dbPath());
-    writeFile(dbPath(), junk);
-
-    expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_NOTADB);
-    expectDbError([&] { db.insertItem("k", "1", "t", CItemDb::kBbsl); }, SQLITE_NOTADB);
-    EXPECT_EQ(readFile(dbPath()), junk);
-
-    std::filesystem::remove(dbPath());
-    createItemDatabase(dbPath());
-    EXPECT_FALSE(db.isItemExist("k", "1"));
-}
-
 TEST_F(ItemDbErrorTest, MissingTableAndBadSqlCarryTheReason)
 {
     RawDb(dbPath()).exec("drop table t_item");
-    try {
-        db.isItemExist("k", "1");
-        ADD_FAILURE() << "no DbError";
-    } catch (const DbError& e) {
-        EXPECT_EQ(e.code(), SQLITE_ERROR);
-        EXPECT_NE(std::string(e.what()).find("no such table: t_item"), std::string::npos)
-            << e.what();
-    }
+    expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_ERROR, true, "no such table: t_item");
     expectDbError([&] { db.execute("selec 1"); }, SQLITE_ERROR);
-}
-
-TEST(CreateItemDatabase, RefusesToOverwriteAnExistingFile)
-{
-    TempDir dir;
-    writeFile(dir.file("sys.mdb"), "keep me");
-    EXPECT_THROW(createItemDatabase(dir.file("sys.mdb")), DbError);
-    EXPECT_EQ(readFile(dir.file("sys.mdb")), "keep me");
-
-    // A directory that does not exist: nothing is made.
-    EXPECT_THROW(createItemDatabase(dir.file("no/such/sys.mdb")), DbError);
 }
 
 } // namespace

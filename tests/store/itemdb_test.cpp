@@ -26,60 +26,46 @@ using ItemDbTest = StoreFixture;
 TEST_F(ItemDbTest, LookUpIsScopedToItsKey)
 {
     db.insertItem("phone", "1001", "a phone", CItemDb::kBbsl);
-
     EXPECT_TRUE(db.isItemExist("phone", "1001"));
     EXPECT_FALSE(db.isItemExist("camera", "1001"));
     EXPECT_FALSE(db.isItemExist("phone", "1002"));
     // Ids are texts: leading zeros make another id.
     EXPECT_FALSE(db.isItemExist("phone", "01001"));
 
-    // The same id under a second key is a row of its own.
     db.insertItem("camera", "1001", "a camera", CItemDb::kBbsl);
     EXPECT_THAT(idsOf(db.getLatestItems("phone", 10)), ElementsAre("1001"));
-    EXPECT_THAT(idsOf(db.getLatestItems("camera", 10)), ElementsAre("1001"));
 }
 
 TEST_F(ItemDbTest, QuotesAreRemovedFromTitlesOnly)
 {
     db.insertItem("k", "1", "it's 'new'", CItemDb::kBbsl);
     db.insertItem("k", "2", "'''", CItemDb::kBbsl);
-
     const std::vector<ItemRow> rows = db.getLatestItems("k", 10);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].bbtitle, "");
     EXPECT_EQ(rows[1].bbtitle, "its new");
 }
 
-TEST_F(ItemDbTest, LatestItemsAreNewestFirstAndLimited)
+TEST_F(ItemDbTest, LatestItemsAreNewestFirstAndLimitedAlsoAfterClearing)
 {
     for (int i = 1; i <= 8; ++i) {
         db.insertItem("k", std::to_string(i), "t" + std::to_string(i), CItemDb::kBbsl);
         db.insertItem("other", std::to_string(100 + i), "", CItemDb::kBbsl);
     }
-
     EXPECT_THAT(idsOf(db.getLatestItems("k", 5)), ElementsAre("8", "7", "6", "5", "4"));
-    EXPECT_EQ(db.getLatestItems("k", 8).size(), 8u);
     EXPECT_EQ(db.getLatestItems("k", 100).size(), 8u);
     EXPECT_EQ(db.getLatestItems("k", 1).front().bbtitle, "t8");
     EXPECT_THAT(db.getLatestItems("nobody", 5), IsEmpty());
     // SQLite would read a negative limit as "all rows".
     EXPECT_THAT(db.getLatestItems("k", 0), IsEmpty());
     EXPECT_THAT(db.getLatestItems("k", -1), IsEmpty());
-}
 
-TEST_F(ItemDbTest, ClearingEmptiesEveryKeyAndNumberingGoesOn)
-{
-    db.insertItem("a", "1", "", CItemDb::kBbsl);
-    db.insertItem("b", "2", "", CItemDb::kBbsl);
     db.deleteAllItems();
-
-    EXPECT_FALSE(db.isItemExist("a", "1"));
-    EXPECT_FALSE(db.isItemExist("b", "2"));
+    EXPECT_FALSE(db.isItemExist("k", "1"));
     EXPECT_EQ(db.queryValue("select count(*) from t_item"), "0");
-
-    db.insertItem("a", "3", "", CItemDb::kBbsl);
-    db.insertItem("a", "4", "", CItemDb::kBbsl);
-    EXPECT_THAT(idsOf(db.getLatestItems("a", 10)), ElementsAre("4", "3"));
+    db.insertItem("k", "3", "", CItemDb::kBbsl);
+    db.insertItem("k", "4", "", CItemDb::kBbsl);
+    EXPECT_THAT(idsOf(db.getLatestItems("k", 10)), ElementsAre("4", "3"));
 }
 
 TEST_F(ItemDbTest, OddKeysAndIdsRoundTripExactly)
@@ -101,41 +87,32 @@ TEST_F(ItemDbTest, OddKeysAndIdsRoundTripExactly)
     EXPECT_FALSE(db.isItemExist("%", "%_*?"));
 }
 
-TEST_F(ItemDbTest, QueryValueReadsFirstColumnOfFirstRowAsText)
+TEST_F(ItemDbTest, NullsReadAsEmptyAndStatementsAreRefusedRatherThanHalfRun)
 {
-    RawDb raw(dbPath());
-    raw.exec("insert into t_item(sid,bbid,bbtitle,bbsl) values('k','1',NULL,7)");
-    raw.exec("insert into t_item(sid,bbid,bbtitle,bbsl) values('k','2','second',8)");
-
+    RawDb(dbPath()).exec("insert into t_item(sid,bbid,bbtitle,bbsl) values('k','1',NULL,7)");
     EXPECT_EQ(db.queryValue("select bbid from t_item where sid=?", {std::string("none")}), "");
-    EXPECT_EQ(db.queryValue("select bbtitle from t_item where bbid='1'"), "");
-    EXPECT_EQ(db.queryValue("select bbsl from t_item order by id"), "7");
     EXPECT_EQ(db.queryValue("select ? + 1", {41LL}), "42");
-    EXPECT_EQ(db.queryValue("select ?", {SqlValue{}}), "");
+    EXPECT_EQ(db.getLatestItems("k", 5).at(0).bbtitle, "");
 
-    const std::vector<ItemRow> rows = db.getLatestItems("k", 5);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].bbid, "1");
-    EXPECT_EQ(rows[1].bbtitle, "");
-}
-
-TEST_F(ItemDbTest, StatementsAreRefusedRatherThanHalfRun)
-{
     // A second statement would otherwise be dropped without a word.
     EXPECT_THROW(db.execute("delete from t_item where sid='a'; delete from t_item"), DbError);
     EXPECT_THROW(db.execute("insert into t_item(sid) values(?)", {}), DbError);
     EXPECT_THROW(db.execute("   "), DbError);
-    db.execute("insert into t_item(sid,bbid) values(?,?);  ", {std::string("k"), std::string("1")});
+    db.execute("insert into t_item(sid,bbid) values(?,?);  ", {std::string("k"), std::string("2")});
     EXPECT_TRUE(db.isItemExist("k", "1"));
+    EXPECT_TRUE(db.isItemExist("k", "2"));
 }
 
-// Tables that someone made by hand: the five columns, no index, maybe no types.
+// Tables that someone made by hand: the five columns, no index, maybe no
+// types, maybe in WAL mode, which must stay as it is.
 TEST(ItemDbHandMade, WorksWithoutIndexOrTypes)
 {
     const std::vector<std::string> tables = {
         "create table t_item(id integer primary key autoincrement, sid text, bbid text,"
         " bbtitle text, bbsl integer)",
         "create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl)",
+        "create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl);"
+        "pragma journal_mode=wal",
     };
     for (const std::string& table : tables) {
         SCOPED_TRACE(table);
@@ -151,22 +128,10 @@ TEST(ItemDbHandMade, WorksWithoutIndexOrTypes)
         EXPECT_THAT(idsOf(db.getLatestItems("k", 5)), ElementsAre("8", "007"));
         db.deleteAllItems();
         EXPECT_FALSE(db.isItemExist("k", "8"));
+        if (table.ends_with("wal")) {
+            EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
+        }
     }
-}
-
-TEST(ItemDbHandMade, WalDatabaseKeepsItsJournalMode)
-{
-    TempDir dir;
-    RawDb(dir.file("sys.mdb"))
-        .exec("create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl);"
-              "pragma journal_mode=wal");
-    CItemDb db;
-    db.setConnStr(CCore::getDbConnStrMdb(dir.file("sys.mdb")));
-    db.insertItem("k", "1", "t", CItemDb::kBbsl);
-    db.deleteAllItems();
-    db.insertItem("k", "2", "t", CItemDb::kBbsl);
-    EXPECT_THAT(idsOf(db.getLatestItems("k", 5)), ElementsAre("2"));
-    EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
 }
 
 TEST(ItemDbPath, DirectoryWithUriCharactersOpens)
@@ -174,11 +139,10 @@ TEST(ItemDbPath, DirectoryWithUriCharactersOpens)
     TempDir dir;
     const std::string sub = dir.file("a dir?x=1#frag%20&q");
     std::filesystem::create_directory(sub);
-    const std::string path = sub + "/sys.mdb";
-    createItemDatabase(path);
+    createItemDatabase(sub + "/sys.mdb");
 
     CItemDb db;
-    db.setConnStr(CCore::getDbConnStrMdb(path));
+    db.setConnStr(CCore::getDbConnStrMdb(sub + "/sys.mdb"));
     db.insertItem("k", "1", "t", CItemDb::kBbsl);
     EXPECT_TRUE(db.isItemExist("k", "1"));
     // Nothing was made beside it under a name cut at "?" or "#".

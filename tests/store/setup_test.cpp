@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <vector>
 
 namespace tw::test {
 namespace {
@@ -22,37 +23,27 @@ uint32_t le(const std::string& s, size_t at, int bytes)
 TEST(Setup, MakesTheThreeFilesOnceAndLeavesExistingOnesAlone)
 {
     TempDir dir;
-    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=7\n");
-
-    std::ostringstream out;
-    std::ostringstream err;
-    ASSERT_EQ(runSetup(dir.path(), out, err), 0) << err.str();
-    EXPECT_EQ(out.str(), "made " + dir.file("sys.mdb") + "\nmade " + dir.file("alert.wav") + "\n");
-    EXPECT_EQ(readFile(dir.file("tidewatch.ini")), "[General]\ninterval=7\n");
-
-    CItemDb db;
-    db.setConnStr(CCore::getDbConnStrMdb(dir.file("sys.mdb")));
-    db.insertItem("k", "1", "t", CItemDb::kBbsl);
-    const std::string wav = readFile(dir.file("alert.wav"));
-
-    std::ostringstream again;
-    ASSERT_EQ(runSetup(dir.path(), again, err), 0) << err.str();
-    EXPECT_EQ(again.str(), "");
-    EXPECT_TRUE(db.isItemExist("k", "1"));
-    EXPECT_EQ(readFile(dir.file("alert.wav")), wav);
-}
-
-TEST(Setup, FreshDirectoryGetsDefaultSettings)
-{
-    TempDir dir;
     const std::string target = dir.file("new/app");
     std::ostringstream out;
     std::ostringstream err;
     ASSERT_EQ(runSetup(target, out, err), 0) << err.str();
-    EXPECT_NE(out.str().find("tidewatch.ini"), std::string::npos);
+    EXPECT_EQ(out.str(), "made " + target + "/sys.mdb\nmade " + target + "/alert.wav\nmade " +
+                             target + "/tidewatch.ini\n");
     CCore core(nullptr, target);
     core.autoFileConfig();
     EXPECT_EQ(core.getConfigInt("interval"), 30);
+
+    writeFile(target + "/tidewatch.ini", "[General]\ninterval=7\n");
+    CItemDb db;
+    db.setConnStr(CCore::getDbConnStrMdb(target + "/sys.mdb"));
+    db.insertItem("k", "1", "t", CItemDb::kBbsl);
+    const std::string wav = readFile(target + "/alert.wav");
+    std::ostringstream again;
+    ASSERT_EQ(runSetup(target, again, err), 0) << err.str();
+    EXPECT_EQ(again.str(), "");
+    EXPECT_TRUE(db.isItemExist("k", "1"));
+    EXPECT_EQ(readFile(target + "/alert.wav"), wav);
+    EXPECT_EQ(readFile(target + "/tidewatch.ini"), "[General]\ninterval=7\n");
 }
 
 TEST(Setup, UnwritablePlaceFailsWithTheReason)
@@ -70,19 +61,15 @@ TEST(AlertSound, IsAWellFormedAudibleMonoWave)
 {
     const std::string wav = makeAlertWav();
     ASSERT_GE(wav.size(), 44u);
-    EXPECT_EQ(wav.substr(0, 4), "RIFF");
-    EXPECT_EQ(le(wav, 4, 4), wav.size() - 8);
-    EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(le(wav, 16, 4), 16u);
-    EXPECT_EQ(le(wav, 20, 2), 1u); // PCM
-    EXPECT_EQ(le(wav, 22, 2), 1u); // mono
+    EXPECT_EQ(wav.substr(0, 4) + wav.substr(8, 8) + wav.substr(36, 4), "RIFFWAVEfmt data");
+    // Sizes, PCM, mono, byte rate, block align, 16 bits.
     const uint32_t rate = le(wav, 24, 4);
-    EXPECT_EQ(le(wav, 28, 4), rate * 2);
-    EXPECT_EQ(le(wav, 32, 2), 2u);
-    EXPECT_EQ(le(wav, 34, 2), 16u);
-    EXPECT_EQ(wav.substr(36, 4), "data");
     const uint32_t dataBytes = le(wav, 40, 4);
-    EXPECT_EQ(dataBytes, wav.size() - 44);
+    EXPECT_EQ(
+        (std::vector<uint32_t>{le(wav, 4, 4), dataBytes, le(wav, 16, 4), le(wav, 20, 2),
+                               le(wav, 22, 2), le(wav, 28, 4), le(wav, 32, 2), le(wav, 34, 2)}),
+        (std::vector<uint32_t>{uint32_t(wav.size() - 8), uint32_t(wav.size() - 44), 16, 1, 1,
+                               rate * 2, 2, 16}));
 
     const double seconds = dataBytes / 2.0 / rate;
     EXPECT_GT(seconds, 1.0);
