@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 #include <QProcess>
@@ -38,24 +39,21 @@ TEST(CommandLine, helpAndVersionNeedNoDisplay)
     env.remove("WAYLAND_DISPLAY");
     env.insert("QT_QPA_PLATFORM", "xcb");
 
-    const struct
-    {
-        const char* arg;
-        const char* expected;
-        int status;
-    } cases[] = {{"--help", "Usage: tidewatch", 0},
-                 {"--version", "tidewatch " TIDEWATCH_VERSION, 0},
-                 {"--bogus", "unknown option", 2}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arg);
+    // Argument, what the output holds, exit status.
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"--help", "Usage: tidewatch", 0},
+        {"--version", "tidewatch " TIDEWATCH_VERSION, 0},
+        {"--bogus", "unknown option", 2}};
+    for (const auto& [arg, expected, status] : cases) {
+        SCOPED_TRACE(arg);
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TIDEWATCH_EXE), {c.arg});
+        p.start(QStringLiteral(TIDEWATCH_EXE), {arg});
         ASSERT_TRUE(p.waitForFinished(30000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(p.exitCode(), c.status);
+        EXPECT_EQ(p.exitCode(), status);
         const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
-        EXPECT_TRUE(out.contains(c.expected)) << out.toStdString();
+        EXPECT_TRUE(out.contains(expected)) << out.toStdString();
     }
 }
 

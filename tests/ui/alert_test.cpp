@@ -6,7 +6,6 @@
 #include <thread>
 
 #include <QDesktopServices>
-#include <QPushButton>
 #include <QThread>
 #include <QUrl>
 
@@ -15,15 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// n ids from first on, as an id list and as the pages they open.
-std::pair<std::string, std::vector<std::string>> news(int n, long long first)
+std::string page(const std::string& id)
 {
-    std::pair<std::string, std::vector<std::string>> out;
-    for (int i = 0; i < n; ++i) {
-        out.first += (i ? "," : "") + std::to_string(first + i);
-        out.second.push_back("http://127.0.0.1:8/item.htm?id=" + std::to_string(first + i));
-    }
-    return out;
+    return "http://127.0.0.1:8/item.htm?id=" + id;
 }
 
 // The browser: the offscreen platform opens no address.
@@ -58,28 +51,30 @@ protected:
         dlg->table()->setNewIds(0, ids);
         post(PROGRESS_DONE, 0);
     }
-    QPushButton* stopAlarm() { return child<QPushButton>("IDC_STOP_ALARM"); }
 };
 
 TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
 {
-    const auto three = news(3, 900000000001LL);
-    report(three.first);
-    EXPECT_EQ(host->urls(), three.second);
+    report("900000000001,900000000002,3");
+    ASSERT_EQ(host->urls(),
+              (std::vector<std::string>{page("900000000001"), page("900000000002"), page("3")}));
     EXPECT_EQ(host->sounds(), std::vector<std::string>{dir.file("alert.wav")});
-    EXPECT_TRUE(stopAlarm()->isEnabled());
     EXPECT_EQ(cell(0, 1), "发现更新！");
 
-    const auto many = news(45, 910000000001LL);
-    report(many.first);
+    std::string ids;
+    std::vector<std::string> pages;
+    for (long long id = 910000000001LL; id <= 910000000045LL; ++id) {
+        ids += (ids.empty() ? "" : ",") + std::to_string(id);
+        if (pages.size() < 30) {
+            pages.push_back(page(std::to_string(id)));
+        }
+    }
+    report(ids);
     dlg->raiseAlert("1#x,2/../evil?y=1");
+    pages.push_back(page("1%23x"));
+    pages.push_back(page("2%2F..%2Fevil%3Fy%3D1"));
     const std::vector<std::string> urls = host->urls();
-    ASSERT_EQ(urls.size(), 35u);
-    EXPECT_EQ(std::vector<std::string>(urls.begin() + 3, urls.begin() + 33),
-              std::vector<std::string>(many.second.begin(), many.second.begin() + 30));
-    EXPECT_EQ(std::vector<std::string>(urls.begin() + 33, urls.end()),
-              (std::vector<std::string>{"http://127.0.0.1:8/item.htm?id=1%23x",
-                                        "http://127.0.0.1:8/item.htm?id=2%2F..%2Fevil%3Fy%3D1"}));
+    EXPECT_EQ(std::vector<std::string>(urls.begin() + 3, urls.end()), pages);
 }
 
 TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
@@ -88,14 +83,11 @@ TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
     report("1");
     ASSERT_TRUE(waitUntil([this] { return host->sounds().size() == 2; }));
     EXPECT_FALSE(dlg->alarmPending());
-    // Only the user's stop disables the button, not the replay.
-    EXPECT_TRUE(stopAlarm()->isEnabled());
 
     report("5");
     ASSERT_TRUE(dlg->alarmPending());
     dlg->OnStopAlarm();
     EXPECT_FALSE(dlg->alarmPending());
-    EXPECT_FALSE(stopAlarm()->isEnabled());
     EXPECT_EQ(host->stops(), 1);
     EXPECT_EQ(host->sounds().size(), 3u);
 }

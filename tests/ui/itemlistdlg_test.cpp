@@ -14,17 +14,15 @@ class ItemList : public WindowTest
 protected:
     void SetUp() override { openWindow("", "[General]\nmaxitemshow=3\nmallhost=127.0.0.1:9\n"); }
 
-    std::unique_ptr<CItemListDlg> open(const std::string& sid)
+    // Opens the item list window of a key and returns its list.
+    QTableWidget* open(const std::string& sid)
     {
-        auto list = std::make_unique<CItemListDlg>(*dlg->core(), db(), dlg->settings(), dlg.get());
-        list->sid = sid;
-        list->OnInitDialog();
-        return list;
+        items = std::make_unique<CItemListDlg>(*dlg->core(), db(), dlg->settings(), dlg.get());
+        items->sid = sid;
+        items->OnInitDialog();
+        return items->findChild<QTableWidget*>("IDC_ITEM_LIST");
     }
-    static QTableWidget* view(CItemListDlg& list)
-    {
-        return list.findChild<QTableWidget*>("IDC_ITEM_LIST");
-    }
+    std::unique_ptr<CItemListDlg> items;
 };
 
 TEST_F(ItemList, showsTheNewestRowsOfTheKeyAndCountsThemInTheCaption)
@@ -35,9 +33,8 @@ TEST_F(ItemList, showsTheNewestRowsOfTheKeyAndCountsThemInTheCaption)
     db().insertItem("other", "999", "x", 0);
     db().execute("insert into t_item (sid, bbid, bbtitle, bbsl) values ('lamp', '106', NULL, 0)");
 
-    auto list = open("lamp");
-    EXPECT_EQ(list->windowTitle(), "共 3 个宝贝");
-    QTableWidget* v = view(*list);
+    QTableWidget* v = open("lamp");
+    EXPECT_EQ(items->windowTitle(), "共 3 个宝贝");
     EXPECT_EQ(v->horizontalHeaderItem(0)->text(), "Item id");
     EXPECT_EQ(v->horizontalHeaderItem(1)->text(), "标题");
     ASSERT_EQ(v->rowCount(), 3);
@@ -53,21 +50,19 @@ TEST_F(ItemList, keysWithAQuoteOrNothingAtAllAreListedAsStored)
     db().insertItem("it's", "1", "quoted", 0);
     db().insertItem("", "2", "no key", 0);
 
-    auto quoted = open("it's");
-    ASSERT_EQ(view(*quoted)->rowCount(), 1);
-    EXPECT_EQ(view(*quoted)->item(0, 0)->text(), "1");
-    auto empty = open("");
-    ASSERT_EQ(view(*empty)->rowCount(), 1);
-    EXPECT_EQ(view(*empty)->item(0, 1)->text(), "no key");
+    for (const auto& [sid, id] : {std::pair<const char*, const char*>{"it's", "1"}, {"", "2"}}) {
+        QTableWidget* v = open(sid);
+        ASSERT_EQ(v->rowCount(), 1);
+        EXPECT_EQ(v->item(0, 0)->text(), id);
+    }
     EXPECT_TRUE(host->warnings().empty());
 }
 
 TEST_F(ItemList, anUnreadableDatabaseGivesAWarningAndAnEmptyList)
 {
     std::filesystem::remove(dir.file("sys.mdb"));
-    auto list = open("lamp");
-    EXPECT_EQ(view(*list)->rowCount(), 0);
-    EXPECT_EQ(list->windowTitle(), "共 0 个宝贝");
+    EXPECT_EQ(open("lamp")->rowCount(), 0);
+    EXPECT_EQ(items->windowTitle(), "共 0 个宝贝");
     ASSERT_EQ(host->warnings().size(), 1u);
     EXPECT_EQ(host->warnings()[0].rfind("无法读取宝贝列表：", 0), 0u);
 }
@@ -76,17 +71,17 @@ TEST_F(ItemList, doubleClickOpensTheRowsMallPageAndBelowTheRowsNothing)
 {
     db().insertItem("lamp", "12345", "a", 0);
     db().insertItem("lamp", "7&x=1/..", "b", 0);
-    auto list = open("lamp");
-    list->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(list.get()));
-    doubleClickRow(view(*list), 1);
-    doubleClickRow(view(*list), 0, 1);
-    doubleClickRow(view(*list), 1, 0, 1);
+    QTableWidget* v = open("lamp");
+    items->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(items.get()));
+    doubleClickRow(v, 1);
+    doubleClickRow(v, 0, 1);
+    doubleClickRow(v, 1, 0, 1);
     EXPECT_EQ(host->urls(), (std::vector<std::string>{
                                 "http://127.0.0.1:9/item.htm?id=12345",
                                 "http://127.0.0.1:9/item.htm?id=7%26x%3D1%2F..",
                             }));
-    EXPECT_TRUE(list->isVisible());
+    EXPECT_TRUE(items->isVisible());
 }
 
 TEST_F(ItemList, theMainWindowOpensItForTheDoubleClickedWatch)

@@ -14,24 +14,15 @@
 #include <string>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTableWidget>
 #include <QTest>
 
 namespace tw::test {
 
-// Processes events until pred holds or the deadline passes; no fixed sleep.
-inline bool waitUntil(const std::function<bool()>& pred, int deadlineMs = 10000)
+// Processes events until pred holds; the limit only ends a test that failed.
+inline bool waitUntil(const std::function<bool()>& pred, int limitMs = 10000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > deadlineMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return QTest::qWaitFor(pred, limitMs);
 }
 
 // As a person makes it: press and release select the row first. rowsBelow
@@ -51,9 +42,9 @@ protected:
     std::string list() const { return readFile(dir.file("_items.txt")); }
 
     // A window after a complete set-up; the previous one saves before.
-    CWatchDlg& openWindow(const std::string& items = {},
-                          const std::string& ini = "[General]\ninterval=30\n",
-                          std::shared_ptr<HostServices> services = nullptr)
+    void openWindow(const std::string& items = {},
+                    const std::string& ini = "[General]\ninterval=30\n",
+                    std::shared_ptr<HostServices> services = nullptr)
     {
         dlg.reset();
         if (!CCore::isFileExist(dir.file("sys.mdb"))) {
@@ -65,7 +56,6 @@ protected:
         }
         dlg = std::make_unique<CWatchDlg>(services ? services : host, dir.path());
         EXPECT_TRUE(dlg->OnInitDialog());
-        return *dlg;
     }
 
     void importFile(const std::string& body)
