@@ -1,7 +1,7 @@
+#include "../store/storetestutil.h"
 #include "core/runflag.h"
 #include "core/watchtable.h"
 #include "engine/newitemfinder.h"
-#include "itemdbfixture.h"
 #include "store/itemdb.h"
 #include "support/tempdir.h"
 
@@ -17,7 +17,7 @@ class NewItemFinderTest : public ::testing::Test
 protected:
     NewItemFinderTest()
     {
-        db.setConnStr(test::makeItemDatabase(dir));
+        db.setConnStr(test::makeItemDatabase(dir.file("sys.mdb")));
         table.replaceAll({{"https://s.example.com/search?&q=keyA&x=1", "keyA"},
                           {"https://s.example.com/search?&q=keyB&x=1", "keyB"}});
     }
@@ -53,16 +53,19 @@ protected:
                          [this] { return hook ? hook(++stopChecks) : false; }};
 };
 
-TEST_F(NewItemFinderTest, firstCheckStoresAndReportsAllInPageOrder)
+TEST_F(NewItemFinderTest, reportsAndStoresNewIdsInPageOrderWithTheTitleAtTheirPosition)
 {
+    EXPECT_EQ(walk("", "30,10"), "30,10 finished"); // no titles file at all
     test::writeFile(titlesFile, "red^green^blue^");
-    EXPECT_EQ(walk("", "30,10,20"), "30,10,20 finished");
-    EXPECT_EQ(storedIds("keyA"), "30,10,20");
-    const auto rows = db.getLatestItems("keyA", 10);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].bbtitle, "blue");
-    EXPECT_EQ(rows[2].bbtitle, "red");
+    // 30 was in the previous check, 10 is stored already; 40 has no title.
+    EXPECT_EQ(walk("30", "30,10,20,40"), "20,40 finished");
+    EXPECT_EQ(storedIds("keyA"), "30,10,20,40");
     EXPECT_EQ(storedIds("keyB"), "");
+    std::string titles;
+    for (const ItemRow& row : db.getLatestItems("keyA", 10)) {
+        titles = row.bbtitle + "^" + titles;
+    }
+    EXPECT_EQ(titles, "^^blue^^");
 }
 
 TEST_F(NewItemFinderTest, idsSeenInThePreviousCheckCostNoStoreAccess)
@@ -78,70 +81,47 @@ TEST_F(NewItemFinderTest, idsSeenInThePreviousCheckCostNoStoreAccess)
 }
 
 // The key comes from the slot under check. An id stored under it is skipped
-// without stray commas; one stored under another key is new here.
+// without stray commas; one stored under another key is new here. An empty
+// field ends the walk.
 TEST_F(NewItemFinderTest, storedItemsAreSkippedPerWatchKey)
 {
     db.insertItem("keyB", "2", "old", CItemDb::kBbsl);
     db.insertItem("keyA", "3", "other watch", CItemDb::kBbsl);
     finder.setCurSlot(1);
-
     EXPECT_EQ(walk("", "1,2,3"), "1,3 finished");
-    EXPECT_EQ(storedIds("keyB"), "2,1,3");
-    EXPECT_EQ(storedIds("keyA"), "3");
     EXPECT_EQ(walk("", "2,3,1"), " finished");
+    EXPECT_EQ(walk("", "4,,5"), "4 finished");
+    EXPECT_EQ(storedIds("keyB"), "2,1,3,4");
+    EXPECT_EQ(storedIds("keyA"), "3");
 }
 
-TEST_F(NewItemFinderTest, emptyFieldEndsTheWalk)
-{
-    EXPECT_EQ(walk("", "1,,2"), "1 finished");
-    EXPECT_EQ(storedIds("keyA"), "1");
-}
-
-TEST_F(NewItemFinderTest, titlesPairWithIdsByPositionAndMayBeMissing)
-{
-    EXPECT_EQ(walk("", "1,2"), "1,2 finished"); // no titles file at all
-    EXPECT_EQ(db.getLatestItems("keyA", 1).at(0).bbtitle, "");
-
-    test::writeFile(titlesFile, "one^two^three^");
-    // Titles follow the position in currentIds, also when earlier ids are skipped.
-    EXPECT_EQ(walk("1,2", "1,2,3,4"), "3,4 finished");
-    const auto rows = db.getLatestItems("keyA", 2);
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].bbid, "4");
-    EXPECT_EQ(rows[0].bbtitle, ""); // fewer titles than ids
-    EXPECT_EQ(rows[1].bbtitle, "three");
-}
-
-TEST_F(NewItemFinderTest, onlyTheExactStopWordStopsBeforeTheWalk)
+// Only the exact word stops; what was found before a stop or an abort mid-walk
+// is kept and reported.
+TEST_F(NewItemFinderTest, stopOrAbortEndsTheWalkAndKeepsWhatWasFound)
 {
     runFlag.set("STOP");
     EXPECT_EQ(walk("", "1,2"), " stopped");
     EXPECT_EQ(storedIds("keyA"), "");
-
     int n = 0;
     for (const char* word : {"stop", "STOP ", " STOP", "STOPP", "Stop"}) {
         runFlag.set(word);
         const std::string id = std::to_string(++n);
         EXPECT_EQ(walk("", id), id + " finished") << '"' << word << '"';
     }
-}
 
-// What was found before a stop or an abort mid-walk is kept and reported.
-TEST_F(NewItemFinderTest, stopOrAbortInTheMiddleKeepsWhatWasFound)
-{
     hook = [this](int n) {
         if (n == 2) {
             runFlag.requestStop(); // while the second id is looked at
         }
         return false;
     };
-    EXPECT_EQ(walk("", "1,2,3,4"), "1,2 stopped");
-    EXPECT_EQ(storedIds("keyA"), "1,2");
+    EXPECT_EQ(walk("", "11,12,13,14"), "11,12 stopped");
+    EXPECT_EQ(storedIds("keyA"), "1,2,3,4,5,11,12");
 
     runFlag.clear();
     stopChecks = 0;
     hook = [](int n) { return n >= 2; };
-    EXPECT_EQ(walk("", "5,6,7"), "5 stopped");
+    EXPECT_EQ(walk("", "15,16,17"), "15 stopped");
 }
 
 TEST_F(NewItemFinderTest, storeErrorMidWalkReturnsWhatWasStoredAndFlagsIt)

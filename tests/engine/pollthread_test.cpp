@@ -1,3 +1,4 @@
+#include "../store/storetestutil.h"
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
@@ -6,7 +7,6 @@
 #include "engine/pollclock.h"
 #include "engine/pollmessages.h"
 #include "engine/pollthread.h"
-#include "itemdbfixture.h"
 #include "store/itemdb.h"
 #include "support/fakehost.h"
 #include "support/tempdir.h"
@@ -57,15 +57,6 @@ const auto done = [](int slot) { return PolledMessage{WM_POLL_PROGRESS, PROGRESS
 const auto failed = [](int slot) { return PolledMessage{WM_POLL_PROGRESS, PROGRESS_FAILED, slot}; };
 const PolledMessage stopped{WM_POLL_DONE, 0, 0};
 
-std::string idsOf(const std::vector<MarketItem>& items, std::size_t count = std::string::npos)
-{
-    std::string ids;
-    for (std::size_t i = 0; i < items.size() && i < count; ++i) {
-        ids += (i > 0 ? "," : "") + items[i].id;
-    }
-    return ids;
-}
-
 // The fixture is the window's side and the worker's clock: it records every
 // message and its sleeps pass at once, advancing its time by what was asked.
 // Both run on the worker thread; the test reads what they kept after join().
@@ -75,6 +66,9 @@ protected:
     PollThreadTest()
     {
         EXPECT_TRUE(market.start());
+        market.setItems("alpha", TestMarket::makeItems(3, 100));
+        market.setItems("beta", TestMarket::makeItems(2, 200));
+        setWatches({"alpha"});
         db.setConnStr(goodDb);
         settings.interval = 1;
         session.connectTimeoutMs = 2000;
@@ -148,6 +142,19 @@ protected:
         stopAfter = n;
     }
 
+    // The first count ids the market lists under key.
+    std::string listed(const std::string& key, std::size_t count = std::string::npos)
+    {
+        std::string ids;
+        for (const MarketItem& item : market.items(key)) {
+            if (count-- == 0) {
+                break;
+            }
+            ids += (ids.empty() ? "" : ",") + item.id;
+        }
+        return ids;
+    }
+
     // The ids stored under key, oldest first.
     std::string storedIds(const std::string& key)
     {
@@ -166,7 +173,7 @@ protected:
     WatchTable table;
     RunFlag runFlag;
     CItemDb db;
-    const std::string goodDb = test::makeItemDatabase(dir);
+    const std::string goodDb = test::makeItemDatabase(dir.file("sys.mdb"));
     SessionSettings session;
     SessionFactory openSession;
 
@@ -186,10 +193,9 @@ protected:
 
 TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites)
 {
-    market.setItems("alpha", TestMarket::makeItems(3, 100));
     market.setItems("gamma", TestMarket::makeItems(45, 1000)); // two pages
-    setWatches({"alpha", "beta", "gamma"});
-    const Strings expected = {idsOf(market.items("alpha")), "", idsOf(market.items("gamma"))};
+    setWatches({"alpha", "nothing", "gamma"});
+    const Strings expected = {listed("alpha"), "", listed("gamma")};
     onEvent = [&](const PolledMessage& m) {
         const int slot = int(m.lParam);
         if (m == done(slot)) {
@@ -214,9 +220,8 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
 {
     // 320 ids of 12 digits do not fit the lastIds field.
     market.setItems("alpha", TestMarket::makeItems(8 * TestMarket::kPageSize));
-    market.setItems("beta", TestMarket::makeItems(3, 200));
     setWatches({"alpha", "beta"});
-    const std::string all = idsOf(market.items("alpha"));
+    const std::string all = listed("alpha");
     ASSERT_GT(all.size(), WatchTable::kLastIdsMax);
     onEvent = [&](const PolledMessage& m) {
         if (m == done(1) && ended[1] == 1) {
@@ -244,10 +249,8 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
 TEST_F(PollThreadTest, itemListedBetweenPassesIsReportedOnceAfterWhatTheWindowHasNotTaken)
 {
     windowTakes = false;
-    market.setItems("alpha", TestMarket::makeItems(5, 100));
-    setWatches({"alpha"});
     table.setNewIds(0, "55");
-    const std::string first = idsOf(market.items("alpha"));
+    const std::string first = listed("alpha");
     onEvent = [&](const PolledMessage& m) {
         if (m == done(0) && ended[0] == 1) {
             market.addItem("alpha", {"777", "新的"});
@@ -264,8 +267,6 @@ TEST_F(PollThreadTest, itemListedBetweenPassesIsReportedOnceAfterWhatTheWindowHa
 TEST_F(PollThreadTest, passesFollowTheIntervalAndAStopWhileWaitingIsSeenWithinASecond)
 {
     settings.interval = 10;
-    market.setItems("alpha", TestMarket::makeItems(1, 100));
-    setWatches({"alpha"});
     std::vector<int> sleepsAtBegin;
     std::chrono::milliseconds stopAt{-1};
     onEvent = [&](const PolledMessage& m) {
@@ -289,8 +290,6 @@ TEST_F(PollThreadTest, passesFollowTheIntervalAndAStopWhileWaitingIsSeenWithinAS
 
 TEST_F(PollThreadTest, intervalBelowOneIsTakenAsOne)
 {
-    market.setItems("alpha", TestMarket::makeItems(1, 100));
-    setWatches({"alpha"});
     for (const int interval : {0, -7}) {
         settings.interval = interval;
         ended.clear();
@@ -302,24 +301,18 @@ TEST_F(PollThreadTest, intervalBelowOneIsTakenAsOne)
     EXPECT_EQ(sleeps, 0) << "passes follow one another without a pause";
 }
 
-TEST_F(PollThreadTest, emptyWatchListOnlySleepsUntilStopped)
-{
-    onSleep = [&](int n) {
-        if (n == 5) {
-            runFlag.requestStop();
-        }
-    };
-    run();
-
-    EXPECT_EQ(messages, Messages{stopped});
-    EXPECT_EQ(sleeps, 5) << "with interval 1 an empty pass still waits";
-    EXPECT_EQ(market.requestCount(), 0u);
-}
-
-TEST_F(PollThreadTest, watchCountChangedDuringAPassTakesEffectAtTheNextSlot)
+// An empty list only sleeps, also with interval 1; a changed count takes
+// effect at the next slot.
+TEST_F(PollThreadTest, watchCountIsReadAfreshBeforeEachSlot)
 {
     setWatches({"alpha", "beta", "gamma"});
-    table.setWatchCount(1);
+    table.setWatchCount(0);
+    onSleep = [&](int n) {
+        if (n == 5) {
+            EXPECT_EQ(market.requestCount(), 0u);
+            table.setWatchCount(1);
+        }
+    };
     onEvent = [&](const PolledMessage& m) {
         if (m == done(0) && ended[0] == 1) {
             table.setWatchCount(3);
@@ -332,12 +325,11 @@ TEST_F(PollThreadTest, watchCountChangedDuringAPassTakesEffectAtTheNextSlot)
 
     EXPECT_EQ(messages,
               (Messages{begun(0), done(0), begun(1), done(1), begun(0), done(0), stopped}));
+    EXPECT_EQ(sleeps, 5);
 }
 
 TEST_F(PollThreadTest, stopDuringACheckLetsItFinishAndLosesNoItem)
 {
-    market.setItems("alpha", TestMarket::makeItems(3, 100));
-    market.setItems("beta", TestMarket::makeItems(2, 200));
     setWatches({"alpha", "beta"});
     onEvent = [&](const PolledMessage& m) {
         if (m == begun(0)) {
@@ -355,17 +347,13 @@ TEST_F(PollThreadTest, stopDuringACheckLetsItFinishAndLosesNoItem)
     runFlag.clear();
     stopAfterChecks(1, 1);
     run();
-    EXPECT_EQ(reports,
-              (Strings{"0:" + idsOf(market.items("alpha")), "1:" + idsOf(market.items("beta"))}));
+    EXPECT_EQ(reports, (Strings{"0:" + listed("alpha"), "1:" + listed("beta")}));
 }
 
 TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
 {
-    market.setItems("alpha", TestMarket::makeItems(3, 100));
-    market.setItems("beta", TestMarket::makeItems(2, 200));
     // Holds the first page back so that the import surely lands mid-check.
     market.setFault("alpha", {.kind = MarketFault::Kind::Stall, .stallMs = 500, .times = 1});
-    setWatches({"alpha"});
     stopAfterChecks(0, 1);
     CPollThread worker(params());
     ASSERT_TRUE(worker.CreateThread());
@@ -376,15 +364,13 @@ TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
     EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(table.lastIds(0), "");
-    EXPECT_EQ(storedIds("alpha"), idsOf(market.items("alpha"))) << "filed under its own key";
+    EXPECT_EQ(storedIds("alpha"), listed("alpha")) << "filed under its own key";
     EXPECT_EQ(storedIds("beta"), "");
 }
 
 TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 {
     openSession = [](const SessionSettings&) { return std::unique_ptr<HttpSession>(); };
-    market.setItems("alpha", TestMarket::makeItems(2, 100));
-    setWatches({"alpha"});
     table.setLastIds(0, "1");
     run();
 
@@ -399,11 +385,7 @@ TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 class FailedCheckTest : public PollThreadTest
 {
 protected:
-    FailedCheckTest()
-    {
-        market.setItems("alpha", TestMarket::makeItems(3, 100));
-        setWatches({"alpha"});
-    }
+    FailedCheckTest() {}
 
     void runTwoPasses(const std::function<void()>& afterFailure = {})
     {
@@ -424,7 +406,7 @@ protected:
         stopAfterChecks(0, 2);
         run();
 
-        const std::string all = idsOf(market.items("alpha"));
+        const std::string all = listed("alpha");
         EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(0), done(0), stopped}));
         EXPECT_FALSE(reason.empty());
         EXPECT_EQ(reasonAfterRecovery, "");
@@ -448,7 +430,7 @@ TEST_F(FailedCheckTest, httpErrorOnALaterPageStillReportsTheEarlierPages)
                     {.kind = MarketFault::Kind::Status, .status = 500, .offset = 40, .times = 1});
     runTwoPasses();
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0], "0:" + idsOf(market.items("alpha"), 40));
+    EXPECT_EQ(reports[0], "0:" + listed("alpha", 40));
     EXPECT_NE(reason.find("500"), std::string::npos) << reason;
 }
 
@@ -474,15 +456,14 @@ TEST_F(FailedCheckTest, stalledResponse)
 TEST_F(FailedCheckTest, lockedDatabase)
 {
     db.setBusyTimeout(50ms);
-    auto lock = std::make_unique<test::DbLock>(dir.file("sys.mdb"));
+    auto lock = std::make_unique<test::RawDb>(dir.file("sys.mdb"));
+    lock->exec("BEGIN EXCLUSIVE");
     runTwoPasses([&] { lock.reset(); });
 }
 
 TEST_F(PollThreadTest, abortDuringAStalledDownloadOrASleepEndsTheWorker)
 {
-    market.setItems("alpha", TestMarket::makeItems(3, 100));
     market.setFault("alpha", {.kind = MarketFault::Kind::Stall, .stallMs = 0});
-    setWatches({"alpha"});
     // Far beyond the test's time limit: only abort() can end this download.
     session.stallTimeoutMs = 3600 * 1000;
     PollThreadParams realTime = params();

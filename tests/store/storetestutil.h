@@ -40,16 +40,19 @@ private:
     sqlite3* m_db = nullptr;
 };
 
-// A fresh database from the shipped schema in a directory of its own, opened
-// through the connection string that the program builds.
+// An empty item database at path, made as the set-up step makes it; returns
+// the connection string that the program builds for it.
+inline std::string makeItemDatabase(const std::string& path)
+{
+    createItemDatabase(path);
+    return CCore::getDbConnStrMdb(path);
+}
+
+// A fresh database in a directory of its own.
 class StoreFixture : public ::testing::Test
 {
 protected:
-    StoreFixture()
-    {
-        createItemDatabase(dbPath());
-        db.setConnStr(CCore::getDbConnStrMdb(dbPath()));
-    }
+    StoreFixture() { db.setConnStr(makeItemDatabase(dbPath())); }
 
     std::string dbPath() const { return dir.file("sys.mdb"); }
 
