@@ -1,7 +1,5 @@
-// The real tidewatch, copied into a folder of its own and run under Xvfb
-// against the local test marketplace, checked only from outside: the pages it
-// hands to the browser, the rows it stores, the requests it makes and the
-// files it leaves.
+// The real program in a folder of its own under Xvfb against the local test
+// marketplace, checked from outside: pages opened, rows, requests and files.
 #include "store/itemdb.h"
 #include "support/tempdir.h"
 #include "testmarket/testmarket.h"
@@ -25,11 +23,10 @@ using namespace std::chrono_literals;
 bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds limit)
 {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
+    for (; !pred(); std::this_thread::sleep_for(50ms)) {
         if (std::chrono::steady_clock::now() > end) {
             return false;
         }
-        std::this_thread::sleep_for(50ms);
     }
     return true;
 }
