@@ -142,6 +142,8 @@ protected:
         stopAfter = n;
     }
 
+    std::string failThenRecover(const std::function<void()>& afterFailure = {});
+
     // The first count ids the market lists under key.
     std::string listed(const std::string& key, std::size_t count = std::string::npos)
     {
@@ -382,59 +384,54 @@ TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 
 // Two passes over one watch whose first check fails; the second must find
 // every item that the first did not report, and report none twice.
-class FailedCheckTest : public PollThreadTest
+// Returns why the first check failed.
+std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFailure)
 {
-protected:
-    FailedCheckTest() {}
-
-    void runTwoPasses(const std::function<void()>& afterFailure = {})
-    {
-        std::string reasonAfterRecovery = "?";
-        std::string lastIdsAfterFailure = "?";
-        onEvent = [&](const PolledMessage& m) {
-            if (m == failed(0) && ended[0] == 1) {
-                reason = current->failureReason(0);
-                if (afterFailure) {
-                    afterFailure();
-                }
-            } else if (m == begun(0) && ended[0] == 1) {
-                lastIdsAfterFailure = table.lastIds(0);
-            } else if (m == done(0)) {
-                reasonAfterRecovery = current->failureReason(0);
-            }
-        };
-        stopAfterChecks(0, 2);
-        run();
-
-        const std::string all = listed("alpha");
-        EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(0), done(0), stopped}));
-        EXPECT_FALSE(reason.empty());
-        EXPECT_EQ(reasonAfterRecovery, "");
-        EXPECT_EQ(lastIdsAfterFailure, "") << "a failed check leaves lastIds";
-        std::string reported;
-        for (const std::string& r : reports) {
-            reported += (reported.empty() ? "" : ",") + r.substr(2);
-        }
-        EXPECT_EQ(reported, all) << "every item once, in order";
-        EXPECT_EQ(storedIds("alpha"), all);
-        EXPECT_EQ(table.lastIds(0), all);
-    }
-
     std::string reason;
-};
+    std::string reasonAfterRecovery = "?";
+    std::string lastIdsAfterFailure = "?";
+    onEvent = [&](const PolledMessage& m) {
+        if (m == failed(0) && ended[0] == 1) {
+            reason = current->failureReason(0);
+            if (afterFailure) {
+                afterFailure();
+            }
+        } else if (m == begun(0) && ended[0] == 1) {
+            lastIdsAfterFailure = table.lastIds(0);
+        } else if (m == done(0)) {
+            reasonAfterRecovery = current->failureReason(0);
+        }
+    };
+    stopAfterChecks(0, 2);
+    run();
 
-TEST_F(FailedCheckTest, httpErrorOnALaterPageStillReportsTheEarlierPages)
+    const std::string all = listed("alpha");
+    EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(0), done(0), stopped}));
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reasonAfterRecovery, "");
+    EXPECT_EQ(lastIdsAfterFailure, "") << "a failed check leaves lastIds";
+    std::string reported;
+    for (const std::string& r : reports) {
+        reported += (reported.empty() ? "" : ",") + r.substr(2);
+    }
+    EXPECT_EQ(reported, all) << "every item once, in order";
+    EXPECT_EQ(storedIds("alpha"), all);
+    EXPECT_EQ(table.lastIds(0), all);
+    return reason;
+}
+
+TEST_F(PollThreadTest, httpErrorOnALaterPageFailsTheCheckButReportsTheEarlierPages)
 {
     market.setItems("alpha", TestMarket::makeItems(45, 100));
     market.setFault("alpha",
                     {.kind = MarketFault::Kind::Status, .status = 500, .offset = 40, .times = 1});
-    runTwoPasses();
+    const std::string reason = failThenRecover();
+    EXPECT_NE(reason.find("500"), std::string::npos) << reason;
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0], "0:" + listed("alpha", 40));
-    EXPECT_NE(reason.find("500"), std::string::npos) << reason;
 }
 
-TEST_F(FailedCheckTest, unreachableServer)
+TEST_F(PollThreadTest, unreachableServerFailsTheCheck)
 {
     int closedPort = 0;
     {
@@ -442,23 +439,23 @@ TEST_F(FailedCheckTest, unreachableServer)
         ASSERT_TRUE(gone.start());
         closedPort = gone.port();
     }
-    table.replaceAll(
-        {{"http://127.0.0.1:" + std::to_string(closedPort) + "/search?q=alpha", "alpha"}});
-    runTwoPasses([&] { table.setWatch(0, {market.searchUrl("alpha"), "alpha"}); });
+    table.setWatch(0,
+                   {"http://127.0.0.1:" + std::to_string(closedPort) + "/search?q=alpha", "alpha"});
+    failThenRecover([&] { table.setWatch(0, {market.searchUrl("alpha"), "alpha"}); });
 }
 
-TEST_F(FailedCheckTest, stalledResponse)
+TEST_F(PollThreadTest, stalledResponseFailsTheCheck)
 {
     market.setFault("alpha", {.kind = MarketFault::Kind::Stall, .stallMs = 0, .times = 1});
-    runTwoPasses();
+    failThenRecover();
 }
 
-TEST_F(FailedCheckTest, lockedDatabase)
+TEST_F(PollThreadTest, lockedDatabaseFailsTheCheck)
 {
     db.setBusyTimeout(50ms);
     auto lock = std::make_unique<test::RawDb>(dir.file("sys.mdb"));
     lock->exec("BEGIN EXCLUSIVE");
-    runTwoPasses([&] { lock.reset(); });
+    failThenRecover([&] { lock.reset(); });
 }
 
 TEST_F(PollThreadTest, abortDuringAStalledDownloadOrASleepEndsTheWorker)
