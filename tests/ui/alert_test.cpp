@@ -118,9 +118,8 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
     EXPECT_EQ(host->warnings()[0].rfind("清空数据失败：", 0), 0u);
 }
 
-// Calls from another thread are carried out on the GUI thread, and a missing
-// or broken alarm file, or no sound device at all, never keeps pages from
-// opening.
+// Calls from another thread reach the GUI thread; a missing or broken alarm
+// file, or no sound device, never keeps pages from opening.
 TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
 {
     UrlCatcher catcher;

@@ -41,9 +41,8 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
     QTest::mouseClick(startButton(), Qt::LeftButton);
     expectState("停止", "执行中", true, true);
 
-    // Called directly, so no event is handled in between and the worker's end
-    // cannot have been seen: the button is disabled at once, the rest waits
-    // for WM_POLL_DONE.
+    // Called directly, no event is handled in between: the button is disabled
+    // at once, the rest waits for WM_POLL_DONE.
     dlg->OnStartStop();
     expectState("停止", "执行中", false, true);
     EXPECT_TRUE(dlg->runFlag().isStop());
