@@ -94,9 +94,9 @@ TEST(PageParser, IgnoreWordsMatchWholeCharacters)
     EXPECT_FALSE(isIgnoredTitle("二手", "\xBA\x8C"));
 }
 
-// The markers are searched 32 bytes at a time by first and last byte: put
-// blocks and look-alikes at every offset around those blocks.
-TEST(PageParserSearch, FindsMarkersAtEveryAlignment)
+// Markers and ignore words are searched 32 bytes at a time by first and last
+// byte: put them and look-alikes at every offset around those blocks.
+TEST(PageParserSearch, FindsMarkersAndIgnoreWordsAtEveryAlignment)
 {
     // Same first and last bytes as the markers, different middle.
     const std::string decoys = "{\"p4pXags,\"shopXink{\"p4pTag ";
@@ -114,12 +114,7 @@ TEST(PageParserSearch, FindsMarkersAtEveryAlignment)
         EXPECT_EQ(tail.idList(), "");
         PageParser none;
         EXPECT_FALSE(none.addPage(std::string(pad, ' ') + decoys)) << pad;
-    }
-}
 
-TEST(PageParserSearch, FindsIgnoreWordsAtEveryAlignment)
-{
-    for (std::size_t pad = 0; pad < 70; ++pad) {
         const std::string title = std::string(pad, 'x') + "全新二手" + std::string(pad % 5, 'y');
         EXPECT_TRUE(isIgnoredTitle(title, "坏,二手")) << pad;
         EXPECT_EQ(isIgnoredTitle(title, "y,x"), pad > 0) << pad;

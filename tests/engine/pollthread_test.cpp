@@ -19,6 +19,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The test marketplace's HTTP library is not built with ThreadSanitizer, so
@@ -483,6 +484,15 @@ TEST_F(PollThreadTest, abortDuringAStalledDownloadOrASleepEndsTheWorker)
         ASSERT_TRUE(idle.CreateThread());
     }
     EXPECT_EQ(messages.back(), stopped);
+}
+
+TEST(SteadyPollClock, interruptEndsASleepAndEveryLaterOne)
+{
+    SteadyPollClock clock;
+    std::thread sleeper([&] { clock.sleepFor(std::chrono::hours(1)); });
+    clock.interrupt();
+    sleeper.join();
+    clock.sleepFor(std::chrono::hours(1));
 }
 
 } // namespace
