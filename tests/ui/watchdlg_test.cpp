@@ -141,7 +141,9 @@ TEST_F(WatchList, importSkipsPagedLinesCutsCommentsAndForgetsEveryId)
     EXPECT_TRUE(host->warnings().empty());
 }
 
-TEST_F(WatchList, importCancelledOrWithoutUsableLineAndSaveWithoutWatchKeepTheList)
+// Cancelled, without a usable line, with no watch to save or with a failed
+// write: the stored list stays as it was.
+TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
 {
     openWindow("http://127.0.0.1/a?c=1&q=A\r\n");
     dlg->OnImport(); // no file name queued: cancelled
@@ -151,6 +153,17 @@ TEST_F(WatchList, importCancelledOrWithoutUsableLineAndSaveWithoutWatchKeepTheLi
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
     EXPECT_EQ(watchList()->rowCount(), 1);
     EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
+
+    // A directory in the temporary file's place fails the write as any user.
+    std::filesystem::create_directory(WatchListFile::tempPathFor(dir.file("_items.txt")));
+    importFile("http://127.0.0.1/b?c=1&q=B\n");
+    EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
+    ASSERT_EQ(host->warnings().size(), 1u);
+    EXPECT_NE(host->warnings()[0].find("_items.txt.new"), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(dlg->saveWatchList(&error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 
     dlg->table()->clear();
     ASSERT_TRUE(dlg->saveWatchList());
@@ -182,22 +195,6 @@ TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)
     ASSERT_TRUE(again.OnInitDialog());
     EXPECT_EQ(again.table()->watchCount(), WatchTable::kSlots);
     EXPECT_EQ(host->warnings().size(), 1u);
-}
-
-TEST_F(WatchList, aFailedSaveLeavesTheOldFileAndSaysWhy)
-{
-    openWindow("http://127.0.0.1/a?c=1&q=A\r\n");
-    // A directory in the temporary file's place fails the write as any user.
-    std::filesystem::create_directory(WatchListFile::tempPathFor(dir.file("_items.txt")));
-    importFile("http://127.0.0.1/b?c=1&q=B\n");
-    EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
-    ASSERT_EQ(host->warnings().size(), 1u);
-    EXPECT_NE(host->warnings()[0].find("_items.txt.new"), std::string::npos);
-
-    std::string error;
-    EXPECT_FALSE(dlg->saveWatchList(&error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 }
 
 } // namespace
