@@ -47,9 +47,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             outcome.error = pageUrl + ": " + download.error;
             break;
         }
-        std::string page = CCore::readTxtFile(ctx.pageFile);
-        CCore::UTF8_ANSI(page);
-        if (!parser.addPage(page)) {
+        if (!parser.addPage(CCore::readTxtFile(ctx.pageFile))) {
             break;
         }
     }

@@ -1,5 +1,6 @@
 #include "pageparser.h"
 
+#include "core/zuvira.h"
 #include "fetchitems.h"
 
 #include <algorithm>
@@ -166,27 +167,29 @@ bool PageParser::addPage(std::string_view page)
 
 void PageParser::addItem(std::string_view block)
 {
-    const std::string_view id = part(block, kIdStart, kIdEnd);
-    const std::string_view title = part(block, kTitleStart, kTitleEnd);
+    // Converted field by field rather than page by page: every delimiter is
+    // ASCII, which the conversion never touches, so the fields come out the
+    // same, and the rest of the page is never walked twice.
+    std::string id(part(block, kIdStart, kIdEnd));
+    std::string title(part(block, kTitleStart, kTitleEnd));
+    CCore::UTF8_ANSI(id);
+    CCore::UTF8_ANSI(title);
     if (isIgnoredTitle(title, m_ignoreWords)) {
         return;
     }
     // A "," inside an id would split it in two in the id list and shift every
     // later title against its id.
-    if (id.empty() || id.find(',') != std::string_view::npos) {
+    if (id.empty() || id.find(',') != std::string::npos) {
         return;
     }
-    if (!m_seen.emplace(id).second) {
+    if (!m_seen.insert(id).second) {
         return;
     }
-    m_ids.append(id);
+    m_ids += id;
     m_ids += ',';
-    const std::size_t at = m_titles.size();
-    m_titles.append(title);
     // The titles text is cut at "^" to pair titles with ids by position.
-    if (title.find('^') != std::string_view::npos) {
-        std::replace(m_titles.begin() + static_cast<std::ptrdiff_t>(at), m_titles.end(), '^', ' ');
-    }
+    std::replace(title.begin(), title.end(), '^', ' ');
+    m_titles += title;
     m_titles += '^';
 }
 

@@ -8,7 +8,8 @@ namespace tw {
 
 // Gathers the items of the result pages of one check: ids in order of first
 // appearance, each once, and the matching titles. Pure: it sees only the
-// page texts it is given, already in the narrow encoding.
+// page texts it is given, as downloaded (UTF-8); the ids and titles it takes
+// from them are converted to the narrow encoding.
 class PageParser
 {
 public:
