@@ -8,6 +8,8 @@
 #include "support/tempdir.h"
 #include "ui/watchdlg.h"
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -51,6 +53,12 @@ protected:
             createItemDatabase(dir.file("sys.mdb"));
         }
         writeFile(dir.file("tidewatch.ini"), ini);
+        // QSettings keeps parsed files process-wide and trusts them while size
+        // and modification time (in ms) match; the window closed just before
+        // may have written a file of the same size within the same ms.
+        std::filesystem::last_write_time(dir.file("tidewatch.ini"),
+                                         std::filesystem::file_time_type::clock::now() +
+                                             std::chrono::seconds(++iniWrites));
         if (!items.empty()) {
             writeFile(dir.file("_items.txt"), items);
         }
@@ -85,6 +93,7 @@ protected:
     TempDir dir;
     std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
     std::unique_ptr<CWatchDlg> dlg;
+    int iniWrites = 0;
 };
 
 } // namespace tw::test
