@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "core/zuvira.h"
 #include "dialogunits.h"
+#include "qstring.h"
 #include "store/itemdb.h"
 
 #include <QFontMetrics>
@@ -11,15 +12,6 @@
 #include <QTableWidget>
 
 namespace tw {
-
-namespace {
-
-QString qs(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-} // namespace
 
 CItemListDlg::CItemListDlg(CCore& core, CItemDb& itemDb, const RunSettings& settings,
                            QWidget* parent)

@@ -1,5 +1,7 @@
 #include "qthostservices.h"
 
+#include "qstring.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -10,15 +12,6 @@
 #include <QUrl>
 
 namespace tw {
-
-namespace {
-
-QString qs(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-} // namespace
 
 QtHostServices::QtHostServices(QObject* parent) : QObject(parent) {}
 

@@ -6,6 +6,7 @@
 #include "dialogunits.h"
 #include "itemlistdlg.h"
 #include "pollevent.h"
+#include "qstring.h"
 #include "store/itemdb.h"
 #include "watchlistfile.h"
 
@@ -31,11 +32,6 @@ static void initUiResources()
 namespace tw {
 
 namespace {
-
-QString qs(const std::string& s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 template <typename W>
 W* place(QWidget* parent, const DialogUnits& du, int id, const char* name, int x, int y, int w,
