@@ -1,17 +1,17 @@
 #include "zuvira.h"
 
+#include "fileio.h"
 #include "settings.h"
 #include "text.h"
 
-#include <cerrno>
 #include <charconv>
 #include <fcntl.h>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <unistd.h>
 
 #include <QFile>
 #include <QSettings>
@@ -116,17 +116,8 @@ bool CCore::outTxtFile(std::string_view content, const std::string& path)
     if (fd < 0) {
         return false;
     }
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<std::size_t>(n) : 0;
-    }
-    ok = ok && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
+    const bool ok =
+        writeAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
     return ::close(fd) == 0 && ok;
 }
 

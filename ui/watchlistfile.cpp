@@ -1,5 +1,6 @@
 #include "watchlistfile.h"
 
+#include "core/fileio.h"
 #include "core/zuvira.h"
 
 #include <cerrno>
@@ -100,21 +101,11 @@ SaveResult WatchListFile::save(const std::string& path, const std::vector<std::s
     if (fd < 0) {
         return {false, errnoText(temp, errno)};
     }
-    const char* p = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int err = errno;
-            ::close(fd);
-            std::remove(temp.c_str());
-            return {false, errnoText(temp, err)};
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (!writeAll(fd, content)) {
+        const int err = errno;
+        ::close(fd);
+        std::remove(temp.c_str());
+        return {false, errnoText(temp, err)};
     }
     // Flushed to disk before the rename, so a crash leaves the old list or
     // the complete new one.
