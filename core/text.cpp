@@ -27,6 +27,21 @@ std::string getFg(std::string_view s, char sep, int n)
         s.substr(start, end == std::string_view::npos ? s.size() - start : end - start));
 }
 
+std::vector<std::string_view> splitFields(std::string_view s, char sep)
+{
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = s.find(sep, start);
+        if (end == std::string_view::npos) {
+            fields.push_back(s.substr(start));
+            return fields;
+        }
+        fields.push_back(s.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
 int isInFg(std::string_view list, char sep, std::string_view item)
 {
     if (list.empty()) {

@@ -1,11 +1,15 @@
 #include "newitemfinder.h"
 
 #include "core/runflag.h"
+#include "core/text.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 
+#include <string_view>
+#include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace tw {
 
@@ -33,22 +37,29 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         return {};
     }
 
-    // 3
+    // 3: the lists are split once; field n of each is what getFg(n) gives.
     std::string result;
     const std::string titles = CCore::readTxtFile(m_titlesFile);
+    const std::vector<std::string_view> ids = text::splitFields(currentIds, ',');
+    const std::vector<std::string_view> titleFields = text::splitFields(titles, '^');
+    std::unordered_set<std::string_view> seen;
+    if (!lastIds.empty()) {
+        const std::vector<std::string_view> last = text::splitFields(lastIds, ',');
+        seen.insert(last.begin(), last.end());
+    }
 
     // 4
-    for (int n = 0;; ++n) {
+    for (std::size_t n = 0;; ++n) {
         if (stopRequested()) {
             m_walkEnd = WalkEnd::Stopped;
             break;
         }
-        const std::string id = CCore::getFg(currentIds, ',', n);
+        const std::string id(n < ids.size() ? ids[n] : std::string_view());
         if (id.empty()) {
             break;
         }
-        const std::string title = CCore::getFg(titles, '^', n);
-        if (CCore::isInFg(lastIds, ',', id)) {
+        const std::string title(n < titleFields.size() ? titleFields[n] : std::string_view());
+        if (seen.contains(id)) {
             continue;
         }
         try {

@@ -28,6 +28,11 @@ TEST(Text, getFgSplitsAtTheSeparator)
     };
     for (const FgCase& c : cases) {
         EXPECT_EQ(text::getFg(c.s, c.sep, c.n), c.expected) << c.s << " field " << c.n;
+        // A walk over the split fields must see exactly what getFg gives.
+        const auto fields = text::splitFields(c.s, c.sep);
+        const auto n = static_cast<std::size_t>(c.n);
+        EXPECT_EQ(c.n >= 0 && n < fields.size() ? std::string(fields[n]) : "", c.expected)
+            << c.s << " split field " << c.n;
     }
 }
 
