@@ -40,7 +40,6 @@ class NoWaitClock : public tw::PollClock
 public:
     void sleepFor(std::chrono::milliseconds) override {}
     void interrupt() override {}
-    std::chrono::milliseconds now() const override { return {}; }
 };
 
 // Lets one long-running worker make one pass at a time, as a run does between

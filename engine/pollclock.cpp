@@ -17,10 +17,4 @@ void SteadyPollClock::interrupt()
     m_wake.notify_all();
 }
 
-std::chrono::milliseconds SteadyPollClock::now() const
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-}
-
 } // namespace tw

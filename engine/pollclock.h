@@ -6,7 +6,7 @@
 
 namespace tw {
 
-// The worker's sleeping and its sense of time, behind a seam so that tests can
+// The worker's sleeping, behind a seam so that tests can
 // run many passes without waiting real seconds.
 class PollClock
 {
@@ -18,8 +18,6 @@ public:
     // Ends the current sleep and makes every later one return at once; may be
     // called from any thread.
     virtual void interrupt() = 0;
-    // Time since some fixed point; only differences mean anything.
-    virtual std::chrono::milliseconds now() const = 0;
 };
 
 // Real time: sleeps on a condition variable so that close-down need not wait
@@ -29,7 +27,6 @@ class SteadyPollClock : public PollClock
 public:
     void sleepFor(std::chrono::milliseconds d) override;
     void interrupt() override;
-    std::chrono::milliseconds now() const override;
 
 private:
     std::mutex m_mutex;

@@ -110,7 +110,6 @@ protected:
         }
     }
     void interrupt() override {}
-    std::chrono::milliseconds now() const override { return elapsed; }
 
     void setWatches(const Strings& keys)
     {
