@@ -6,8 +6,8 @@
 
 namespace tw {
 
-// The worker's sleeping, behind a seam so that tests can
-// run many passes without waiting real seconds.
+// The worker's sleeping, behind a seam so that tests can run many passes
+// without waiting real seconds.
 class PollClock
 {
 public:
