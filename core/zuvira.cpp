@@ -174,11 +174,6 @@ void CCore::autoFileConfig()
     }
 }
 
-std::string CCore::configFile() const
-{
-    return m_appDir + std::string(kConfigFileName);
-}
-
 std::string CCore::configValue(std::string_view key)
 {
     std::lock_guard lock(m_settingsMutex);

@@ -47,7 +47,6 @@ public:
     int getConfigB(std::string_view key);
     void saveConfigInt(std::string_view key, int value);
     void saveConfigB(std::string_view key, int value);
-    std::string configFile() const;
 
     void msgboxWarning(QWidget* owner, const std::string& text);
     int msgboxConfirm(QWidget* owner, const std::string& text);
@@ -61,8 +60,6 @@ public:
     void vkseed();
     // Inclusive of both ends.
     int getRandInt(int lo, int hi);
-
-    HostServices& host() const { return *m_host; }
 
 private:
     std::string configValue(std::string_view key);

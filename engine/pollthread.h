@@ -105,7 +105,6 @@ public:
     void checkWatch(int slot);
     bool openSession();
     bool closeHandles();
-    int curSlot() const { return m_finder.curSlot(); }
 
 private:
     struct CheckResult

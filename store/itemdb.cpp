@@ -64,11 +64,6 @@ void CItemDb::setBusyTimeout(std::chrono::milliseconds timeout)
     m_busyTimeoutMs = static_cast<int>(std::clamp<long long>(timeout.count(), 0, INT_MAX));
 }
 
-std::chrono::milliseconds CItemDb::busyTimeout() const
-{
-    return std::chrono::milliseconds(m_busyTimeoutMs.load());
-}
-
 void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> params)
 {
     sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);

@@ -52,7 +52,6 @@ public:
     // How long an operation waits for a lock that another connection holds
     // before it fails with SQLITE_BUSY.
     void setBusyTimeout(std::chrono::milliseconds timeout);
-    std::chrono::milliseconds busyTimeout() const;
     static constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
 
     void execute(std::string_view sql, std::initializer_list<SqlValue> params = {});

@@ -78,7 +78,6 @@ public:
     void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
 
     bool isRunning() const { return m_isRunning; }
-    bool setUpComplete() const { return m_setUpComplete; }
     void setAlarmReplayDelay(std::chrono::milliseconds delay);
     bool alarmPending() const { return m_alarmTimer.isActive(); }
     // How the next worker opens its session and keeps time; tests shorten
