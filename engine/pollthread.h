@@ -92,13 +92,13 @@ public:
     void abort();
     // Waits for the thread to end. Not from the worker thread (the sink).
     void join();
-    bool joinable() const { return m_thread.joinable(); }
 
     // Why the last check of slot failed; "" when it did not. Any thread.
     std::string failureReason(int slot) const;
 
-    // The worker's own steps, run on the worker thread only; public for tests.
-    // The window uses only the functions above.
+private:
+    // The worker's own steps, run on the worker thread only (closeHandles also
+    // from the destructor, after join).
     static unsigned pollThreadProc(CPollThread* thread);
     // 0 when the session failed to open, else 1.
     int pollLoop();
@@ -106,7 +106,6 @@ public:
     bool openSession();
     bool closeHandles();
 
-private:
     struct CheckResult
     {
         std::string ids;
