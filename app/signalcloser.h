@@ -19,8 +19,6 @@ public:
     explicit SignalCloser(std::function<void()> onSignal, QObject* parent = nullptr);
     ~SignalCloser() override;
 
-    bool installed() const { return m_notifier != nullptr; }
-
 private:
     void readPipe();
 

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <mutex>
-#include <string>
-#include <string_view>
 
 namespace tw {
 
@@ -14,13 +12,10 @@ class RunFlag
 public:
     static constexpr std::size_t kSize = 11;
 
-    // Stores at most kSize - 1 bytes of text.
-    void set(std::string_view text);
     // All bytes zero.
     void clear();
-    void requestStop() { set("STOP"); }
+    void requestStop();
     bool isStop() const;
-    std::string text() const;
 
 private:
     mutable std::mutex m_mutex;

@@ -1,4 +1,4 @@
-#include "watchtable.h"
+#include "core/watchtable.h"
 
 #include <cstring>
 
@@ -97,40 +97,24 @@ SlotCopy WatchTable::slot(int i) const
     return {load(s.url), load(s.sid), load(s.lastIds), load(s.newIds)};
 }
 
-std::string WatchTable::url(int i) const
+template <std::size_t N>
+std::string WatchTable::field(int i, char (WatchSlot::*member)[N]) const
 {
     if (!inRange(i)) {
         return {};
     }
     std::lock_guard lock(m_mutex);
-    return load(m_slots[i].url);
+    return load(m_slots[i].*member);
+}
+
+std::string WatchTable::url(int i) const
+{
+    return field(i, &WatchSlot::url);
 }
 
 std::string WatchTable::sid(int i) const
 {
-    if (!inRange(i)) {
-        return {};
-    }
-    std::lock_guard lock(m_mutex);
-    return load(m_slots[i].sid);
-}
-
-std::string WatchTable::lastIds(int i) const
-{
-    if (!inRange(i)) {
-        return {};
-    }
-    std::lock_guard lock(m_mutex);
-    return load(m_slots[i].lastIds);
-}
-
-std::string WatchTable::newIds(int i) const
-{
-    if (!inRange(i)) {
-        return {};
-    }
-    std::lock_guard lock(m_mutex);
-    return load(m_slots[i].newIds);
+    return field(i, &WatchSlot::sid);
 }
 
 void WatchTable::setLastIds(int i, std::string_view ids)

@@ -79,8 +79,6 @@ public:
     SlotCopy slot(int i) const;
     std::string url(int i) const;
     std::string sid(int i) const;
-    std::string lastIds(int i) const;
-    std::string newIds(int i) const;
 
     // Id lists too long for their field are kept up to the last whole id.
     void setLastIds(int i, std::string_view ids);
@@ -98,6 +96,8 @@ public:
 
 private:
     static bool inRange(int i) { return i >= 0 && i < kSlots; }
+    // One field of slot i, copied under the lock; "" when i is out of range.
+    template <std::size_t N> std::string field(int i, char (WatchSlot::*member)[N]) const;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<WatchSlot[]> m_slots;

@@ -333,9 +333,4 @@ void HttpSession::abort()
     curl_multi_wakeup(m_impl->multi.get());
 }
 
-bool HttpSession::aborted() const
-{
-    return m_impl->aborted.load();
-}
-
 } // namespace tw

@@ -44,7 +44,6 @@ public:
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();
-    bool aborted() const;
 
 private:
     struct Impl;

@@ -186,7 +186,7 @@ bool CWatchDlg::OnInitDialog()
     loadWatchList();
 
     m_isRunning = false;
-    m_runFlag.set("");
+    m_runFlag.clear();
     return true;
 }
 
@@ -437,7 +437,7 @@ void CWatchDlg::handleDone(std::intptr_t)
         m_worker.reset();
     }
     m_isRunning = false;
-    m_runFlag.set("");
+    m_runFlag.clear();
     m_status->setText(QStringLiteral("停止。"));
     m_start->setText(QStringLiteral("执行"));
     m_start->setEnabled(true);

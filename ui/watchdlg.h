@@ -90,7 +90,6 @@ public:
     CItemDb* itemDb() const { return m_itemDb.get(); }
     WatchTable* table() const { return m_table.get(); }
     RunSettings& settings() { return m_settings; }
-    const AppPaths& paths() const { return m_paths; }
     RunFlag& runFlag() { return m_runFlag; }
 
     static QString statusText(std::intptr_t progress);

@@ -58,7 +58,7 @@ TEST(WatchTable, fieldsHoldOneByteLessThanTheirSize)
     EXPECT_FALSE(table.setWatch(4, {"u", sid + "s"}));
     EXPECT_EQ(table.url(4), "");
     // Neighbours are untouched by a full field.
-    EXPECT_EQ(table.lastIds(3), "");
+    EXPECT_EQ(table.slot(3).lastIds, "");
     EXPECT_EQ(table.url(2) + table.url(4), "");
 }
 
@@ -74,13 +74,13 @@ TEST(WatchTable, longIdListsAreCutAfterAWholeId)
     WatchTable table;
     const std::string many = ids(400, 12); // 5199 bytes: more than lastIds holds
     table.setLastIds(0, many);
-    const std::string kept = table.lastIds(0);
+    const std::string kept = table.slot(0).lastIds;
     EXPECT_LE(kept.size(), WatchTable::kLastIdsMax);
     EXPECT_EQ(many.compare(0, kept.size(), kept), 0);
     EXPECT_EQ(many[kept.size()], ','); // ends on a whole id
     table.setNewIds(0, many);
-    EXPECT_LE(table.newIds(0).size(), WatchTable::kNewIdsMax);
-    EXPECT_EQ(many[table.newIds(0).size()], ',');
+    EXPECT_LE(table.slot(0).newIds.size(), WatchTable::kNewIdsMax);
+    EXPECT_EQ(many[table.slot(0).newIds.size()], ',');
     EXPECT_EQ(table.url(1), ""); // nothing spilled into the next slot
 }
 
@@ -94,9 +94,9 @@ TEST(WatchTable, replaceAllZeroesEverythingAndSkipsWhatDoesNotFit)
     EXPECT_EQ(table.replaceAll(watches), 2);
     EXPECT_EQ(table.watchCount(), 2);
     EXPECT_EQ(table.url(0), "a");
-    EXPECT_EQ(table.lastIds(0), "");
+    EXPECT_EQ(table.slot(0).lastIds, "");
     EXPECT_EQ(table.url(1), "b");
-    EXPECT_EQ(table.newIds(7), "");
+    EXPECT_EQ(table.slot(7).newIds, "");
 
     std::vector<Watch> tooMany(1200, Watch{"u", "k"});
     EXPECT_EQ(table.replaceAll(tooMany), 1000);
@@ -109,7 +109,7 @@ TEST(WatchTable, takeNewIdsReadsAndEmptiesOnce)
     table.setNewIds(2, "5,6");
     EXPECT_EQ(table.takeNewIds(2), "5,6");
     EXPECT_EQ(table.takeNewIds(2), "");
-    EXPECT_EQ(table.newIds(2), "");
+    EXPECT_EQ(table.slot(2).newIds, "");
 }
 
 // A reader on one thread must never see a field half written by another.
@@ -138,21 +138,15 @@ TEST(WatchTable, concurrentReadersNeverSeeATornField)
     writer.join();
 }
 
-TEST(RunFlag, onlyTheExactWordStops)
+TEST(RunFlag, stopUntilCleared)
 {
     RunFlag flag;
     EXPECT_FALSE(flag.isStop());
     flag.requestStop();
     EXPECT_TRUE(flag.isStop());
-    for (const char* other : {"stop", "STOP ", " STOP", "STO", "STOPP", ""}) {
-        flag.set(other);
-        EXPECT_FALSE(flag.isStop()) << '"' << other << '"';
-    }
-    flag.set("a text far longer than eleven bytes");
-    EXPECT_EQ(flag.text().size(), RunFlag::kSize - 1);
     flag.requestStop();
+    EXPECT_TRUE(flag.isStop());
     flag.clear();
-    EXPECT_EQ(flag.text(), "");
     EXPECT_FALSE(flag.isStop());
 }
 
@@ -166,8 +160,6 @@ TEST(RunFlag, writerAndReaderOnTwoThreads)
         flag.requestStop();
     });
     while (!flag.isStop()) {
-        const std::string t = flag.text();
-        ASSERT_TRUE(t.empty() || t == "STOP");
     }
     writer.join();
     EXPECT_TRUE(flag.isStop());

@@ -202,8 +202,8 @@ TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites
         const int slot = int(m.lParam);
         if (m == done(slot)) {
             // newIds is written before the message, lastIds only after it.
-            EXPECT_EQ(table.newIds(slot), expected[slot]) << slot;
-            EXPECT_EQ(table.lastIds(slot), "") << slot;
+            EXPECT_EQ(table.slot(slot).newIds, expected[slot]) << slot;
+            EXPECT_EQ(table.slot(slot).lastIds, "") << slot;
         }
     };
     stopAfterChecks(2, 1);
@@ -212,7 +212,7 @@ TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites
     EXPECT_EQ(messages,
               (Messages{begun(0), done(0), begun(1), done(1), begun(2), done(2), stopped}));
     for (int slot = 0; slot < 3; ++slot) {
-        EXPECT_EQ(table.lastIds(slot), expected[slot]) << slot;
+        EXPECT_EQ(table.slot(slot).lastIds, expected[slot]) << slot;
     }
     EXPECT_EQ(reports, (Strings{"0:" + expected[0], "2:" + expected[2]}));
     EXPECT_EQ(storedIds("gamma"), expected[2]);
@@ -230,7 +230,7 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
             // From now on any store access fails the check.
             db.setConnStr(CCore::getDbConnStrMdb(dir.file("absent.mdb")));
         } else if (m == begun(0) && ended[0] == 1) {
-            EXPECT_EQ(table.lastIds(0), fitIdList(all, WatchTable::kLastIdsMax));
+            EXPECT_EQ(table.slot(0).lastIds, fitIdList(all, WatchTable::kLastIdsMax));
         } else if (m == begun(0) && ended[0] == 2) {
             // A reloaded list no longer holds what the worker wrote, so the
             // worker must go by the field again.
@@ -261,9 +261,9 @@ TEST_F(PollThreadTest, itemListedBetweenPassesIsReportedOnceAfterWhatTheWindowHa
     stopAfterChecks(0, 3);
     run();
 
-    EXPECT_EQ(table.newIds(0), "55," + first + ",777");
+    EXPECT_EQ(table.slot(0).newIds, "55," + first + ",777");
     EXPECT_EQ(storedIds("alpha"), first + ",777");
-    EXPECT_EQ(table.lastIds(0), "777," + first);
+    EXPECT_EQ(table.slot(0).lastIds, "777," + first);
 }
 
 TEST_F(PollThreadTest, passesFollowTheIntervalAndAStopWhileWaitingIsSeenWithinASecond)
@@ -344,7 +344,7 @@ TEST_F(PollThreadTest, stopDuringACheckLetsItFinishAndLosesNoItem)
     EXPECT_GE(market.requestCount(), 1u) << "the pages of the check were still fetched";
     // The walk never got to the items, so they are not taken as seen and the
     // next run reports every one of them.
-    EXPECT_EQ(table.lastIds(0), "");
+    EXPECT_EQ(table.slot(0).lastIds, "");
     onEvent = nullptr;
     runFlag.clear();
     stopAfterChecks(1, 1);
@@ -365,7 +365,7 @@ TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
 
     EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(table.lastIds(0), "");
+    EXPECT_EQ(table.slot(0).lastIds, "");
     EXPECT_EQ(storedIds("alpha"), listed("alpha")) << "filed under its own key";
     EXPECT_EQ(storedIds("beta"), "");
 }
@@ -378,8 +378,8 @@ TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 
     EXPECT_EQ(messages, (Messages{{WM_POLL_DONE, 0, -1}}));
     EXPECT_EQ(market.requestCount(), 0u);
-    EXPECT_EQ(table.lastIds(0), "1");
-    EXPECT_EQ(table.newIds(0), "");
+    EXPECT_EQ(table.slot(0).lastIds, "1");
+    EXPECT_EQ(table.slot(0).newIds, "");
 }
 
 // Two passes over one watch whose first check fails; the second must find
@@ -397,7 +397,7 @@ std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFa
                 afterFailure();
             }
         } else if (m == begun(0) && ended[0] == 1) {
-            lastIdsAfterFailure = table.lastIds(0);
+            lastIdsAfterFailure = table.slot(0).lastIds;
         } else if (m == done(0)) {
             reasonAfterRecovery = current->failureReason(0);
         }
@@ -416,7 +416,7 @@ std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFa
     }
     EXPECT_EQ(reported, all) << "every item once, in order";
     EXPECT_EQ(storedIds("alpha"), all);
-    EXPECT_EQ(table.lastIds(0), all);
+    EXPECT_EQ(table.slot(0).lastIds, all);
     return reason;
 }
 

@@ -106,7 +106,7 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
     dlg->OnClearData();
     EXPECT_TRUE(db().getLatestItems("a", 10).empty());
     EXPECT_TRUE(db().getLatestItems("b", 10).empty());
-    EXPECT_EQ(dlg->table()->lastIds(0), "1");
+    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1");
     EXPECT_EQ(host->confirms(),
               (std::vector<std::string>{"确认清空已有数据?", "确认清空已有数据?"}));
     EXPECT_TRUE(host->warnings().empty());

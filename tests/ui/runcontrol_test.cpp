@@ -102,7 +102,7 @@ TEST_F(RunControl, rowStatusFollowsEachProgressMessage)
     dlg->table()->setNewIds(0, "11,12");
     post(PROGRESS_BEGIN, 0);
     EXPECT_EQ(cell(0, 1), "发现更新！");
-    EXPECT_EQ(dlg->table()->newIds(0), "");
+    EXPECT_EQ(dlg->table()->slot(0).newIds, "");
     post(PROGRESS_DONE, 0);
     EXPECT_EQ(cell(0, 1), "无更新");
     EXPECT_EQ(host->urls().size(), 2u);

@@ -136,8 +136,8 @@ TEST_F(WatchList, importSkipsPagedLinesCutsCommentsAndForgetsEveryId)
     ASSERT_EQ(watchList()->rowCount(), 2);
     EXPECT_EQ(cell(0, 0), "c=1&q=A&x=1");
     EXPECT_EQ(cell(1, 0), "c=1&q=C");
-    EXPECT_EQ(dlg->table()->lastIds(0), "");
-    EXPECT_EQ(dlg->table()->newIds(0), "");
+    EXPECT_EQ(dlg->table()->slot(0).lastIds, "");
+    EXPECT_EQ(dlg->table()->slot(0).newIds, "");
     EXPECT_TRUE(host->warnings().empty());
 }
 
