@@ -59,7 +59,7 @@ std::string filledDatabase(long long rows)
         {
             tw::sqlite::Connection db(path, 5000);
             tw::sqlite::Statement version(db, "PRAGMA user_version");
-            finished = version.step() && sqlite3_value_int64(version.column(0)) == rows;
+            finished = version.step() && version.columnText(0) == std::to_string(rows);
         }
         if (finished) {
             removeFreshRows(path);

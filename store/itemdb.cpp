@@ -1,15 +1,11 @@
-#include "itemdb.h"
+#include "store/itemdb.h"
 
-#include "sqlite.h"
+#include "store/sqlite.h"
 
 #include <algorithm>
 #include <climits>
 
 namespace tw {
-
-DbError::DbError(int code, const std::string& message)
-    : std::runtime_error(message + " (SQLite code " + std::to_string(code) + ")"), m_code(code)
-{}
 
 namespace {
 
@@ -17,7 +13,7 @@ std::string journalMode(const sqlite::Connection& db)
 {
     try {
         sqlite::Statement mode(db, "PRAGMA journal_mode");
-        return mode.step() ? CItemDb::valueToText(mode.column(0)) : std::string();
+        return mode.step() ? mode.columnText(0) : std::string();
     } catch (const DbError&) {
         // The operation itself meets the same cause and reports it.
         return {};
@@ -81,20 +77,7 @@ std::string CItemDb::queryValue(std::string_view sql, std::initializer_list<SqlV
     if (!statement.step() || statement.columnCount() == 0) {
         return {};
     }
-    return valueToText(statement.column(0));
-}
-
-std::string CItemDb::valueToText(sqlite3_value* value)
-{
-    // The column value is only read on the thread that owns its connection.
-    if (value == nullptr || sqlite3_value_type(value) == SQLITE_NULL) {
-        return {};
-    }
-    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-    if (text == nullptr) {
-        return {};
-    }
-    return std::string(text, static_cast<size_t>(sqlite3_value_bytes(value)));
+    return statement.columnText(0);
 }
 
 bool CItemDb::isItemExist(const std::string& sid, const std::string& bbid)
@@ -124,7 +107,7 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
     statement.bindAll({sid, static_cast<long long>(count)});
     std::vector<ItemRow> rows;
     while (statement.step()) {
-        rows.push_back({valueToText(statement.column(0)), valueToText(statement.column(1))});
+        rows.push_back({statement.columnText(0), statement.columnText(1)});
     }
     return rows;
 }

@@ -1,29 +1,16 @@
 #pragma once
 
+#include "store/dberror.h"
+#include "store/sqlvalue.h"
+
 #include <atomic>
 #include <chrono>
 #include <initializer_list>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
-struct sqlite3_value;
-
 namespace tw {
-
-// Any failure of the item database: the SQLite result code and its message.
-// No connection is left open when it is thrown.
-class DbError : public std::runtime_error
-{
-public:
-    DbError(int code, const std::string& message);
-    int code() const { return m_code; }
-
-private:
-    int m_code;
-};
 
 struct ItemRow
 {
@@ -31,12 +18,10 @@ struct ItemRow
     std::string bbtitle;
 };
 
-// A value bound to a "?" of a statement: NULL, an integer or a text.
-using SqlValue = std::variant<std::monostate, long long, std::string>;
-
 // The database of items already reported, table t_item in sys.mdb. It keeps
 // only the connection string: every operation opens its own connection and
-// closes it again, so the window and the worker never share one.
+// closes it again, so the window and the worker never share one. Every
+// operation throws DbError on failure.
 class CItemDb
 {
 public:
@@ -57,8 +42,6 @@ public:
     void execute(std::string_view sql, std::initializer_list<SqlValue> params = {});
     // First column of the first row as text; "" for no row or NULL.
     std::string queryValue(std::string_view sql, std::initializer_list<SqlValue> params = {});
-    // NULL gives ""; any other value its text.
-    static std::string valueToText(sqlite3_value* value);
 
     bool isItemExist(const std::string& sid, const std::string& bbid);
     // Removes every "'" from bbtitle before it stores it.

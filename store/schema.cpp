@@ -1,7 +1,7 @@
-#include "schema.h"
+#include "store/schema.h"
 
-#include "itemdb.h"
-#include "sqlite.h"
+#include "store/dberror.h"
+#include "store/sqlite.h"
 #include "store/schema_sql.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "sqlite.h"
+#include "store/sqlite.h"
 
 #include <climits>
 #include <utility>
@@ -166,6 +166,19 @@ bool Statement::step()
         sqlite::fail(m_db, rc, sqlite3_sql(m_stmt));
     }
     return false;
+}
+
+std::string Statement::columnText(int index) const
+{
+    // The column value is only read on the thread that owns its connection.
+    if (sqlite3_column_type(m_stmt, index) == SQLITE_NULL) {
+        return {};
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, index));
+    if (text == nullptr) {
+        return {};
+    }
+    return std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, index)));
 }
 
 void Statement::reset()

@@ -1,13 +1,16 @@
 #pragma once
 
-#include "itemdb.h"
+#include "store/dberror.h"
+#include "store/sqlvalue.h"
 
+#include <initializer_list>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
 
-// A thin owner of the SQLite C handles. Private to the store: sqlite3.h stays
-// out of every public header.
+// A thin owner of the SQLite C handles. Private to the store (its folder is on
+// the store's private include path only): sqlite3.h stays out of every public
+// header.
 namespace tw::sqlite {
 
 // Raises DbError with the primary result code and the connection's message.
@@ -54,7 +57,8 @@ public:
     bool step();
     // Ready to run again with new values.
     void reset();
-    sqlite3_value* column(int index) const { return sqlite3_column_value(m_stmt, index); }
+    // Column index (from 0) of the current row: NULL gives "", any other value its text.
+    std::string columnText(int index) const;
     int columnCount() const { return sqlite3_column_count(m_stmt); }
 
 private:
