@@ -32,10 +32,6 @@ struct FetchContext
 // The watch url with the scheme switch and "&vk1=" plus a random number.
 std::string prepareRequestUrl(CCore& core, std::string_view url);
 
-// Nonzero when title holds one of the ","-separated ignore words; an empty
-// word ends the list.
-bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords);
-
 // Up to 8 result pages of requestUrl: writes the titles text to titlesFile
 // and returns the id list.
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl);

@@ -29,7 +29,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
     m_walkEnd = WalkEnd::Finished;
     m_error.clear();
 
-    // 1, 2: nothing to look at costs neither a file read nor the store.
+    // Nothing to look at costs neither a file read nor the store.
     if (currentIds.empty()) {
         return {};
     }
@@ -37,7 +37,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         return {};
     }
 
-    // 3: the lists are split once; field n of each is what getFg(n) gives.
+    // The lists are split once; field n of each is what getFg(n) gives.
     std::string result;
     const std::string titles = CCore::readTxtFile(m_titlesFile);
     const std::vector<std::string_view> ids = text::splitFields(currentIds, ',');
@@ -48,7 +48,8 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         seen.insert(last.begin(), last.end());
     }
 
-    // 4
+    // Walk the ids in page order: each one neither in the previous check nor
+    // in the store is stored and reported, until a stop or a store failure.
     for (std::size_t n = 0;; ++n) {
         if (stopRequested()) {
             m_walkEnd = WalkEnd::Stopped;
@@ -76,7 +77,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         }
     }
 
-    // 5
+    // The reported ids, joined by "," without a final one.
     if (!result.empty()) {
         result.pop_back();
     }

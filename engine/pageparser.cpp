@@ -1,7 +1,6 @@
-#include "pageparser.h"
+#include "engine/pageparser.h"
 
 #include "core/zuvira.h"
-#include "fetchitems.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,11 +20,6 @@ constexpr std::string_view kIdEnd = "\"";
 constexpr std::string_view kTitleStart = "raw_title\":\"";
 constexpr std::string_view kTitleEnd = "\",";
 
-// Where a marker starts in text from `from` on, or npos. The markers are
-// searched over the whole page, so this is the parser's hot loop: 16 places
-// are tested at once for the marker's first and last byte, and only where
-// both match are the bytes between compared. In a JSON page that pair is
-// rare even where the first byte alone ('{', ',') is everywhere.
 // The bytes between the first and the last; markers and words are short, so
 // a loop beats a call to memcmp.
 inline bool sameMiddle(const char* at, std::string_view marker)
@@ -38,6 +32,11 @@ inline bool sameMiddle(const char* at, std::string_view marker)
     return true;
 }
 
+// Where a marker starts in text from `from` on, or npos. The markers are
+// searched over the whole page, so this is the parser's hot loop: 16 places
+// are tested at once for the marker's first and last byte, and only where
+// both match are the bytes between compared. In a JSON page that pair is
+// rare even where the first byte alone ('{', ',') is everywhere.
 std::size_t findMarker(std::string_view text, std::string_view marker, std::size_t from)
 {
     const std::size_t m = marker.size();

@@ -6,6 +6,10 @@
 
 namespace tw {
 
+// True when title holds one of the ","-separated ignore words as whole UTF-8
+// characters; an empty word ends the list.
+bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords);
+
 // Gathers the items of the result pages of one check: ids in order of first
 // appearance, each once, and the matching titles. Pure: it sees only the
 // page texts it is given, as downloaded (UTF-8); the ids and titles it takes
