@@ -1,11 +1,12 @@
-#include "fileio.h"
+#include "core/fileio.h"
 
 #include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace tw {
 
-bool writeAll(int fd, std::string_view data)
+Result<void> writeAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
@@ -13,11 +14,11 @@ bool writeAll(int fd, std::string_view data)
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            return Failure{std::strerror(errno)};
         }
         data.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return {};
 }
 
 } // namespace tw

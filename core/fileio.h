@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <string_view>
 
 namespace tw {
 
 // Writes all of data to fd, going on after interrupted or partial writes.
-// False on an error, with errno telling which.
-bool writeAll(int fd, std::string_view data);
+// A failure carries the system's error text.
+Result<void> writeAll(int fd, std::string_view data);
 
 } // namespace tw

@@ -117,7 +117,7 @@ bool CCore::outTxtFile(std::string_view content, const std::string& path)
         return false;
     }
     const bool ok =
-        writeAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
+        writeAll(fd, content).ok() && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
     return ::close(fd) == 0 && ok;
 }
 

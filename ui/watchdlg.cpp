@@ -8,7 +8,7 @@
 #include "pollevent.h"
 #include "qstring.h"
 #include "store/itemdb.h"
-#include "watchlistfile.h"
+#include "core/watchlist.h"
 
 #include <iostream>
 
@@ -195,11 +195,13 @@ void CWatchDlg::loadWatchList()
     if (!m_table || !CCore::isFileExist(m_paths.itemsFile)) {
         return;
     }
-    std::vector<std::string> lines;
-    if (!WatchListFile::readLines(m_paths.itemsFile, lines)) {
+    // An unreadable list file has no failure path of its own: the table and
+    // the list stay as they are.
+    const Result<std::vector<std::string>> lines = watchlist::readLines(m_paths.itemsFile);
+    if (!lines) {
         return;
     }
-    const WatchLines parsed = WatchListFile::parseList(lines);
+    const WatchLines parsed = watchlist::parseList(lines.value());
 
     m_watchListView->setRowCount(0);
     const int n = m_table->replaceAll(parsed.watches);
@@ -211,25 +213,21 @@ void CWatchDlg::loadWatchList()
     warnLeftOut(parsed.leftOut);
 }
 
-bool CWatchDlg::saveWatchList(std::string* error)
+Result<void> CWatchDlg::saveWatchList()
 {
     if (!m_table) {
-        return true;
+        return {};
     }
     const int count = m_table->watchCount();
     if (count == 0) {
-        return true;
+        return {};
     }
     std::vector<std::string> urls;
     urls.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         urls.push_back(m_table->url(i));
     }
-    const SaveResult result = WatchListFile::save(m_paths.itemsFile, urls);
-    if (!result.ok && error) {
-        *error = result.error;
-    }
-    return result.ok;
+    return watchlist::save(m_paths.itemsFile, urls);
 }
 
 void CWatchDlg::OnImport()
@@ -241,17 +239,25 @@ void CWatchDlg::OnImport()
     if (path.empty()) {
         return;
     }
-    std::vector<std::string> lines;
-    WatchListFile::readLines(path, lines);
-    const WatchLines parsed = WatchListFile::parseImport(lines);
+    const Result<std::vector<std::string>> lines = watchlist::readLines(path);
+    if (!lines) {
+        m_core->msgboxWarning(this, "导入文件无法读取：" + lines.error());
+        return;
+    }
+    const WatchLines parsed = watchlist::parseImport(lines.value());
+    // An import without a usable line keeps the old list: table, rows, ids
+    // and file stay as they are.
+    if (parsed.watches.empty()) {
+        warnLeftOut(parsed.leftOut);
+        return;
+    }
 
     // One step under the table's lock: a running worker sees the old list or
     // the new one, never a mixture.
     m_table->replaceAll(parsed.watches);
 
-    std::string error;
-    if (!saveWatchList(&error)) {
-        m_core->msgboxWarning(this, "监控列表保存失败：" + error);
+    if (const Result<void> saved = saveWatchList(); !saved) {
+        m_core->msgboxWarning(this, "监控列表保存失败：" + saved.error());
     }
     loadWatchList();
     warnLeftOut(parsed.leftOut);
@@ -359,10 +365,9 @@ void CWatchDlg::OnDestroy()
         m_core->saveConfigInt("interval", m_settings.interval);
         m_core->saveConfigB("filtkc", m_settings.filtkc);
     }
-    std::string error;
-    if (!saveWatchList(&error)) {
+    if (const Result<void> saved = saveWatchList(); !saved) {
         // No box at close-down: it could hold a signalled exit forever.
-        std::cerr << "tidewatch: the watch list was not saved: " << error << '\n';
+        std::cerr << "tidewatch: the watch list was not saved: " << saved.error() << '\n';
     }
 }
 

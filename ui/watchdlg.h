@@ -2,6 +2,7 @@
 
 #include "core/apppaths.h"
 #include "core/hostservices.h"
+#include "core/result.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
 #include "engine/pollmessages.h"
@@ -57,9 +58,9 @@ public:
     bool OnInitDialog();
 
     void loadWatchList();
-    // False with the reason when the file could not be replaced; the old
-    // file is then left as it was.
-    bool saveWatchList(std::string* error = nullptr);
+    // Fails with the reason when the file could not be replaced; the old
+    // file is then left as it was. An empty table writes nothing.
+    Result<void> saveWatchList();
     void OnImport();
 
     bool readRunControls(bool warn);

@@ -1,5 +1,5 @@
 #include "ui/dialogunits.h"
-#include "ui/watchlistfile.h"
+#include "core/watchlist.h"
 #include "windowfixture.h"
 
 #include <filesystem>
@@ -155,19 +155,43 @@ TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
     EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
 
     // A directory in the temporary file's place fails the write as any user.
-    std::filesystem::create_directory(WatchListFile::tempPathFor(dir.file("_items.txt")));
+    std::filesystem::create_directory(watchlist::tempPathFor(dir.file("_items.txt")));
     importFile("http://127.0.0.1/b?c=1&q=B\n");
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
     ASSERT_EQ(host->warnings().size(), 1u);
     EXPECT_NE(host->warnings()[0].find("_items.txt.new"), std::string::npos);
-    std::string error;
-    EXPECT_FALSE(dlg->saveWatchList(&error));
-    EXPECT_FALSE(error.empty());
+    const Result<void> saved = dlg->saveWatchList();
+    EXPECT_FALSE(saved.ok());
+    EXPECT_FALSE(saved.error().empty());
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 
     dlg->table()->clear();
-    ASSERT_TRUE(dlg->saveWatchList());
+    ASSERT_TRUE(dlg->saveWatchList().ok());
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
+}
+
+// Also without a list file to read back, and with a file that cannot be read:
+// the table keeps its watches and their ids, the rows stay in step with it.
+TEST_F(WatchList, anImportWithoutAWatchLeavesTableRowsAndFileAlone)
+{
+    openWindow();
+    importFile("http://127.0.0.1/a?c=1&q=A\n");
+    dlg->table()->setLastIds(0, "1,2");
+    std::filesystem::remove(dir.file("_items.txt"));
+
+    importFile("\n#only\n");
+    EXPECT_EQ(dlg->table()->watchCount(), 1);
+    EXPECT_EQ(watchList()->rowCount(), 1);
+    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1,2");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("_items.txt")));
+    EXPECT_TRUE(host->warnings().empty());
+
+    host->setNextFileName(dir.file("missing.txt"));
+    dlg->OnImport();
+    EXPECT_EQ(dlg->table()->watchCount(), 1);
+    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1,2");
+    ASSERT_EQ(host->warnings().size(), 1u);
+    EXPECT_NE(host->warnings()[0].find("missing.txt"), std::string::npos) << host->warnings()[0];
 }
 
 TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)

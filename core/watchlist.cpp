@@ -1,4 +1,4 @@
-#include "watchlistfile.h"
+#include "core/watchlist.h"
 
 #include "core/fileio.h"
 #include "core/zuvira.h"
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <unistd.h>
 
-namespace tw {
+namespace tw::watchlist {
 
 namespace {
 
@@ -25,20 +25,20 @@ void take(WatchLines& out, Watch watch)
     out.watches.push_back(std::move(watch));
 }
 
-std::string errnoText(const std::string& what, int err)
+Failure errnoFailure(const std::string& what, int err)
 {
-    return what + ": " + std::strerror(err);
+    return Failure{what + ": " + std::strerror(err)};
 }
 
 } // namespace
 
-bool WatchListFile::readLines(const std::string& path, std::vector<std::string>& lines)
+Result<std::vector<std::string>> readLines(const std::string& path)
 {
-    lines.clear();
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        return false;
+        return errnoFailure(path, errno);
     }
+    std::vector<std::string> lines;
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') {
@@ -46,15 +46,24 @@ bool WatchListFile::readLines(const std::string& path, std::vector<std::string>&
         }
         lines.push_back(line);
     }
-    return true;
+    // getline ends on end of file or on an error; only the first is a whole read.
+    if (in.bad()) {
+        return errnoFailure(path, errno);
+    }
+    return lines;
 }
 
-std::string WatchListFile::searchKey(const std::string& url)
+std::string tempPathFor(const std::string& path)
+{
+    return path + ".new";
+}
+
+std::string searchKey(const std::string& url)
 {
     return CCore::getStrPart(url, "&q=", "&");
 }
 
-WatchLines WatchListFile::parseList(const std::vector<std::string>& lines)
+WatchLines parseList(const std::vector<std::string>& lines)
 {
     WatchLines out;
     for (const std::string& line : lines) {
@@ -69,7 +78,7 @@ WatchLines WatchListFile::parseList(const std::vector<std::string>& lines)
     return out;
 }
 
-WatchLines WatchListFile::parseImport(const std::vector<std::string>& lines)
+WatchLines parseImport(const std::vector<std::string>& lines)
 {
     WatchLines out;
     for (const std::string& line : lines) {
@@ -88,7 +97,7 @@ WatchLines WatchListFile::parseImport(const std::vector<std::string>& lines)
     return out;
 }
 
-SaveResult WatchListFile::save(const std::string& path, const std::vector<std::string>& urls)
+Result<void> save(const std::string& path, const std::vector<std::string>& urls)
 {
     std::string content;
     for (const std::string& url : urls) {
@@ -99,13 +108,12 @@ SaveResult WatchListFile::save(const std::string& path, const std::vector<std::s
     const std::string temp = tempPathFor(path);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        return {false, errnoText(temp, errno)};
+        return errnoFailure(temp, errno);
     }
-    if (!writeAll(fd, content)) {
-        const int err = errno;
+    if (const Result<void> written = writeAll(fd, content); !written) {
         ::close(fd);
         std::remove(temp.c_str());
-        return {false, errnoText(temp, err)};
+        return Failure{temp + ": " + written.error()};
     }
     // Flushed to disk before the rename, so a crash leaves the old list or
     // the complete new one.
@@ -114,14 +122,14 @@ SaveResult WatchListFile::save(const std::string& path, const std::vector<std::s
     if (synced != 0 || closed != 0) {
         const int err = synced != 0 ? synced : closed;
         std::remove(temp.c_str());
-        return {false, errnoText(temp, err)};
+        return errnoFailure(temp, err);
     }
     if (std::rename(temp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         std::remove(temp.c_str());
-        return {false, errnoText(path, err)};
+        return errnoFailure(path, err);
     }
     return {};
 }
 
-} // namespace tw
+} // namespace tw::watchlist
