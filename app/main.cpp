@@ -1,5 +1,5 @@
-#include "commandline.h"
-#include "watchapp.h"
+#include "app/commandline.h"
+#include "app/watchapp.h"
 
 #include <iostream>
 

@@ -3,7 +3,7 @@
 #include "core/hostservices.h"
 #include "core/watchtable.h"
 #include "engine/pollmessages.h"
-#include "setup.h"
+#include "tools/setup/setup.h"
 #include "ui/watchdlg.h"
 
 #include <fstream>

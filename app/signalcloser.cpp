@@ -1,4 +1,4 @@
-#include "signalcloser.h"
+#include "app/signalcloser.h"
 
 #include <array>
 #include <cerrno>

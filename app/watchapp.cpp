@@ -1,6 +1,6 @@
-#include "watchapp.h"
+#include "app/watchapp.h"
 
-#include "signalcloser.h"
+#include "app/signalcloser.h"
 #include "ui/qthostservices.h"
 #include "ui/watchdlg.h"
 

@@ -2,7 +2,7 @@
 // marker over the same bytes. Goal: parsing costs at most twice the scan.
 #include "core/zuvira.h"
 #include "engine/pageparser.h"
-#include "testmarket/resultpage.h"
+#include "tools/testmarket/resultpage.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

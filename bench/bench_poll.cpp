@@ -13,7 +13,7 @@
 #include "engine/pollthread.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
-#include "testmarket/testmarket.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <benchmark/benchmark.h>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "apppaths.h"
+#include "core/apppaths.h"
 
 namespace tw {
 

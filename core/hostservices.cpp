@@ -1,4 +1,4 @@
-#include "hostservices.h"
+#include "core/hostservices.h"
 
 #include <iostream>
 

@@ -1,6 +1,6 @@
-#include "runsettings.h"
+#include "core/runsettings.h"
 
-#include "zuvira.h"
+#include "core/zuvira.h"
 
 namespace tw {
 

@@ -97,8 +97,7 @@ SlotCopy WatchTable::slot(int i) const
     return {load(s.url), load(s.sid), load(s.lastIds), load(s.newIds)};
 }
 
-template <std::size_t N>
-std::string WatchTable::field(int i, char (WatchSlot::*member)[N]) const
+template <std::size_t N> std::string WatchTable::field(int i, char (WatchSlot::*member)[N]) const
 {
     if (!inRange(i)) {
         return {};

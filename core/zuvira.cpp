@@ -1,8 +1,8 @@
-#include "zuvira.h"
+#include "core/zuvira.h"
 
-#include "fileio.h"
-#include "settings.h"
-#include "text.h"
+#include "core/fileio.h"
+#include "core/settings.h"
+#include "core/text.h"
 
 #include <charconv>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hostservices.h"
+#include "core/hostservices.h"
 
 #include <memory>
 #include <mutex>

@@ -1,8 +1,8 @@
-#include "fetchitems.h"
+#include "engine/fetchitems.h"
 
 #include "core/zuvira.h"
-#include "httpsession.h"
-#include "pageparser.h"
+#include "engine/httpsession.h"
+#include "engine/pageparser.h"
 
 namespace tw {
 

@@ -1,4 +1,4 @@
-#include "httpsession.h"
+#include "engine/httpsession.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "newitemfinder.h"
+#include "engine/newitemfinder.h"
 
 #include "core/runflag.h"
 #include "core/text.h"

@@ -1,4 +1,4 @@
-#include "pollclock.h"
+#include "engine/pollclock.h"
 
 namespace tw {
 

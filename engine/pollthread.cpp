@@ -1,4 +1,4 @@
-#include "pollthread.h"
+#include "engine/pollthread.h"
 
 #include "core/apppaths.h"
 #include "core/runflag.h"

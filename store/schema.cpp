@@ -1,8 +1,8 @@
 #include "store/schema.h"
 
 #include "store/dberror.h"
-#include "store/sqlite.h"
 #include "store/schema_sql.h"
+#include "store/sqlite.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "itemlistdlg.h"
+#include "ui/itemlistdlg.h"
 
 #include "core/runsettings.h"
 #include "core/text.h"
 #include "core/zuvira.h"
-#include "dialogunits.h"
-#include "qstring.h"
 #include "store/itemdb.h"
+#include "ui/dialogunits.h"
+#include "ui/qtconvert.h"
 
 #include <QFontMetrics>
 #include <QHeaderView>

@@ -1,6 +1,6 @@
-#include "qthostservices.h"
+#include "ui/qthostservices.h"
 
-#include "qstring.h"
+#include "ui/qtconvert.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

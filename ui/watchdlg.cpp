@@ -1,14 +1,14 @@
-#include "watchdlg.h"
+#include "ui/watchdlg.h"
 
 #include "core/text.h"
+#include "core/watchlist.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
-#include "dialogunits.h"
-#include "itemlistdlg.h"
-#include "pollevent.h"
-#include "qstring.h"
 #include "store/itemdb.h"
-#include "core/watchlist.h"
+#include "ui/dialogunits.h"
+#include "ui/itemlistdlg.h"
+#include "ui/pollevent.h"
+#include "ui/qtconvert.h"
 
 #include <iostream>
 

@@ -1,4 +1,4 @@
-#include "alertsound.h"
+#include "tools/setup/alertsound.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // tw-setup <dir>: puts the database, the alarm and the settings that Tidewatch
 // needs into dir, leaving every file that is already there alone.
-#include "setup.h"
+#include "tools/setup/setup.h"
 
 #include <iostream>
 #include <string_view>

@@ -1,10 +1,10 @@
-#include "setup.h"
+#include "tools/setup/setup.h"
 
-#include "alertsound.h"
 #include "core/settings.h"
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
+#include "tools/setup/alertsound.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,5 +1,5 @@
 // tw-testmarket: the local marketplace for trying Tidewatch by hand.
-#include "testmarket/testmarket.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "resultpage.h"
+#include "tools/testmarket/resultpage.h"
 
 #include <string_view>
 

@@ -1,4 +1,4 @@
-#include "testmarket.h"
+#include "tools/testmarket/testmarket.h"
 
 #include "core/text.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "resultpage.h"
+#include "tools/testmarket/resultpage.h"
 
 #include <chrono>
 #include <condition_variable>
