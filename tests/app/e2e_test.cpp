@@ -1,8 +1,8 @@
 // The real program in a folder of its own under Xvfb against the local test
 // marketplace, checked from outside: pages opened, rows, requests and files.
 #include "store/itemdb.h"
-#include "support/tempdir.h"
-#include "testmarket/testmarket.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <chrono>
 #include <csignal>

@@ -10,7 +10,7 @@ const std::string kReplacement = "\xEF\xBF\xBD";
 
 // The repair reads 16 bytes at a time and stays inside runs of multi-byte
 // characters: put every case at every position around those blocks.
-TEST(Utf8Repair, SameResultAtEveryAlignment)
+TEST(Utf8Repair, sameResultAtEveryAlignment)
 {
     for (std::size_t pad = 0; pad < 40; ++pad) {
         const std::string lead(pad, 'a');

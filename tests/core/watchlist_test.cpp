@@ -1,5 +1,5 @@
 #include "core/watchlist.h"
-#include "support/tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -53,7 +53,9 @@ TEST(WatchList, parseRulesOfTheListAndTheImport)
          {"http://127.0.0.1/s?c=1&q=lamp&sort=new"},
          "http://127.0.0.1/s?c=1&q=lamp&sort=new [lamp]\n",
          "http://127.0.0.1/s?c=1&q=lamp&sort=new [lamp]\n"},
-        {"no key", {"http://127.0.0.1/s?q=x"}, "http://127.0.0.1/s?q=x []\n",
+        {"no key",
+         {"http://127.0.0.1/s?q=x"},
+         "http://127.0.0.1/s?q=x []\n",
          "http://127.0.0.1/s?q=x []\n"},
         {"a paged line: kept in the list, skipped on import",
          {"http://127.0.0.1/s?c=1&q=k&s=40"},
@@ -82,7 +84,8 @@ TEST(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCounted)
     std::string longUrl = "http://127.0.0.1/s?c=1&q=k&p=";
     longUrl.resize(WatchTable::kUrlMax + 1, 'x');
     lines.insert(lines.begin() + 5, longUrl);
-    lines.insert(lines.begin() + 6, "http://127.0.0.1/s?c=1&q=" + std::string(WatchTable::kSidMax + 1, 'k'));
+    lines.insert(lines.begin() + 6,
+                 "http://127.0.0.1/s?c=1&q=" + std::string(WatchTable::kSidMax + 1, 'k'));
     std::string fullUrl = longUrl.substr(0, WatchTable::kUrlMax);
     lines.insert(lines.begin() + 7, fullUrl);
 

@@ -1,8 +1,8 @@
 #include "core/zuvira.h"
 #include "engine/fetchitems.h"
 #include "engine/httpsession.h"
-#include "support/tempdir.h"
-#include "testmarket/testmarket.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -81,7 +81,7 @@ protected:
     std::unique_ptr<HttpSession> session;
 };
 
-TEST_F(FetchItemsTest, IdsOverPagesInOrderOfFirstAppearance)
+TEST_F(FetchItemsTest, idsOverPagesInOrderOfFirstAppearance)
 {
     auto items = TestMarket::makeItems(90);
     // Listings move while the pages are read: page 2 repeats two of page 1.
@@ -106,7 +106,7 @@ TEST_F(FetchItemsTest, IdsOverPagesInOrderOfFirstAppearance)
     EXPECT_EQ(test::readFile(titlesFile), "");
 }
 
-TEST_F(FetchItemsTest, PageLoopEndsAfterEightPagesOrAtAPageWithoutMarkers)
+TEST_F(FetchItemsTest, pageLoopEndsAfterEightPagesOrAtAPageWithoutMarkers)
 {
     const auto items = TestMarket::makeItems(400);
     const Offsets eight = {0, 40, 80, 120, 160, 200, 240, 280};
@@ -119,7 +119,7 @@ TEST_F(FetchItemsTest, PageLoopEndsAfterEightPagesOrAtAPageWithoutMarkers)
     expectCheck("bike", joinIds(items, 0, 39) + "," + joinIds(items, 40, 320), eight);
 }
 
-TEST_F(FetchItemsTest, SchemeSwitchAndOneRandomNumberInRangeForEveryPage)
+TEST_F(FetchItemsTest, schemeSwitchAndOneRandomNumberInRangeForEveryPage)
 {
     const std::pair<std::string, std::string> rows[] = {
         {"http://s.example.com/search?q=a", "https://s.example.com/search?q=a"},
@@ -153,7 +153,7 @@ TEST_F(FetchItemsTest, SchemeSwitchAndOneRandomNumberInRangeForEveryPage)
     }
 }
 
-TEST_F(FetchItemsTest, PageTextIsRepairedBeforeParsing)
+TEST_F(FetchItemsTest, pageTextIsRepairedBeforeParsing)
 {
     market.setItems("camera", {{"1", "bad\xFF byte"}, {"2", "好"}});
     ignoreWords = "\xEF\xBF\xBD"; // what the bad byte turns into
@@ -164,7 +164,7 @@ TEST_F(FetchItemsTest, PageTextIsRepairedBeforeParsing)
 // A failed page after a good one: the check is reported failed, keeps the
 // good page, and neither parses a stale page nor asks for more. A failed first
 // page gives nothing at all.
-TEST_F(FetchItemsTest, FailedPageEndsCheckWithoutStalePage)
+TEST_F(FetchItemsTest, failedPageEndsCheckWithoutStalePage)
 {
     const auto items = TestMarket::makeItems(120);
     market.setItems("camera", items);
@@ -189,7 +189,7 @@ TEST_F(FetchItemsTest, FailedPageEndsCheckWithoutStalePage)
     }
 }
 
-TEST_F(FetchItemsTest, UnwritableTitlesFileFailsCheck)
+TEST_F(FetchItemsTest, unwritableTitlesFileFailsCheck)
 {
     market.setItems("camera", TestMarket::makeItems(3));
     titlesFile = dir.file("no/such/dir/titles.txt");

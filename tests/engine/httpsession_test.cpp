@@ -1,6 +1,6 @@
 #include "engine/httpsession.h"
-#include "support/tempdir.h"
-#include "testmarket/testmarket.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -72,7 +72,7 @@ protected:
     TestMarket market;
 };
 
-TEST_F(HttpSessionTest, DownloadsPlainPagesAndFollowsRedirectsButNotForever)
+TEST_F(HttpSessionTest, downloadsPlainPagesAndFollowsRedirectsButNotForever)
 {
     const std::vector<MarketItem> items = market.items("camera");
     // The server compresses; the file holds the plain page.
@@ -95,7 +95,7 @@ TEST_F(HttpSessionTest, DownloadsPlainPagesAndFollowsRedirectsButNotForever)
     expectFailure(*session, market.baseUrl() + "/loop");
 }
 
-TEST_F(HttpSessionTest, FailuresEmptyTheFileAndSayWhy)
+TEST_F(HttpSessionTest, failuresEmptyTheFileAndSayWhy)
 {
     const std::tuple<MarketFault, long, const char*> rows[] = {
         {{Kind::Status, 500}, 5000, "HTTP 500"},
@@ -119,7 +119,7 @@ TEST_F(HttpSessionTest, FailuresEmptyTheFileAndSayWhy)
     expectFailure(*openSession(), url);
 }
 
-TEST_F(HttpSessionTest, AbortEndsAStalledTransferLaterOnesAndTheConnectBackOff)
+TEST_F(HttpSessionTest, abortEndsAStalledTransferLaterOnesAndTheConnectBackOff)
 {
     market.setFault("camera", {Kind::Stall});
     // Without abort() this would wait for the long stall limit; the test

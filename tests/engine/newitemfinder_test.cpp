@@ -1,9 +1,9 @@
-#include "../store/storetestutil.h"
 #include "core/runflag.h"
 #include "core/watchtable.h"
 #include "engine/newitemfinder.h"
 #include "store/itemdb.h"
-#include "support/tempdir.h"
+#include "tests/support/storetestutil.h"
+#include "tests/support/tempdir.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -11,6 +11,8 @@
 
 namespace tw {
 namespace {
+
+using test::storedIds;
 
 class NewItemFinderTest : public ::testing::Test
 {
@@ -28,16 +30,6 @@ protected:
         const std::string found = finder.findNewItems(lastIds, currentIds);
         const char* ends[] = {"finished", "stopped", "failed"};
         return found + " " + ends[int(finder.lastWalkEnd())];
-    }
-
-    // The ids stored under sid, oldest first.
-    std::string storedIds(const std::string& sid)
-    {
-        std::string ids;
-        for (const ItemRow& row : db.getLatestItems(sid, 1000)) {
-            ids = row.bbid + (ids.empty() ? "" : "," + ids);
-        }
-        return ids;
     }
 
     test::TempDir dir;
@@ -59,8 +51,8 @@ TEST_F(NewItemFinderTest, reportsAndStoresNewIdsInPageOrderWithTheTitleAtTheirPo
     test::writeFile(titlesFile, "red^green^blue^");
     // 30 was in the previous check, 10 is stored already; 40 has no title.
     EXPECT_EQ(walk("30", "30,10,20,40"), "20,40 finished");
-    EXPECT_EQ(storedIds("keyA"), "30,10,20,40");
-    EXPECT_EQ(storedIds("keyB"), "");
+    EXPECT_EQ(storedIds(db, "keyA"), "30,10,20,40");
+    EXPECT_EQ(storedIds(db, "keyB"), "");
     std::string titles;
     for (const ItemRow& row : db.getLatestItems("keyA", 10)) {
         titles = row.bbtitle + "^" + titles;
@@ -91,8 +83,8 @@ TEST_F(NewItemFinderTest, storedItemsAreSkippedPerWatchKey)
     EXPECT_EQ(walk("", "1,2,3"), "1,3 finished");
     EXPECT_EQ(walk("", "2,3,1"), " finished");
     EXPECT_EQ(walk("", "4,,5"), "4 finished");
-    EXPECT_EQ(storedIds("keyB"), "2,1,3,4");
-    EXPECT_EQ(storedIds("keyA"), "3");
+    EXPECT_EQ(storedIds(db, "keyB"), "2,1,3,4");
+    EXPECT_EQ(storedIds(db, "keyA"), "3");
 }
 
 // A stop holds until cleared; what was found before a stop or an abort
@@ -101,7 +93,7 @@ TEST_F(NewItemFinderTest, stopOrAbortEndsTheWalkAndKeepsWhatWasFound)
 {
     runFlag.requestStop();
     EXPECT_EQ(walk("", "1,2"), " stopped");
-    EXPECT_EQ(storedIds("keyA"), "");
+    EXPECT_EQ(storedIds(db, "keyA"), "");
     runFlag.clear();
     for (const std::string id : {"1", "2", "3", "4", "5"}) {
         EXPECT_EQ(walk("", id), id + " finished");
@@ -114,7 +106,7 @@ TEST_F(NewItemFinderTest, stopOrAbortEndsTheWalkAndKeepsWhatWasFound)
         return false;
     };
     EXPECT_EQ(walk("", "11,12,13,14"), "11,12 stopped");
-    EXPECT_EQ(storedIds("keyA"), "1,2,3,4,5,11,12");
+    EXPECT_EQ(storedIds(db, "keyA"), "1,2,3,4,5,11,12");
 
     runFlag.clear();
     stopChecks = 0;
@@ -140,7 +132,7 @@ TEST_F(NewItemFinderTest, storeErrorMidWalkReturnsWhatWasStoredAndFlagsIt)
     hook = nullptr;
     EXPECT_EQ(walk("", "1,2,3,4"), "3,4 finished");
     EXPECT_TRUE(finder.lastError().empty());
-    EXPECT_EQ(storedIds("keyA"), "1,2,3,4");
+    EXPECT_EQ(storedIds(db, "keyA"), "1,2,3,4");
 }
 
 } // namespace

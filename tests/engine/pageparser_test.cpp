@@ -48,7 +48,7 @@ std::string parse(const std::vector<std::string>& pages, const std::string& igno
     return parser.idList() + " | " + parser.titles() + " | " + markers;
 }
 
-TEST(PageParser, GivesIdsAndTitlesInPairs)
+TEST(PageParser, givesIdsAndTitlesInPairs)
 {
     // Each id once, with the title of its first appearance on any page.
     EXPECT_EQ(parse({page({block("1", "first"), block("2", "b"), block("1", "again")}),
@@ -68,7 +68,7 @@ TEST(PageParser, GivesIdsAndTitlesInPairs)
     EXPECT_EQ(parse({kCutBlock, "<html>x</html>", ""}), " |  | +--");
 }
 
-TEST(PageParser, IgnoredItemLeavesNeitherIdNorTitle)
+TEST(PageParser, ignoredItemLeavesNeitherIdNorTitle)
 {
     // An empty field ends the ignore list.
     EXPECT_EQ(
@@ -77,7 +77,7 @@ TEST(PageParser, IgnoredItemLeavesNeitherIdNorTitle)
     EXPECT_EQ(parse({page({block("1", "坏"), block("1", "好")})}, "坏"), "1 | 好^ | +");
 }
 
-TEST(PageParser, IgnoreWordsMatchWholeCharacters)
+TEST(PageParser, ignoreWordsMatchWholeCharacters)
 {
     EXPECT_TRUE(isIgnoredTitle("全新二手手机", "坏,二手"));
     EXPECT_TRUE(isIgnoredTitle("坏", "坏"));
@@ -96,7 +96,7 @@ TEST(PageParser, IgnoreWordsMatchWholeCharacters)
 
 // Markers and ignore words are searched 32 bytes at a time by first and last
 // byte: put them and look-alikes at every offset around those blocks.
-TEST(PageParserSearch, FindsMarkersAndIgnoreWordsAtEveryAlignment)
+TEST(PageParserSearch, findsMarkersAndIgnoreWordsAtEveryAlignment)
 {
     // Same first and last bytes as the markers, different middle.
     const std::string decoys = "{\"p4pXags,\"shopXink{\"p4pTag ";

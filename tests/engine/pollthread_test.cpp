@@ -1,4 +1,3 @@
-#include "../store/storetestutil.h"
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
@@ -8,9 +7,10 @@
 #include "engine/pollmessages.h"
 #include "engine/pollthread.h"
 #include "store/itemdb.h"
-#include "support/fakehost.h"
-#include "support/tempdir.h"
-#include "testmarket/testmarket.h"
+#include "tests/support/fakehost.h"
+#include "tests/support/storetestutil.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <chrono>
 #include <functional>
@@ -35,6 +35,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::MarketFault;
+using test::storedIds;
 using test::MarketItem;
 using test::TestMarket;
 using Strings = std::vector<std::string>;
@@ -157,16 +158,6 @@ protected:
         return ids;
     }
 
-    // The ids stored under key, oldest first.
-    std::string storedIds(const std::string& key)
-    {
-        std::string ids;
-        for (const ItemRow& row : db.getLatestItems(key, 100000)) {
-            ids = row.bbid + (ids.empty() ? "" : "," + ids);
-        }
-        return ids;
-    }
-
     test::TempDir dir;
     TestMarket market;
     CCore core{std::make_shared<test::FakeHost>(), dir.path()};
@@ -215,7 +206,7 @@ TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites
         EXPECT_EQ(table.slot(slot).lastIds, expected[slot]) << slot;
     }
     EXPECT_EQ(reports, (Strings{"0:" + expected[0], "2:" + expected[2]}));
-    EXPECT_EQ(storedIds("gamma"), expected[2]);
+    EXPECT_EQ(storedIds(db, "gamma"), expected[2]);
 }
 
 TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
@@ -244,7 +235,7 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
                                   done(1), begun(0), failed(0), stopped}));
     EXPECT_EQ(reports.size(), 2u);
     db.setConnStr(goodDb);
-    EXPECT_EQ(storedIds("alpha"), all);
+    EXPECT_EQ(storedIds(db, "alpha"), all);
 }
 
 // The window does not take newIds here: they must pile up, never be overwritten.
@@ -262,7 +253,7 @@ TEST_F(PollThreadTest, itemListedBetweenPassesIsReportedOnceAfterWhatTheWindowHa
     run();
 
     EXPECT_EQ(table.slot(0).newIds, "55," + first + ",777");
-    EXPECT_EQ(storedIds("alpha"), first + ",777");
+    EXPECT_EQ(storedIds(db, "alpha"), first + ",777");
     EXPECT_EQ(table.slot(0).lastIds, "777," + first);
 }
 
@@ -366,8 +357,8 @@ TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
     EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(table.slot(0).lastIds, "");
-    EXPECT_EQ(storedIds("alpha"), listed("alpha")) << "filed under its own key";
-    EXPECT_EQ(storedIds("beta"), "");
+    EXPECT_EQ(storedIds(db, "alpha"), listed("alpha")) << "filed under its own key";
+    EXPECT_EQ(storedIds(db, "beta"), "");
 }
 
 TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
@@ -415,7 +406,7 @@ std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFa
         reported += (reported.empty() ? "" : ",") + r.substr(2);
     }
     EXPECT_EQ(reported, all) << "every item once, in order";
-    EXPECT_EQ(storedIds("alpha"), all);
+    EXPECT_EQ(storedIds(db, "alpha"), all);
     EXPECT_EQ(table.slot(0).lastIds, all);
     return reason;
 }

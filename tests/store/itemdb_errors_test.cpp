@@ -1,4 +1,4 @@
-#include "storetestutil.h"
+#include "tests/support/storetestutil.h"
 
 #include <chrono>
 #include <filesystem>
@@ -37,7 +37,7 @@ void expectDbError(const std::function<void()>& op, int code, bool countFiles = 
 
 using ItemDbErrorTest = StoreFixture;
 
-TEST_F(ItemDbErrorTest, MissingOrCorruptFileFailsIsLeftAsItWasAndWorksOnceReplaced)
+TEST_F(ItemDbErrorTest, missingOrCorruptFileFailsIsLeftAsItWasAndWorksOnceReplaced)
 {
     std::filesystem::remove(dbPath());
     expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_CANTOPEN);
@@ -60,7 +60,7 @@ TEST_F(ItemDbErrorTest, MissingOrCorruptFileFailsIsLeftAsItWasAndWorksOnceReplac
     EXPECT_TRUE(db.isItemExist("k", "1"));
 }
 
-TEST_F(ItemDbErrorTest, LockHeldPastTheBusyWaitFailsThenClears)
+TEST_F(ItemDbErrorTest, lockHeldPastTheBusyWaitFailsThenClears)
 {
     db.insertItem("k", "1", "t", CItemDb::kBbsl);
     db.setBusyTimeout(std::chrono::milliseconds(20));
@@ -80,7 +80,7 @@ TEST_F(ItemDbErrorTest, LockHeldPastTheBusyWaitFailsThenClears)
     EXPECT_TRUE(db.isItemExist("k", "1"));
 }
 
-TEST_F(ItemDbErrorTest, MissingTableAndBadSqlCarryTheReason)
+TEST_F(ItemDbErrorTest, missingTableAndBadSqlCarryTheReason)
 {
     RawDb(dbPath()).exec("drop table t_item");
     expectDbError([&] { db.isItemExist("k", "1"); }, SQLITE_ERROR, true, "no such table: t_item");

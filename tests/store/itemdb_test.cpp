@@ -1,4 +1,4 @@
-#include "storetestutil.h"
+#include "tests/support/storetestutil.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ std::string latest(CItemDb& db, const std::string& sid, int count = 100)
 
 using ItemDbTest = StoreFixture;
 
-TEST_F(ItemDbTest, LookUpIsScopedToItsKeyAndTitlesLoseTheirQuotes)
+TEST_F(ItemDbTest, lookUpIsScopedToItsKeyAndTitlesLoseTheirQuotes)
 {
     db.insertItem("phone", "1001", "it's 'new'", CItemDb::kBbsl);
     db.insertItem("phone", "1002", "'''", CItemDb::kBbsl);
@@ -36,7 +36,7 @@ TEST_F(ItemDbTest, LookUpIsScopedToItsKeyAndTitlesLoseTheirQuotes)
     EXPECT_EQ(rows[1].bbtitle, "its new");
 }
 
-TEST_F(ItemDbTest, LatestItemsAreNewestFirstAndLimitedAlsoAfterClearing)
+TEST_F(ItemDbTest, latestItemsAreNewestFirstAndLimitedAlsoAfterClearing)
 {
     for (int i = 1; i <= 8; ++i) {
         db.insertItem("k", std::to_string(i), "t" + std::to_string(i), CItemDb::kBbsl);
@@ -58,7 +58,7 @@ TEST_F(ItemDbTest, LatestItemsAreNewestFirstAndLimitedAlsoAfterClearing)
     EXPECT_EQ(latest(db, "k"), "4,3");
 }
 
-TEST_F(ItemDbTest, OddKeysAndIdsRoundTripExactly)
+TEST_F(ItemDbTest, oddKeysAndIdsRoundTripExactly)
 {
     const std::vector<std::string> odd = {
         "it's",        "a''b'",     "'); delete from t_item; --",
@@ -77,7 +77,7 @@ TEST_F(ItemDbTest, OddKeysAndIdsRoundTripExactly)
     EXPECT_FALSE(db.isItemExist("%", "%_*?"));
 }
 
-TEST_F(ItemDbTest, NullsReadAsEmptyAndStatementsAreRefusedRatherThanHalfRun)
+TEST_F(ItemDbTest, nullsReadAsEmptyAndStatementsAreRefusedRatherThanHalfRun)
 {
     RawDb(dbPath()).exec("insert into t_item(sid,bbid,bbtitle,bbsl) values('k','1',NULL,7)");
     EXPECT_EQ(db.queryValue("select bbid from t_item where sid=?", {std::string("none")}), "");
@@ -94,7 +94,7 @@ TEST_F(ItemDbTest, NullsReadAsEmptyAndStatementsAreRefusedRatherThanHalfRun)
 
 // Tables that someone made by hand: the five columns, no index, maybe no
 // types, maybe in WAL mode, which must stay as it is.
-TEST(ItemDbHandMade, WorksWithoutIndexOrTypes)
+TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
 {
     const std::vector<std::string> tables = {
         "create table t_item(id integer primary key autoincrement, sid text, bbid text,"
@@ -124,7 +124,7 @@ TEST(ItemDbHandMade, WorksWithoutIndexOrTypes)
     }
 }
 
-TEST(ItemDbPath, DirectoryWithUriCharactersOpens)
+TEST(ItemDbPath, directoryWithUriCharactersOpens)
 {
     TempDir dir;
     const std::string sub = dir.file("a dir?x=1#frag%20&q");

@@ -1,4 +1,4 @@
-#include "storetestutil.h"
+#include "tests/support/storetestutil.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@ using ItemDbThreadTest = StoreFixture;
 
 // The worker stores items while the window lists and clears: neither may see
 // "database is locked", and every listing is a consistent newest-first run.
-TEST_F(ItemDbThreadTest, ListerAndClearerBesideAnInserterSeeNoError)
+TEST_F(ItemDbThreadTest, listerAndClearerBesideAnInserterSeeNoError)
 {
     std::atomic<bool> inserting{true};
     std::string workerError;

@@ -1,4 +1,4 @@
-#include "storetestutil.h"
+#include "tests/support/storetestutil.h"
 #include "tools/setup/alertsound.h"
 #include "tools/setup/setup.h"
 
@@ -20,7 +20,7 @@ uint32_t le(const std::string& s, size_t at, int bytes)
     return value;
 }
 
-TEST(Setup, MakesTheThreeFilesOnceAndLeavesExistingOnesAlone)
+TEST(Setup, makesTheThreeFilesOnceAndLeavesExistingOnesAlone)
 {
     TempDir dir;
     const std::string target = dir.file("new/app");
@@ -46,7 +46,7 @@ TEST(Setup, MakesTheThreeFilesOnceAndLeavesExistingOnesAlone)
     EXPECT_EQ(readFile(target + "/tidewatch.ini"), "[General]\ninterval=7\n");
 }
 
-TEST(Setup, UnwritablePlaceFailsWithTheReason)
+TEST(Setup, unwritablePlaceFailsWithTheReason)
 {
     TempDir dir;
     writeFile(dir.file("file"), "");
@@ -57,7 +57,7 @@ TEST(Setup, UnwritablePlaceFailsWithTheReason)
     EXPECT_NE(err.str().find(dir.file("file/sub")), std::string::npos) << err.str();
 }
 
-TEST(AlertSound, IsAWellFormedAudibleMonoWave)
+TEST(AlertSound, isAWellFormedAudibleMonoWave)
 {
     const std::string wav = makeAlertWav();
     ASSERT_GE(wav.size(), 44u);

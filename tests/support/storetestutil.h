@@ -3,7 +3,7 @@
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
-#include "support/tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -46,6 +46,16 @@ inline std::string makeItemDatabase(const std::string& path)
 {
     createItemDatabase(path);
     return CCore::getDbConnStrMdb(path);
+}
+
+// The ids stored under sid, oldest first, joined by ",".
+inline std::string storedIds(CItemDb& db, const std::string& sid)
+{
+    std::string ids;
+    for (const ItemRow& row : db.getLatestItems(sid, 100000)) {
+        ids = row.bbid + (ids.empty() ? "" : "," + ids);
+    }
+    return ids;
 }
 
 // A fresh database in a directory of its own.

@@ -1,5 +1,5 @@
+#include "tests/ui/windowfixture.h"
 #include "ui/qthostservices.h"
-#include "windowfixture.h"
 
 #include <chrono>
 #include <filesystem>

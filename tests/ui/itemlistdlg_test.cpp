@@ -1,5 +1,5 @@
+#include "tests/ui/windowfixture.h"
 #include "ui/itemlistdlg.h"
-#include "windowfixture.h"
 
 #include <filesystem>
 

@@ -1,6 +1,6 @@
-#include "testmarket/testmarket.h"
+#include "tests/ui/windowfixture.h"
+#include "tools/testmarket/testmarket.h"
 #include "ui/qthostservices.h"
-#include "windowfixture.h"
 
 #include <QApplication>
 #include <QCheckBox>

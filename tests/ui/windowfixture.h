@@ -4,8 +4,8 @@
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
-#include "support/fakehost.h"
-#include "support/tempdir.h"
+#include "tests/support/fakehost.h"
+#include "tests/support/tempdir.h"
 #include "ui/watchdlg.h"
 
 #include <chrono>
