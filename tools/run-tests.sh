@@ -9,24 +9,34 @@ passed=0
 failed=0
 status=0
 
+# Counts from ctest's JUnit report. A test counts as passed when it ran and
+# passed or was skipped on purpose (a SKIP_ property matched, as a GTEST_SKIP
+# does), as ctest's own summary counts it; every other test that was not
+# disabled failed, also one that could not run (a missing executable, which the
+# report lists among the skipped).
+count_junit() { # report
+    local total ran skips disabled
+    total=$(grep -m 1 -oE '\btests="[0-9]+"' "$1" | grep -oE '[0-9]+')
+    ran=$(grep -c '<testcase [^>]*status="run"' "$1")
+    skips=$(grep -c '<skipped message="SKIP_' "$1")
+    disabled=$(grep -c '<testcase [^>]*status="disabled"' "$1")
+    passed=$((passed + ran + skips))
+    failed=$((failed + ${total:-0} - ran - skips - disabled))
+}
+
 run_ctest() { # build-dir, extra ctest args...
     local dir=$1
     shift
-    local log
-    log=$(mktemp)
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@" 2>&1 | tee "$log"
-    local rc=${PIPESTATUS[0]}
-    local line total bad
-    line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-    if [ -n "$line" ]; then
-        bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
-        total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
-        passed=$((passed + total - bad))
-        failed=$((failed + bad))
+    local report
+    report=$(mktemp --suffix=.xml)
+    ctest --test-dir "$dir" --output-on-failure --output-junit "$report" -j"$jobs" "$@"
+    local rc=$?
+    if [ -s "$report" ]; then
+        count_junit "$report"
     elif [ "$rc" -ne 0 ]; then
         failed=$((failed + 1))
     fi
-    rm -f "$log"
+    rm -f "$report"
     [ "$rc" -eq 0 ] || status=1
 }
 
