@@ -79,19 +79,21 @@ public:
     void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
 
     bool isRunning() const { return m_isRunning; }
-    void setAlarmReplayDelay(std::chrono::milliseconds delay);
-    bool alarmPending() const { return m_alarmTimer.isActive(); }
     // How the next worker opens its session and keeps time; tests shorten
     // the time-outs or fail the session on purpose.
     void setPollOptions(SessionSettings session, SessionFactory openSession = {},
                         PollClock* clock = nullptr);
-    bool workerAlive() const { return m_worker != nullptr; }
+    void setAlarmReplayDelay(std::chrono::milliseconds delay);
 
+    // State that is no control, for the tests and the screenshot tool; the
+    // controls themselves are found by object name ("IDC_START").
+    bool alarmPending() const { return m_alarmTimer.isActive(); }
+    bool workerAlive() const { return m_worker != nullptr; }
     CCore* core() const { return m_core.get(); }
     CItemDb* itemDb() const { return m_itemDb.get(); }
     WatchTable* table() const { return m_table.get(); }
     RunSettings& settings() { return m_settings; }
-    RunFlag& runFlag() { return m_runFlag; }
+    const RunFlag& runFlag() const { return m_runFlag; }
 
     static QString statusText(std::intptr_t progress);
 
