@@ -217,19 +217,28 @@ int CCore::getConfigB(std::string_view key)
     return (v == "true" || v == "True" || v == "TRUE" || getConfigInt(key) != 0) ? 1 : 0;
 }
 
-void CCore::saveConfigInt(std::string_view key, int value)
+Result<void> CCore::saveConfigInt(std::string_view key, int value)
 {
     std::lock_guard lock(m_settingsMutex);
     if (!m_settings) {
-        return;
+        return Failure{"the settings are not open"};
     }
     m_settings->setValue(qkey(key), value);
     m_settings->sync();
+    switch (m_settings->status()) {
+    case QSettings::NoError:
+        return {};
+    case QSettings::AccessError:
+        return Failure{"cannot write " + m_settings->fileName().toStdString()};
+    case QSettings::FormatError:
+        break;
+    }
+    return Failure{"cannot read " + m_settings->fileName().toStdString()};
 }
 
-void CCore::saveConfigB(std::string_view key, int value)
+Result<void> CCore::saveConfigB(std::string_view key, int value)
 {
-    saveConfigInt(key, value != 0 ? 1 : 0);
+    return saveConfigInt(key, value != 0 ? 1 : 0);
 }
 
 void CCore::msgboxWarning(QWidget* owner, const std::string& text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/hostservices.h"
+#include "core/result.h"
 
 #include <memory>
 #include <mutex>
@@ -45,8 +46,9 @@ public:
     int getConfigInt(std::string_view key);
     std::string getConfigStr(std::string_view key);
     int getConfigB(std::string_view key);
-    void saveConfigInt(std::string_view key, int value);
-    void saveConfigB(std::string_view key, int value);
+    // Written through at once; a failure names the file.
+    Result<void> saveConfigInt(std::string_view key, int value);
+    Result<void> saveConfigB(std::string_view key, int value);
 
     void msgboxWarning(QWidget* owner, const std::string& text);
     int msgboxConfirm(QWidget* owner, const std::string& text);

@@ -362,8 +362,12 @@ void CWatchDlg::OnDestroy()
     // their empty values must not replace the stored ones.
     if (m_setUpComplete) {
         readRunControls(false);
-        m_core->saveConfigInt("interval", m_settings.interval);
-        m_core->saveConfigB("filtkc", m_settings.filtkc);
+        for (const Result<void>& saved : {m_core->saveConfigInt("interval", m_settings.interval),
+                                          m_core->saveConfigB("filtkc", m_settings.filtkc)}) {
+            if (!saved) {
+                std::cerr << "tidewatch: a setting was not saved: " << saved.error() << '\n';
+            }
+        }
     }
     if (const Result<void> saved = saveWatchList(); !saved) {
         // No box at close-down: it could hold a signalled exit forever.

@@ -94,14 +94,28 @@ TEST_F(CoreSettings, savedValuesReachAnotherReaderAtOnce)
 {
     CCore core(nullptr, dir.path());
     core.autoFileConfig();
-    core.saveConfigInt("interval", -5);
-    core.saveConfigB("filtkc", 1);
+    ASSERT_TRUE(core.saveConfigInt("interval", -5).ok());
+    ASSERT_TRUE(core.saveConfigB("filtkc", 1).ok());
 
     CCore other(nullptr, dir.path());
     other.autoFileConfig();
     EXPECT_EQ(other.getConfigInt("interval"), -5);
     EXPECT_EQ(other.getConfigB("filtkc"), 1);
     EXPECT_NE(readFile(ini()).find("interval=-5"), std::string::npos);
+}
+
+TEST_F(CoreSettings, aFailedSaveSaysWhichFile)
+{
+    CCore closed(nullptr, dir.path());
+    EXPECT_FALSE(closed.saveConfigInt("interval", 5).ok());
+
+    // A folder in the file's place cannot be written, also by root.
+    std::filesystem::create_directory(ini());
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    const Result<void> saved = core.saveConfigInt("interval", 5);
+    ASSERT_FALSE(saved.ok());
+    EXPECT_NE(saved.error().find("tidewatch.ini"), std::string::npos) << saved.error();
 }
 
 TEST_F(CoreSettings, garbageReadsAsTheDefault)
@@ -132,7 +146,7 @@ TEST(CoreConcurrency, twoThreadsUseOneCoreAtOnce)
     core.autoFileConfig();
     auto work = [&](int seed) {
         for (int i = 0; i < 300; ++i) {
-            core.saveConfigInt("interval", seed + i);
+            EXPECT_TRUE(core.saveConfigInt("interval", seed + i).ok());
             EXPECT_GE(core.getConfigInt("interval"), 0);
             EXPECT_EQ(core.getConfigStr("ignore"), "");
             core.vkseed();
