@@ -211,7 +211,7 @@ void BM_SessionLoop(benchmark::State& state)
     auto session = tw::HttpSession::open();
     for (auto _ : state) {
         for (const std::string& url : env.urls) {
-            if (!session->download(url, env.paths.pageFile).ok) {
+            if (!session->download(url, env.paths.pageFile).ok()) {
                 state.SkipWithError("a session download failed");
                 break;
             }

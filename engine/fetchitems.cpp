@@ -40,11 +40,11 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     PageParser parser(ctx.ignoreWords);
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
         const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
-        const DownloadResult download = ctx.session.download(pageUrl, ctx.pageFile);
-        if (!download.ok) {
+        const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile);
+        if (!download) {
             // Whatever pageFile holds now is not this page: never parse it.
             outcome.failed = true;
-            outcome.error = pageUrl + ": " + download.error;
+            outcome.error = pageUrl + ": " + download.error();
             break;
         }
         if (!parser.addPage(CCore::readTxtFile(ctx.pageFile))) {

@@ -88,7 +88,7 @@ struct HttpSession::Impl
 
     struct Attempt
     {
-        DownloadResult result;
+        Result<long> result = Failure{};
         bool connectFailed = false;
     };
 
@@ -187,7 +187,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     Attempt attempt;
     FilePtr file(openForRewrite(path));
     if (!file) {
-        attempt.result.error = "cannot write " + path + ": " + std::strerror(errno);
+        attempt.result = Failure{"cannot write " + path + ": " + std::strerror(errno)};
         return attempt;
     }
     out = file.get();
@@ -201,7 +201,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     CURL* h = easy.get();
     if (curl_easy_setopt(h, CURLOPT_URL, url.c_str()) != CURLE_OK ||
         curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
-        attempt.result.error = "cannot start the download of " + url;
+        attempt.result = Failure{"cannot start the download of " + url};
         return attempt;
     }
 
@@ -235,16 +235,15 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     file.reset();
 
     if (interrupted || !done) {
-        attempt.result.error =
-            aborted.load() ? "download aborted"
-            : stalled      ? "no data for " + std::to_string(settings.stallTimeoutMs) + " ms"
-                           : "download interrupted";
+        attempt.result =
+            Failure{aborted.load() ? "download aborted"
+                    : stalled ? "no data for " + std::to_string(settings.stallTimeoutMs) + " ms"
+                              : "download interrupted"};
         return attempt;
     }
     attempt = finish(*done);
-    if (attempt.result.ok && !flushed) {
-        attempt.result.ok = false;
-        attempt.result.error = "cannot write " + path;
+    if (attempt.result.ok() && !flushed) {
+        attempt.result = Failure{"cannot write " + path};
     }
     return attempt;
 }
@@ -254,21 +253,20 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
     Attempt attempt;
     long status = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    attempt.result.httpStatus = status;
     if (code == CURLE_OK && status < 400) {
-        attempt.result.ok = true;
+        attempt.result = status;
         return attempt;
     }
     if (aborted.load()) {
-        attempt.result.error = "download aborted";
+        attempt.result = Failure{"download aborted"};
     } else if (stalled) {
-        attempt.result.error = "no data for " + std::to_string(settings.stallTimeoutMs) + " ms";
+        attempt.result = Failure{"no data for " + std::to_string(settings.stallTimeoutMs) + " ms"};
     } else if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && status >= 400)) {
-        attempt.result.error = "HTTP " + std::to_string(status);
+        attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_WRITE_ERROR && writeFailed) {
-        attempt.result.error = "cannot write the page file";
+        attempt.result = Failure{"cannot write the page file"};
     } else {
-        attempt.result.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
+        attempt.result = Failure{errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code)};
     }
     attempt.connectFailed =
         code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && !connected);
@@ -299,7 +297,7 @@ HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
 
 HttpSession::~HttpSession() = default;
 
-DownloadResult HttpSession::download(const std::string& url, const std::string& path)
+Result<long> HttpSession::download(const std::string& url, const std::string& path)
 {
     Impl& impl = *m_impl;
     Impl::Attempt attempt;
@@ -307,17 +305,18 @@ DownloadResult HttpSession::download(const std::string& url, const std::string& 
         if (impl.aborted.load()) {
             emptyFile(path);
             attempt = {};
-            attempt.result.error = "download aborted";
+            attempt.result = Failure{"download aborted"};
             break;
         }
         attempt = impl.transfer(url, path);
-        if (attempt.result.ok || !attempt.connectFailed || tries >= impl.settings.connectRetries) {
+        if (attempt.result.ok() || !attempt.connectFailed ||
+            tries >= impl.settings.connectRetries) {
             break;
         }
         // The back-off ends early on abort(); the loop head then reports it.
         impl.waitBackoff();
     }
-    if (!attempt.result.ok) {
+    if (!attempt.result.ok()) {
         emptyFile(path);
     }
     return attempt.result;

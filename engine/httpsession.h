@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -17,14 +19,6 @@ struct SessionSettings
     long maxRedirects = 5;
 };
 
-struct DownloadResult
-{
-    bool ok = false;
-    long httpStatus = 0;
-    // The curl error text or "HTTP <status>"; empty when ok.
-    std::string error;
-};
-
 // The worker's internet session: one reused curl easy handle, so that
 // connections are kept alive from page to page. Move-only; one thread uses it
 // at a time, but abort() may be called from any thread.
@@ -37,10 +31,11 @@ public:
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
-    // Writes the response body of url to path, replacing it. A status of 400
-    // or more, a transport error or an abort is a failure, and then path is
-    // left empty so that no earlier page can be mistaken for this one.
-    DownloadResult download(const std::string& url, const std::string& path);
+    // Writes the response body of url to path, replacing it, and gives the
+    // HTTP status. A status of 400 or more, a transport error or an abort is a
+    // failure (the curl error text or "HTTP <status>"), and then path is left
+    // empty so that no earlier page can be mistaken for this one.
+    Result<long> download(const std::string& url, const std::string& path);
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();

@@ -42,9 +42,9 @@ protected:
 
     // Downloads url on another thread and aborts once the market has seen
     // waitFor requests.
-    DownloadResult abortDownload(HttpSession& session, const std::string& url, std::size_t waitFor)
+    Result<long> abortDownload(HttpSession& session, const std::string& url, std::size_t waitFor)
     {
-        DownloadResult result;
+        Result<long> result = Failure{};
         std::thread worker([&] { result = session.download(url, pageFile); });
         market.waitForRequests(waitFor, std::chrono::seconds(30));
         session.abort();
@@ -60,10 +60,10 @@ protected:
     {
         SCOPED_TRACE(url);
         test::writeFile(pageFile, kStale);
-        const DownloadResult result = session.download(url, pageFile);
-        EXPECT_FALSE(result.ok);
-        EXPECT_FALSE(result.error.empty());
-        EXPECT_NE(result.error.find(errorPart), std::string::npos) << result.error;
+        const Result<long> result = session.download(url, pageFile);
+        EXPECT_FALSE(result.ok());
+        EXPECT_FALSE(result.error().empty());
+        EXPECT_NE(result.error().find(errorPart), std::string::npos) << result.error();
         EXPECT_EQ(page(), "");
     }
 
@@ -83,14 +83,14 @@ TEST_F(HttpSessionTest, downloadsPlainPagesAndFollowsRedirectsButNotForever)
     auto session = openSession();
     for (int offset : {0, 40}) {
         const std::string url = market.searchUrl("camera") + "&s=" + std::to_string(offset);
-        const DownloadResult result = session->download(url, pageFile);
-        ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.httpStatus, 200);
+        const Result<long> result = session->download(url, pageFile);
+        ASSERT_TRUE(result.ok()) << result.error();
+        EXPECT_EQ(result.value(), 200);
         EXPECT_EQ(page(), served(offset));
     }
     EXPECT_EQ(market.requests().at(0).userAgent, "Tidewatch/" TIDEWATCH_VERSION);
 
-    ASSERT_TRUE(session->download(market.baseUrl() + "/go?q=camera&s=0", pageFile).ok);
+    ASSERT_TRUE(session->download(market.baseUrl() + "/go?q=camera&s=0", pageFile).ok());
     EXPECT_EQ(page(), served(0));
     expectFailure(*session, market.baseUrl() + "/loop");
 }
@@ -109,10 +109,10 @@ TEST_F(HttpSessionTest, failuresEmptyTheFileAndSayWhy)
         expectFailure(*openSession(stallMs), market.searchUrl("camera"), errorPart);
     }
 
-    const DownloadResult result =
+    const Result<long> result =
         openSession()->download(market.searchUrl("camera"), dir.file("missing/dir/page.txt"));
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.error.find("cannot write"), std::string::npos) << result.error;
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error().find("cannot write"), std::string::npos) << result.error();
 
     const std::string url = market.searchUrl("camera");
     market.stop(); // nothing listens on the port now
@@ -126,14 +126,14 @@ TEST_F(HttpSessionTest, abortEndsAStalledTransferLaterOnesAndTheConnectBackOff)
     // time-out would catch that.
     auto session = openSession(600000);
     const std::string url = market.searchUrl("camera");
-    EXPECT_EQ(abortDownload(*session, url, 1).error, "download aborted");
+    EXPECT_EQ(abortDownload(*session, url, 1).error(), "download aborted");
     EXPECT_EQ(page(), "");
     market.clearFaults();
     expectFailure(*session, url, "download aborted");
 
     market.stop();
     auto retrying = openSession(5000, 600000);
-    EXPECT_EQ(abortDownload(*retrying, url, 0).error, "download aborted");
+    EXPECT_EQ(abortDownload(*retrying, url, 0).error(), "download aborted");
 }
 
 } // namespace
