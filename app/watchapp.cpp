@@ -24,37 +24,41 @@ CWatchApp::~CWatchApp() = default;
 
 int CWatchApp::run()
 {
-    auto host = std::make_shared<QtHostServices>();
-    {
-        CWatchDlg dlg(host);
-        QPointer<CWatchDlg> window(&dlg);
+    return runWindow(std::make_shared<QtHostServices>(), m_options);
+}
 
-        // A signal closes the window as its close box does. A box or dialog
-        // open over it is dismissed first, so the close is not held up.
-        SignalCloser closer([window] {
-            while (QWidget* modal = QApplication::activeModalWidget()) {
-                auto* box = qobject_cast<QDialog*>(modal);
-                if (!box || box == window) {
-                    break;
-                }
-                box->reject();
-            }
-            if (window) {
-                window->close();
-            }
-        });
+int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& options,
+                         std::string appDir)
+{
+    CWatchDlg dlg(std::move(host), std::move(appDir));
+    QPointer<CWatchDlg> window(&dlg);
 
-        if (dlg.OnInitDialog()) {
-            if (m_options.start) {
-                // Once the window runs its loop, as if Start had been clicked.
-                QTimer::singleShot(0, &dlg, [window] {
-                    if (window && !window->isRunning()) {
-                        window->OnStartStop();
-                    }
-                });
+    // A box or dialog open over the window is dismissed first, so the close
+    // is not held up; the window then closes, or never opens when set-up is
+    // still under way.
+    SignalCloser closer([window] {
+        while (QWidget* modal = QApplication::activeModalWidget()) {
+            auto* box = qobject_cast<QDialog*>(modal);
+            if (!box || box == window) {
+                break;
             }
-            dlg.exec();
+            box->reject();
         }
+        if (window) {
+            window->closeBySignal();
+        }
+    });
+
+    if (dlg.OnInitDialog() && !dlg.closing()) {
+        if (options.start) {
+            // Once the window runs its loop, as if Start had been clicked.
+            QTimer::singleShot(0, &dlg, [window] {
+                if (window && !window->closing() && !window->isRunning()) {
+                    window->OnStartStop();
+                }
+            });
+        }
+        dlg.exec();
     }
     return 0;
 }

@@ -3,10 +3,13 @@
 #include "app/commandline.h"
 
 #include <memory>
+#include <string>
 
 class QApplication;
 
 namespace tw {
+
+class HostServices;
 
 // The application object: owns the QApplication, runs the main window
 // modally and ends when it closes.
@@ -20,6 +23,13 @@ public:
 
     // The process exit status: 0 however the window was closed.
     int run();
+
+    // The main window from set-up to close, under an existing QApplication.
+    // SIGTERM, SIGINT and SIGHUP close it as its close box does, at any
+    // moment: a signal during set-up (a box may be open) ends the program
+    // right after it, without showing the window or starting a run.
+    static int runWindow(std::shared_ptr<HostServices> host, const CommandLine& options,
+                         std::string appDir = {});
 
 private:
     CommandLine m_options;

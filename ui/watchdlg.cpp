@@ -157,7 +157,7 @@ bool CWatchDlg::OnInitDialog()
     m_paths.dbFile = CCore::getPathShort(m_paths.appPath + "sys.mdb");
 
     if (!CCore::isFileExist(m_paths.dbFile)) {
-        m_core->msgboxWarning(this, "数据库文件无法访问！程序退出。");
+        warnUser("数据库文件无法访问！程序退出。");
         done(1);
         return false;
     }
@@ -232,7 +232,7 @@ Result<void> CWatchDlg::saveWatchList()
 
 void CWatchDlg::OnImport()
 {
-    if (!m_table) {
+    if (!m_table || m_closing) {
         return;
     }
     const std::string path = m_core->fileTxtOpen(this);
@@ -241,7 +241,7 @@ void CWatchDlg::OnImport()
     }
     const Result<std::vector<std::string>> lines = watchlist::readLines(path);
     if (!lines) {
-        m_core->msgboxWarning(this, "导入文件无法读取：" + lines.error());
+        warnUser("导入文件无法读取：" + lines.error());
         return;
     }
     const WatchLines parsed = watchlist::parseImport(lines.value());
@@ -257,7 +257,7 @@ void CWatchDlg::OnImport()
     m_table->replaceAll(parsed.watches);
 
     if (const Result<void> saved = saveWatchList(); !saved) {
-        m_core->msgboxWarning(this, "监控列表保存失败：" + saved.error());
+        warnUser("监控列表保存失败：" + saved.error());
     }
     loadWatchList();
     warnLeftOut(parsed.leftOut);
@@ -268,9 +268,8 @@ void CWatchDlg::warnLeftOut(int leftOut)
     if (leftOut <= 0) {
         return;
     }
-    m_core->msgboxWarning(this,
-                          "有 " + CCore::getStrInt(leftOut) +
-                              " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
+    warnUser("有 " + CCore::getStrInt(leftOut) +
+         " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
 }
 
 bool CWatchDlg::readRunControls(bool warn)
@@ -280,7 +279,7 @@ bool CWatchDlg::readRunControls(bool warn)
     m_settings.interval = ok ? interval : 0;
     m_settings.filtkc = m_filterStock->isChecked() ? 1 : 0;
     if (warn && m_settings.interval < 1) {
-        m_core->msgboxWarning(this, "间隔时间不能小于1秒！");
+        warnUser("间隔时间不能小于1秒！");
         m_interval->setFocus();
         return false;
     }
@@ -297,7 +296,7 @@ void CWatchDlg::setPollOptions(SessionSettings session, SessionFactory openSessi
 
 void CWatchDlg::OnStartStop()
 {
-    if (!m_table) {
+    if (!m_table || (m_closing && !m_isRunning)) {
         return;
     }
     if (m_isRunning) {
@@ -341,6 +340,21 @@ void CWatchDlg::stopWorker()
     m_worker->abort();
     m_worker->join();
     m_worker.reset();
+}
+
+void CWatchDlg::warnUser(const std::string& text)
+{
+    if (!m_closing) {
+        m_core->msgboxWarning(this, text);
+    }
+}
+
+void CWatchDlg::closeBySignal()
+{
+    m_closing = true;
+    if (isVisible()) {
+        close();
+    }
 }
 
 void CWatchDlg::done(int result)
@@ -504,7 +518,7 @@ void CWatchDlg::OnStopAlarm()
 
 void CWatchDlg::OnWatchListDblClk(int row)
 {
-    if (row < 0 || !m_table || !m_itemDb) {
+    if (row < 0 || !m_table || !m_itemDb || m_closing) {
         return;
     }
     CItemListDlg dlg(*m_core, *m_itemDb, m_settings, this);
@@ -515,13 +529,13 @@ void CWatchDlg::OnWatchListDblClk(int row)
 
 void CWatchDlg::OnClearData()
 {
-    if (!m_itemDb || m_core->msgboxConfirm(this, "确认清空已有数据?") != IDYES) {
+    if (!m_itemDb || m_closing || m_core->msgboxConfirm(this, "确认清空已有数据?") != IDYES) {
         return;
     }
     try {
         m_itemDb->deleteAllItems();
     } catch (const DbError& e) {
-        m_core->msgboxWarning(this, std::string("清空数据失败：") + e.what());
+        warnUser(std::string("清空数据失败：") + e.what());
     }
 }
 

@@ -97,6 +97,11 @@ public:
 
     static QString statusText(std::intptr_t progress);
 
+    // A signal asks the program to end: from now on no box, dialog or run is
+    // begun; the window closes when it is shown (set-up may still be running).
+    void closeBySignal();
+    bool closing() const { return m_closing; }
+
 public Q_SLOTS:
     void done(int result) override;
 
@@ -110,6 +115,8 @@ private:
     void handleDone(std::intptr_t lParam);
     void setRowStatus(int row, const QString& text);
     void warnLeftOut(int leftOut);
+    // Boxes the user must answer; none once a signal asked the program to end.
+    void warnUser(const std::string& text);
     void stopWorker();
 
     std::shared_ptr<HostServices> m_host;
@@ -144,6 +151,7 @@ private:
 
     bool m_setUpComplete = false;
     bool m_destroyed = false;
+    bool m_closing = false;
 };
 
 } // namespace tw
