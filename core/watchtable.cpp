@@ -1,6 +1,7 @@
 #include "core/watchtable.h"
 
 #include <cstring>
+#include <unordered_map>
 
 namespace tw {
 
@@ -13,9 +14,14 @@ template <std::size_t N> void store(char (&field)[N], std::string_view text)
     std::memset(field + n, 0, N - n);
 }
 
+template <std::size_t N> std::string_view view(const char (&field)[N])
+{
+    return std::string_view(field, strnlen(field, N));
+}
+
 template <std::size_t N> std::string load(const char (&field)[N])
 {
-    return std::string(field, strnlen(field, N));
+    return std::string(view(field));
 }
 
 } // namespace
@@ -58,7 +64,27 @@ void WatchTable::clear()
 
 int WatchTable::replaceAll(const std::vector<Watch>& watches)
 {
+    struct Carried
+    {
+        std::string lastIds;
+        std::string newIds;
+    };
     std::lock_guard lock(m_mutex);
+    std::unordered_map<std::string, Carried> carried;
+    for (int i = 0; i < m_watchCount; ++i) {
+        const WatchSlot& s = m_slots[i];
+        auto [it, first] = carried.try_emplace(load(s.url));
+        if (first) {
+            it->second.lastIds = load(s.lastIds);
+        }
+        // A url listed twice has one report: only one slot stores an item.
+        const std::string pending = load(s.newIds);
+        if (!pending.empty()) {
+            std::string& all = it->second.newIds;
+            all += all.empty() ? pending : "," + pending;
+        }
+    }
+
     std::memset(static_cast<void*>(m_slots.get()), 0, sizeof(WatchSlot) * kSlots);
     int n = 0;
     for (const Watch& w : watches) {
@@ -68,8 +94,16 @@ int WatchTable::replaceAll(const std::vector<Watch>& watches)
         if (!fits(w)) {
             continue;
         }
-        store(m_slots[n].url, w.url);
-        store(m_slots[n].sid, w.sid);
+        WatchSlot& s = m_slots[n];
+        store(s.url, w.url);
+        store(s.sid, w.sid);
+        // Only the first slot of a url takes its past, or a report would
+        // alert twice.
+        if (const auto it = carried.find(w.url); it != carried.end()) {
+            store(s.lastIds, it->second.lastIds);
+            store(s.newIds, fitIdList(it->second.newIds, kNewIdsMax));
+            carried.erase(it);
+        }
         ++n;
     }
     m_watchCount = n;
@@ -136,39 +170,44 @@ void WatchTable::setNewIds(int i, std::string_view ids)
     store(m_slots[i].newIds, fitted);
 }
 
-bool WatchTable::appendNewIdsFor(int i, std::string_view url, std::string_view ids)
+int WatchTable::slotHolding(int i, std::string_view url) const
 {
-    if (!inRange(i)) {
-        return false;
+    if (inRange(i) && view(m_slots[i].url) == url) {
+        return i;
     }
+    for (int k = 0; k < m_watchCount; ++k) {
+        if (view(m_slots[k].url) == url) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+int WatchTable::appendNewIdsFor(int i, std::string_view url, std::string_view ids)
+{
     std::lock_guard lock(m_mutex);
-    if (load(m_slots[i].url) != url) {
-        return false;
+    const int at = slotHolding(i, url);
+    if (at < 0 || ids.empty()) {
+        return at;
     }
-    if (ids.empty()) {
-        return true;
-    }
-    std::string all = load(m_slots[i].newIds);
+    std::string all = load(m_slots[at].newIds);
     if (!all.empty()) {
         all += ',';
     }
     all += ids;
-    store(m_slots[i].newIds, fitIdList(all, kNewIdsMax));
-    return true;
+    store(m_slots[at].newIds, fitIdList(all, kNewIdsMax));
+    return at;
 }
 
-bool WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
+int WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
 {
-    if (!inRange(i)) {
-        return false;
-    }
     const std::string fitted = fitIdList(ids, kLastIdsMax);
     std::lock_guard lock(m_mutex);
-    if (load(m_slots[i].url) != url) {
-        return false;
+    const int at = slotHolding(i, url);
+    if (at >= 0) {
+        store(m_slots[at].lastIds, fitted);
     }
-    store(m_slots[i].lastIds, fitted);
-    return true;
+    return at;
 }
 
 std::string WatchTable::takeNewIds(int i)

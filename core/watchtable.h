@@ -68,9 +68,12 @@ public:
 
     // Zeroes all slots and sets watchCount to 0.
     void clear();
-    // Zeroes all slots, stores the watches that fit from slot 0 on and sets
-    // watchCount, all under one lock: the worker sees the old table or the
-    // new one. Returns the number stored.
+    // Stores the watches that fit from slot 0 on and sets watchCount, all
+    // under one lock: the worker sees the old table or the new one. A url
+    // that was in the old list keeps, in its first new slot, the lastIds of
+    // its check and the newIds the window has not taken yet, so a list
+    // replaced during a run loses no report; everything else starts zeroed.
+    // Returns the number stored.
     int replaceAll(const std::vector<Watch>& watches);
     // False (nothing written) when i is out of range or the watch does not fit.
     bool setWatch(int i, const Watch& watch);
@@ -83,13 +86,14 @@ public:
     // Id lists too long for their field are kept up to the last whole id.
     void setLastIds(int i, std::string_view ids);
     void setNewIds(int i, std::string_view ids);
-    // The worker's writes at the end of a check of the watch with url: each
-    // happens only while slot i still holds that url, so a list imported
-    // during the check never receives the old watch's results. newIds is
-    // added after the ids the window has not taken yet, so a later check can
-    // never overwrite a report before it was read. False when not written.
-    bool appendNewIdsFor(int i, std::string_view url, std::string_view ids);
-    bool setLastIdsFor(int i, std::string_view url, std::string_view ids);
+    // The worker's writes at the end of a check of the watch with url, which
+    // was in slot i when the check began. They go to the slot that holds url
+    // now: i, or the first slot it moved to when the list was replaced during
+    // the check; a url that left the list gets nothing. newIds is added after
+    // the ids the window has not taken yet, so a later check can never
+    // overwrite a report before it was read. The slot written, or -1.
+    int appendNewIdsFor(int i, std::string_view url, std::string_view ids);
+    int setLastIdsFor(int i, std::string_view url, std::string_view ids);
     // Reads newIds and empties it in one step, so a worker write between the
     // two can never be lost.
     std::string takeNewIds(int i);
@@ -98,6 +102,9 @@ private:
     static bool inRange(int i) { return i >= 0 && i < kSlots; }
     // One field of slot i, copied under the lock; "" when i is out of range.
     template <std::size_t N> std::string field(int i, char (WatchSlot::*member)[N]) const;
+    // The slot that holds url now, preferring i; -1 when none does. Call
+    // with the lock held.
+    int slotHolding(int i, std::string_view url) const;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<WatchSlot[]> m_slots;

@@ -135,18 +135,22 @@ void CPollThread::checkWatch(int slot)
 
     const CheckResult result = runCheck(copy.url, fullLastIds(slot, copy));
 
-    m_params.table.appendNewIdsFor(slot, copy.url, result.fresh);
+    // A list replaced during the check may have moved the watch: its result
+    // and the message that hands it over go to where it is now. A watch that
+    // left the list drops its result; its old row only loses "执行中".
+    const int filed = m_params.table.appendNewIdsFor(slot, copy.url, result.fresh);
+    const int row = filed >= 0 ? filed : slot;
     if (result.failed) {
-        setFailure(slot, result.error);
-        post(WM_POLL_PROGRESS, PROGRESS_FAILED, slot);
+        setFailure(row, result.error);
+        post(WM_POLL_PROGRESS, PROGRESS_FAILED, row);
         return;
     }
-    setFailure(slot, {});
-    post(WM_POLL_PROGRESS, PROGRESS_DONE, slot);
+    setFailure(row, {});
+    post(WM_POLL_PROGRESS, PROGRESS_DONE, row);
     // A walk cut short by a stop leaves lastIds alone: the ids it did not get
     // to must be looked at next time, not taken as seen.
     if (result.complete) {
-        setLastIds(slot, copy.url, result.ids);
+        setLastIds(row, copy.url, result.ids);
     }
 }
 
@@ -162,8 +166,9 @@ std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const
 
 void CPollThread::setLastIds(int slot, const std::string& url, const std::string& ids)
 {
-    if (!m_params.table.setLastIdsFor(slot, url, ids)) {
-        m_fullLastIds.erase(slot);
+    m_fullLastIds.erase(slot);
+    slot = m_params.table.setLastIdsFor(slot, url, ids);
+    if (slot < 0) {
         return;
     }
     std::string field = fitIdList(ids, WatchTable::kLastIdsMax);

@@ -103,6 +103,49 @@ TEST(WatchTable, replaceAllZeroesEverythingAndSkipsWhatDoesNotFit)
     EXPECT_EQ(table.watchCount(), 1000);
 }
 
+// A list replaced during a run: a watch that stays keeps what its last check
+// saw and the report the window has not taken yet, in whatever slot it lands;
+// one that left takes its report with it; a new one starts empty.
+TEST(WatchTable, replaceAllCarriesAStayingWatchsPastByUrl)
+{
+    WatchTable table;
+    table.replaceAll({{"same", "s"}, {"moves", "m"}, {"leaves", "l"}, {"twice", "t"}});
+    for (int i = 0; i < 4; ++i) {
+        table.setLastIdsFor(i, table.slot(i).url, std::to_string(i) + "1," + std::to_string(i) + "2");
+        table.appendNewIdsFor(i, table.slot(i).url, std::to_string(i) + "9");
+    }
+    EXPECT_EQ(table.replaceAll({{"same", "s"}, {"new", "n"}, {"twice", "t"}, {"moves", "m"},
+                                {"twice", "t"}}),
+              5);
+    const auto fields = [&](int i) {
+        const SlotCopy c = table.slot(i);
+        return c.url + "|" + c.lastIds + "|" + c.newIds;
+    };
+    EXPECT_EQ(fields(0), "same|01,02|09");
+    EXPECT_EQ(fields(1), "new||");
+    EXPECT_EQ(fields(2), "twice|31,32|39");
+    EXPECT_EQ(fields(3), "moves|11,12|19");
+    EXPECT_EQ(fields(4), "twice||") << "a second slot of a url would report it twice";
+}
+
+// A check that ends after the list was replaced files its result where its
+// url is now; a url that left the list drops it.
+TEST(WatchTable, aCheckFilesItsResultWhereItsUrlIsNow)
+{
+    WatchTable table;
+    table.replaceAll({{"a", "ka"}, {"b", "kb"}, {"c", "kc"}});
+    table.replaceAll({{"c", "kc"}, {"a", "ka"}});
+    EXPECT_EQ(table.appendNewIdsFor(0, "a", "5,6"), 1);
+    EXPECT_EQ(table.setLastIdsFor(0, "a", "4,5,6"), 1);
+    EXPECT_EQ(table.appendNewIdsFor(2, "c", "7"), 0);
+    EXPECT_EQ(table.appendNewIdsFor(1, "b", "8"), -1);
+    EXPECT_EQ(table.setLastIdsFor(1, "b", "8"), -1);
+    EXPECT_EQ(table.slot(1).newIds, "5,6");
+    EXPECT_EQ(table.slot(1).lastIds, "4,5,6");
+    EXPECT_EQ(table.slot(0).newIds, "7");
+    EXPECT_EQ(table.slot(0).lastIds, "");
+}
+
 TEST(WatchTable, takeNewIdsReadsAndEmptiesOnce)
 {
     WatchTable table;

@@ -223,16 +223,20 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
         } else if (m == begun(0) && ended[0] == 1) {
             EXPECT_EQ(table.slot(0).lastIds, fitIdList(all, WatchTable::kLastIdsMax));
         } else if (m == begun(0) && ended[0] == 2) {
-            // A reloaded list no longer holds what the worker wrote, so the
-            // worker must go by the field again.
+            // The same list imported again keeps what each watch saw last.
             setWatches({"alpha", "beta"});
+        } else if (m == begun(0) && ended[0] == 3) {
+            // A field that no longer holds what the worker wrote makes the
+            // worker go by the field again.
+            table.setLastIdsFor(0, table.slot(0).url, "");
         }
     };
-    stopAfterChecks(0, 3);
+    stopAfterChecks(0, 4);
     run();
 
     EXPECT_EQ(messages, (Messages{begun(0), done(0), begun(1), done(1), begun(0), done(0), begun(1),
-                                  done(1), begun(0), failed(0), stopped}));
+                                  done(1), begun(0), done(0), begun(1), done(1), begun(0),
+                                  failed(0), stopped}));
     EXPECT_EQ(reports.size(), 2u);
     db.setConnStr(goodDb);
     EXPECT_EQ(storedIds(db, "alpha"), all);
