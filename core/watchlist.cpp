@@ -32,25 +32,133 @@ Failure errnoFailure(const std::string& what, int err)
 
 } // namespace
 
-Result<std::vector<std::string>> readLines(const std::string& path)
+namespace {
+
+struct BoundedLines
+{
+    std::vector<std::string> lines;
+    // The file went on past kMaxReadBytes.
+    bool cut = false;
+};
+
+Result<BoundedLines> readBounded(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         return errnoFailure(path, errno);
     }
-    std::vector<std::string> lines;
+    BoundedLines out;
     std::string line;
-    while (std::getline(in, line)) {
+    bool overlong = false;
+    bool importSkip = false;
+    const auto endLine = [&] {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        lines.push_back(line);
+        // Past the kept part only one thing still counts: an import skips
+        // a line that holds "&s=" anywhere.
+        if (importSkip && line.find("&s=") == std::string::npos) {
+            line += "&s=";
+        }
+        out.lines.push_back(std::move(line));
+        line.clear();
+        overlong = importSkip = false;
+    };
+
+    std::vector<char> buffer(64 * 1024);
+    std::size_t total = 0;
+    // The last two bytes seen of an overlong line, so that "&s=" is found
+    // across the cut and across reads.
+    std::string tail;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        std::string_view chunk(buffer.data(), got);
+        if (total + got > kMaxReadBytes) {
+            chunk = chunk.substr(0, kMaxReadBytes - total);
+            out.cut = true;
+        }
+        total += chunk.size();
+        while (!chunk.empty()) {
+            const std::size_t nl = chunk.find('\n');
+            const std::string_view part = chunk.substr(0, nl);
+            std::string_view dropped;
+            if (!overlong) {
+                const std::size_t room = kMaxLineBytes - line.size();
+                line.append(part.substr(0, room));
+                if (part.size() > room) {
+                    overlong = true;
+                    tail.assign(line, line.size() - 2, 2);
+                    dropped = part.substr(room);
+                }
+            } else {
+                dropped = part;
+            }
+            if (!dropped.empty() && !importSkip) {
+                tail.append(dropped);
+                importSkip = tail.find("&s=") != std::string::npos;
+                tail.erase(0, tail.size() - 2);
+            }
+            if (nl == std::string_view::npos) {
+                break;
+            }
+            endLine();
+            chunk.remove_prefix(nl + 1);
+            if (out.lines.size() == kMaxLines) {
+                out.cut = !chunk.empty() || in.peek() != std::char_traits<char>::eof();
+                break;
+            }
+        }
+        if (out.cut) {
+            break;
+        }
     }
-    // getline ends on end of file or on an error; only the first is a whole read.
     if (in.bad()) {
         return errnoFailure(path, errno);
     }
-    return lines;
+    // A line cut by the read limit is not a line the file holds.
+    if (!out.cut && (!line.empty() || overlong)) {
+        endLine();
+    }
+    return out;
+}
+
+Result<WatchLines> readAndParse(const std::string& path,
+                                WatchLines (*parse)(const std::vector<std::string>&))
+{
+    Result<BoundedLines> read = readBounded(path);
+    if (!read) {
+        return Failure{read.error()};
+    }
+    WatchLines parsed = parse(read.value().lines);
+    if (read.value().cut) {
+        ++parsed.leftOut;
+    }
+    return parsed;
+}
+
+} // namespace
+
+Result<std::vector<std::string>> readLines(const std::string& path)
+{
+    Result<BoundedLines> read = readBounded(path);
+    if (!read) {
+        return Failure{read.error()};
+    }
+    return std::move(read.value().lines);
+}
+
+Result<WatchLines> readListFile(const std::string& path)
+{
+    return readAndParse(path, parseList);
+}
+
+Result<WatchLines> readImportFile(const std::string& path)
+{
+    return readAndParse(path, parseImport);
 }
 
 std::string tempPathFor(const std::string& path)

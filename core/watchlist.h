@@ -22,9 +22,23 @@ struct WatchLines
 // main window only runs the dialog flow around these.
 namespace watchlist {
 
-// The lines of a text file without their terminators; a failure when it
-// cannot be opened or read.
+// Reading never takes more than a list can use, so a huge file picked by
+// mistake neither freezes the window nor exhausts memory: at most
+// kMaxReadBytes and kMaxLines are read, and a line keeps at most
+// kMaxLineBytes (far more than a usable url; what it had past them can only
+// have made it unusable).
+inline constexpr std::size_t kMaxReadBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxLines = 100000;
+inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+// The lines of a text file without their terminators, within the limits
+// above; a failure when it cannot be opened or read.
 Result<std::vector<std::string>> readLines(const std::string& path);
+
+// A list file or an import file read and parsed; a file that goes on past
+// the read limits counts one more line left out.
+Result<WatchLines> readListFile(const std::string& path);
+Result<WatchLines> readImportFile(const std::string& path);
 
 // The list file: every line that is not blank becomes a watch with its
 // parsed url and its search key.

@@ -38,6 +38,55 @@ TEST(WatchList, readLinesTakesCrLfAndLfAndFailsWithTheReason)
     EXPECT_NE(missing.error().find("missing.txt"), std::string::npos) << missing.error();
 }
 
+// A huge file picked by mistake is read only as far as a list can use, and
+// what the limits cut away changes nothing about the lines that are taken.
+TEST(WatchList, readingStopsAtWhatTheLimitsCanUse)
+{
+    TempDir dir;
+    const std::string url = "http://127.0.0.1/s?c=1&q=lamp";
+    const std::string pad(watchlist::kMaxLineBytes + 1000, ' ');
+    writeFile(dir.file("long.txt"),
+              url + "#" + pad + "\n" +      // taken
+                  url + pad + "&s=40\r\n" + // paged: skipped
+                  url + std::string(watchlist::kMaxLineBytes - 1 - url.size(), 'x') +
+                  "&s=0\n" +               // "&s=" across the cut
+                  url + "x" + pad + "\n" + // too long: left out
+                  url + "&q2\n");
+    const auto read = watchlist::readImportFile(dir.file("long.txt"));
+    ASSERT_TRUE(read.ok()) << read.error();
+    EXPECT_EQ(joined(read.value()), url + " [lamp]\n" + url + "&q2 [lamp]\n");
+    EXPECT_EQ(read.value().leftOut, 1);
+    const auto lines = watchlist::readLines(dir.file("long.txt"));
+    for (const std::string& line : lines.value()) {
+        EXPECT_LE(line.size(), watchlist::kMaxLineBytes + 3);
+    }
+
+    // Past the byte limit: what was read is used, the rest counts as one line
+    // left out, and the line the limit cut through is not taken.
+    std::string big;
+    for (int i = 0; big.size() <= watchlist::kMaxReadBytes; ++i) {
+        big += "# comment " + std::to_string(i) + std::string(200, '-') + "\n";
+        if (i % 1000 == 0) {
+            big += url + "&n=" + std::to_string(i) + "\n";
+        }
+    }
+    big.resize(watchlist::kMaxReadBytes + 100);
+    big += "\n" + url + "&n=last\n";
+    writeFile(dir.file("big.txt"), big);
+    const auto many = watchlist::readImportFile(dir.file("big.txt"));
+    ASSERT_TRUE(many.ok()) << many.error();
+    EXPECT_GT(many.value().watches.size(), 50u);
+    EXPECT_EQ(many.value().watches.back().url.find("last"), std::string::npos);
+    EXPECT_EQ(many.value().leftOut, 1);
+
+    // So many lines that they would cost more than their bytes.
+    writeFile(dir.file("blank.txt"), std::string(watchlist::kMaxLines + 10, '\n') + url + "\n");
+    const auto blank = watchlist::readListFile(dir.file("blank.txt"));
+    ASSERT_TRUE(blank.ok());
+    EXPECT_TRUE(blank.value().watches.empty());
+    EXPECT_EQ(blank.value().leftOut, 1);
+}
+
 TEST(WatchList, parseRulesOfTheListAndTheImport)
 {
     struct Case
