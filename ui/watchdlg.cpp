@@ -197,20 +197,24 @@ void CWatchDlg::loadWatchList()
     }
     // An unreadable list file has no failure path of its own: the table and
     // the list stay as they are.
-    const Result<std::vector<std::string>> lines = watchlist::readLines(m_paths.itemsFile);
-    if (!lines) {
+    const Result<WatchLines> parsed = watchlist::readListFile(m_paths.itemsFile);
+    if (!parsed) {
         return;
     }
-    const WatchLines parsed = watchlist::parseList(lines.value());
+    m_table->replaceAll(parsed.value().watches);
+    showTable();
+    warnLeftOut(parsed.value().leftOut);
+}
 
+void CWatchDlg::showTable()
+{
     m_watchListView->setRowCount(0);
-    const int n = m_table->replaceAll(parsed.watches);
+    const int n = m_table->watchCount();
     m_watchListView->setRowCount(n);
     for (int i = 0; i < n; ++i) {
         const std::string url = m_table->url(i);
         m_watchListView->setItem(i, 0, new QTableWidgetItem(qs(CCore::getFg(url, '?', 1))));
     }
-    warnLeftOut(parsed.leftOut);
 }
 
 Result<void> CWatchDlg::saveWatchList()
@@ -239,12 +243,12 @@ void CWatchDlg::OnImport()
     if (path.empty()) {
         return;
     }
-    const Result<std::vector<std::string>> lines = watchlist::readLines(path);
-    if (!lines) {
-        warnUser("导入文件无法读取：" + lines.error());
+    const Result<WatchLines> read = watchlist::readImportFile(path);
+    if (!read) {
+        warnUser("导入文件无法读取：" + read.error());
         return;
     }
-    const WatchLines parsed = watchlist::parseImport(lines.value());
+    const WatchLines& parsed = read.value();
     // An import without a usable line keeps the old list: table, rows, ids
     // and file stay as they are.
     if (parsed.watches.empty()) {
@@ -253,13 +257,25 @@ void CWatchDlg::OnImport()
     }
 
     // One step under the table's lock: a running worker sees the old list or
-    // the new one, never a mixture.
+    // the new one, never a mixture, and a watch that stays keeps what its
+    // checks left in its slot. The rows show the table, whatever happens to
+    // the file, and are not read back from it: a reload would zero the table
+    // again, losing what a check filed in between.
     m_table->replaceAll(parsed.watches);
+    showTable();
+    // Reports that were waiting in a slot when the list was replaced may now
+    // sit in another row, whose message has already come or never will.
+    for (int row = 0; row < m_table->watchCount(); ++row) {
+        const std::string pending = m_table->takeNewIds(row);
+        if (!pending.empty()) {
+            setRowStatus(row, QStringLiteral("发现更新！"));
+            raiseAlert(pending);
+        }
+    }
 
     if (const Result<void> saved = saveWatchList(); !saved) {
         warnUser("监控列表保存失败：" + saved.error());
     }
-    loadWatchList();
     warnLeftOut(parsed.leftOut);
 }
 
@@ -269,7 +285,7 @@ void CWatchDlg::warnLeftOut(int leftOut)
         return;
     }
     warnUser("有 " + CCore::getStrInt(leftOut) +
-         " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
+             " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
 }
 
 bool CWatchDlg::readRunControls(bool warn)

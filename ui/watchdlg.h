@@ -115,6 +115,8 @@ private:
     void handleDone(std::intptr_t lParam);
     void setRowStatus(int row, const QString& text);
     void warnLeftOut(int leftOut);
+    // Row i shows slot i: the rows are rebuilt from the table, statuses cleared.
+    void showTable();
     // Boxes the user must answer; none once a signal asked the program to end.
     void warnUser(const std::string& text);
     void stopWorker();

@@ -3,15 +3,15 @@
 // open, keeps the window from opening and a run from starting.
 #include "app/watchapp.h"
 #include "store/schema.h"
-#include "support/tempdir.h"
-#include "testmarket/testmarket.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
 #include "ui/qthostservices.h"
 
 #include <csignal>
 #include <cstring>
-#include <ostream>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include <QApplication>

@@ -111,11 +111,12 @@ TEST(WatchTable, replaceAllCarriesAStayingWatchsPastByUrl)
     WatchTable table;
     table.replaceAll({{"same", "s"}, {"moves", "m"}, {"leaves", "l"}, {"twice", "t"}});
     for (int i = 0; i < 4; ++i) {
-        table.setLastIdsFor(i, table.slot(i).url, std::to_string(i) + "1," + std::to_string(i) + "2");
+        table.setLastIdsFor(i, table.slot(i).url,
+                            std::to_string(i) + "1," + std::to_string(i) + "2");
         table.appendNewIdsFor(i, table.slot(i).url, std::to_string(i) + "9");
     }
-    EXPECT_EQ(table.replaceAll({{"same", "s"}, {"new", "n"}, {"twice", "t"}, {"moves", "m"},
-                                {"twice", "t"}}),
+    EXPECT_EQ(table.replaceAll(
+                  {{"same", "s"}, {"new", "n"}, {"twice", "t"}, {"moves", "m"}, {"twice", "t"}}),
               5);
     const auto fields = [&](int i) {
         const SlotCopy c = table.slot(i);

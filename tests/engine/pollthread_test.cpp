@@ -35,8 +35,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::MarketFault;
-using test::storedIds;
 using test::MarketItem;
+using test::storedIds;
 using test::TestMarket;
 using Strings = std::vector<std::string>;
 
@@ -234,9 +234,9 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
     stopAfterChecks(0, 4);
     run();
 
-    EXPECT_EQ(messages, (Messages{begun(0), done(0), begun(1), done(1), begun(0), done(0), begun(1),
-                                  done(1), begun(0), done(0), begun(1), done(1), begun(0),
-                                  failed(0), stopped}));
+    EXPECT_EQ(messages,
+              (Messages{begun(0), done(0), begun(1), done(1), begun(0), done(0), begun(1), done(1),
+                        begun(0), done(0), begun(1), done(1), begun(0), failed(0), stopped}));
     EXPECT_EQ(reports.size(), 2u);
     db.setConnStr(goodDb);
     EXPECT_EQ(storedIds(db, "alpha"), all);

@@ -190,6 +190,33 @@ TEST_F(WatchList, anImportWithoutAWatchLeavesTableRowsAndFileAlone)
     EXPECT_NE(host->warnings()[0].find("missing.txt"), std::string::npos) << host->warnings()[0];
 }
 
+// An import during a run: a report waiting in a slot follows its url to the
+// new row and is raised there, what the watch saw last stays with it, and the
+// rows show the table even when the list file cannot be written.
+TEST_F(WatchList, anImportKeepsAStayingWatchsReportAndTheRowsShowTheTable)
+{
+    openWindow("http://127.0.0.1/a?c=1&q=A\r\nhttp://127.0.0.1/b?c=1&q=B\r\n");
+    WatchTable& table = *dlg->table();
+    table.setLastIdsFor(1, "http://127.0.0.1/b?c=1&q=B", "5,6");
+    table.appendNewIdsFor(1, "http://127.0.0.1/b?c=1&q=B", "77");
+    std::filesystem::remove(dir.file("_items.txt"));
+    std::filesystem::create_directory(watchlist::tempPathFor(dir.file("_items.txt")));
+
+    importFile("http://127.0.0.1/b?c=1&q=B\nhttp://127.0.0.1/d?c=1&q=D\n");
+    ASSERT_EQ(table.watchCount(), 2);
+    ASSERT_EQ(watchList()->rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_EQ(cell(row, 0).toStdString(), CCore::getFg(table.url(row), '?', 1));
+    }
+    EXPECT_EQ(table.slot(0).lastIds, "5,6");
+    EXPECT_EQ(table.slot(0).newIds, "");
+    EXPECT_EQ(cell(0, 1), "发现更新！");
+    ASSERT_EQ(host->urls().size(), 1u);
+    EXPECT_NE(host->urls()[0].find("id=77"), std::string::npos) << host->urls()[0];
+    ASSERT_EQ(host->warnings().size(), 1u) << "the failed save is reported";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("_items.txt")));
+}
+
 TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)
 {
     openWindow();
