@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <tuple>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLineEdit>
+#include <QTimer>
 
 namespace tw::test {
 namespace {
@@ -242,6 +245,33 @@ TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)
     ASSERT_TRUE(again.OnInitDialog());
     EXPECT_EQ(again.table()->watchCount(), WatchTable::kSlots);
     EXPECT_EQ(host->warnings().size(), 1u);
+}
+
+// Once a signal asked the program to end, nothing the user could still click
+// begins a dialog, a box or a run.
+TEST_F(WatchList, afterASignalNoDialogBoxOrRunBegins)
+{
+    openWindow("http://127.0.0.1/a?c=1&q=A\r\n", "[General]\ninterval=0\n");
+    dlg->closeBySignal();
+    int dialogs = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            ++dialogs;
+            open->reject();
+        }
+    });
+    closer.start(10);
+
+    dlg->OnWatchListDblClk(0);
+    importFile("http://127.0.0.1/b?c=1&q=B\n");
+    dlg->OnStartStop(); // an interval of 0 would warn
+    dlg->OnClearData();
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_TRUE(host->warnings().empty());
+    EXPECT_TRUE(host->confirms().empty());
+    EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
+    EXPECT_FALSE(dlg->isRunning());
 }
 
 } // namespace
