@@ -1,7 +1,9 @@
 // The item database under load: look-ups and look-up plus insert with 10
 // thousand to 1 million stored rows, once with a connection per operation as
 // CItemDb works and once with a connection kept open, and a whole detection
-// pass of 320 fresh ids. The filled databases are kept under /tmp between runs.
+// pass of 320 fresh ids, and look-ups against a table made by hand without the
+// index, before and after start-up adds it. The filled databases are kept
+// under /tmp between runs.
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
@@ -180,6 +182,43 @@ void BM_DetectionPass320(benchmark::State& state)
     removeFreshRows(path);
 }
 
+// A copy of the filled database as a user may have made it: without the
+// look-up index, or after start-up has added it (ensureItemIndex).
+std::string handMadeDatabase(long long rows, bool indexed)
+{
+    const std::string filled = filledDatabase(rows);
+    const std::string path = filled + (indexed ? ".handmade-indexed" : ".handmade");
+    fs::copy_file(filled, path, fs::copy_options::overwrite_existing);
+    {
+        tw::sqlite::Connection db(path, 5000);
+        db.exec("DROP INDEX ix_item_sid_bbid");
+    }
+    if (indexed) {
+        tw::CItemDb db;
+        setItemDb(db, path);
+        db.ensureItemIndex();
+    }
+    return path;
+}
+
+// A first pass's look-ups against a hand-made table, before and after start-up
+// made its index.
+void BM_LookupHandMadeTable(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    const std::string path = handMadeDatabase(rows, state.range(1) != 0);
+    tw::CItemDb db;
+    setItemDb(db, path);
+    uint64_t seed = 1;
+    bool hit = false;
+    for (auto _ : state) {
+        const long long row = nextRow(seed, rows);
+        hit = !hit;
+        benchmark::DoNotOptimize(db.isItemExist(keyOf(row), hit ? idOf(row) : idOf(row + rows)));
+    }
+    fs::remove(path);
+}
+
 void rowCounts(benchmark::internal::Benchmark* b)
 {
     b->ArgName("rows")->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->UseRealTime();
@@ -192,5 +231,11 @@ BENCHMARK(BM_LookupInsertPerOperation)->Apply(rowCounts)->Unit(benchmark::kMicro
 BENCHMARK(BM_LookupKeptOpen)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LookupInsertKeptOpen)->Apply(rowCounts)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DetectionPass320)->Apply(rowCounts)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LookupHandMadeTable)
+    ->ArgNames({"rows", "indexed"})
+    ->Args({100'000, 0})
+    ->Args({100'000, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

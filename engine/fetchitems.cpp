@@ -1,8 +1,11 @@
 #include "engine/fetchitems.h"
 
+#include "core/fileio.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pageparser.h"
+
+#include <cstdint>
 
 namespace tw {
 
@@ -47,7 +50,17 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             outcome.error = pageUrl + ": " + download.error();
             break;
         }
-        if (!parser.addPage(CCore::readTxtFile(ctx.pageFile))) {
+        // The session keeps the file within the cap, but someone else may
+        // have written it meanwhile: never read more than a page may hold.
+        const long long cap = ctx.session.settings().maxPageBytes;
+        const CappedRead page =
+            readFileCapped(ctx.pageFile, cap > 0 ? static_cast<std::size_t>(cap) : SIZE_MAX);
+        if (page.tooLarge) {
+            outcome.failed = true;
+            outcome.error = pageUrl + ": " + pageTooLargeReason(cap);
+            break;
+        }
+        if (!parser.addPage(page.content)) {
             break;
         }
     }

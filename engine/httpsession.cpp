@@ -18,8 +18,6 @@ using Clock = std::chrono::steady_clock;
 // One poll of the multi handle waits at most this long, so that the stall
 // limit is checked often even when curl has nothing to report.
 constexpr int kPollMs = 50;
-// A result page is a few hundred KB; anything far larger is not one.
-constexpr curl_off_t kMaxPageBytes = 64 * 1024 * 1024;
 
 bool globalInit()
 {
@@ -64,7 +62,25 @@ bool cutToWritten(std::FILE* file)
     return std::fflush(file) == 0 && length >= 0 && ftruncate(fileno(file), length) == 0;
 }
 
+std::string byteCount(long long n)
+{
+    constexpr long long kKiB = 1024;
+    constexpr long long kMiB = 1024 * kKiB;
+    if (n > 0 && n % kMiB == 0) {
+        return std::to_string(n / kMiB) + " MiB";
+    }
+    if (n > 0 && n % kKiB == 0) {
+        return std::to_string(n / kKiB) + " KiB";
+    }
+    return std::to_string(n) + " bytes";
+}
+
 } // namespace
+
+std::string pageTooLargeReason(long long maxPageBytes)
+{
+    return "page larger than " + byteCount(maxPageBytes);
+}
 
 struct HttpSession::Impl
 {
@@ -83,8 +99,12 @@ struct HttpSession::Impl
     bool writeFailed = false;
     bool connected = false;
     bool stalled = false;
+    bool overdue = false;
+    bool tooLarge = false;
+    long long received = 0;
     curl_off_t lastMoved = -1;
     Clock::time_point lastMove;
+    Clock::time_point started;
 
     struct Attempt
     {
@@ -95,7 +115,10 @@ struct HttpSession::Impl
     bool setUp();
     Attempt transfer(const std::string& url, const std::string& path);
     Attempt finish(CURLcode code);
-    bool checkStall(Clock::time_point now);
+    // True once the transfer must end: no data for too long, or past the deadline.
+    bool checkLimits(Clock::time_point now);
+    // Why the transfer was cut by abort() or one of our limits; "" if it was not.
+    std::string cutReason() const;
     void waitBackoff();
 
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
@@ -127,7 +150,10 @@ bool HttpSession::Impl::setUp()
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_ACCEPT_ENCODING, "");
     set(CURLOPT_FAILONERROR, 1L);
-    set(CURLOPT_MAXFILESIZE_LARGE, kMaxPageBytes);
+    // Fails at once when the length is announced; onWrite counts the rest.
+    if (settings.maxPageBytes > 0) {
+        set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings.maxPageBytes));
+    }
     set(CURLOPT_WRITEFUNCTION, &Impl::onWrite);
     set(CURLOPT_WRITEDATA, this);
     set(CURLOPT_NOPROGRESS, 0L);
@@ -142,6 +168,14 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
 {
     auto* impl = static_cast<Impl*>(self);
     const size_t bytes = size * count;
+    // Decoded bytes: a small compressed body may expand without end.
+    const long long cap = impl->settings.maxPageBytes;
+    if (cap > 0 && static_cast<unsigned long long>(bytes) >
+                       static_cast<unsigned long long>(cap - impl->received)) {
+        impl->tooLarge = true;
+        return 0;
+    }
+    impl->received += static_cast<long long>(bytes);
     if (std::fwrite(data, 1, bytes, impl->out) != bytes) {
         impl->writeFailed = true;
         return 0;
@@ -169,16 +203,39 @@ int HttpSession::Impl::onProgress(void* self, curl_off_t, curl_off_t dlnow, curl
         impl->lastMoved = dlnow + ulnow;
         impl->lastMove = now;
     }
-    return impl->aborted.load() || impl->checkStall(now) ? 1 : 0;
+    return impl->aborted.load() || impl->checkLimits(now) ? 1 : 0;
 }
 
-bool HttpSession::Impl::checkStall(Clock::time_point now)
+bool HttpSession::Impl::checkLimits(Clock::time_point now)
 {
     if (connected && settings.stallTimeoutMs > 0 &&
         now - lastMove > std::chrono::milliseconds(settings.stallTimeoutMs)) {
         stalled = true;
     }
-    return stalled;
+    // The stall limit alone lets a server that sends a byte now and then
+    // hold the run for ever.
+    if (settings.pageDeadlineMs > 0 &&
+        now - started > std::chrono::milliseconds(settings.pageDeadlineMs)) {
+        overdue = true;
+    }
+    return stalled || overdue;
+}
+
+std::string HttpSession::Impl::cutReason() const
+{
+    if (aborted.load()) {
+        return "download aborted";
+    }
+    if (tooLarge) {
+        return pageTooLargeReason(settings.maxPageBytes);
+    }
+    if (stalled) {
+        return "no data for " + std::to_string(settings.stallTimeoutMs) + " ms";
+    }
+    if (overdue) {
+        return "page not complete after " + std::to_string(settings.pageDeadlineMs) + " ms";
+    }
+    return {};
 }
 
 HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
@@ -194,8 +251,12 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     writeFailed = false;
     connected = false;
     stalled = false;
+    overdue = false;
+    tooLarge = false;
+    received = 0;
     lastMoved = -1;
-    lastMove = Clock::now();
+    started = Clock::now();
+    lastMove = started;
     errorBuffer[0] = '\0';
 
     CURL* h = easy.get();
@@ -222,7 +283,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
         if (done) {
             break;
         }
-        if (aborted.load() || checkStall(Clock::now())) {
+        if (aborted.load() || checkLimits(Clock::now())) {
             interrupted = true;
             break;
         }
@@ -235,10 +296,8 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     file.reset();
 
     if (interrupted || !done) {
-        attempt.result =
-            Failure{aborted.load() ? "download aborted"
-                    : stalled ? "no data for " + std::to_string(settings.stallTimeoutMs) + " ms"
-                              : "download interrupted"};
+        std::string reason = cutReason();
+        attempt.result = Failure{reason.empty() ? "download interrupted" : std::move(reason)};
         return attempt;
     }
     attempt = finish(*done);
@@ -257,10 +316,10 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
         attempt.result = status;
         return attempt;
     }
-    if (aborted.load()) {
-        attempt.result = Failure{"download aborted"};
-    } else if (stalled) {
-        attempt.result = Failure{"no data for " + std::to_string(settings.stallTimeoutMs) + " ms"};
+    if (std::string reason = cutReason(); !reason.empty()) {
+        attempt.result = Failure{std::move(reason)};
+    } else if (code == CURLE_FILESIZE_EXCEEDED) {
+        attempt.result = Failure{pageTooLargeReason(settings.maxPageBytes)};
     } else if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && status >= 400)) {
         attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_WRITE_ERROR && writeFailed) {
@@ -330,6 +389,11 @@ void HttpSession::abort()
     }
     m_impl->waitCv.notify_all();
     curl_multi_wakeup(m_impl->multi.get());
+}
+
+const SessionSettings& HttpSession::settings() const
+{
+    return m_impl->settings;
 }
 
 } // namespace tw

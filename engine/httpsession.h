@@ -17,7 +17,14 @@ struct SessionSettings
     int connectRetries = 1;
     long connectBackoffMs = 1000;
     long maxRedirects = 5;
+    // A page whose decoded body grows past this fails; 0: no limit.
+    long long maxPageBytes = 16LL * 1024 * 1024;
+    // A whole page must arrive within this time from its request; 0: no limit.
+    long pageDeadlineMs = 60000;
 };
+
+// "page larger than 16 MiB": why a page past maxPageBytes was refused.
+std::string pageTooLargeReason(long long maxPageBytes);
 
 // The worker's internet session: one reused curl easy handle, so that
 // connections are kept alive from page to page. Move-only; one thread uses it
@@ -32,13 +39,16 @@ public:
     HttpSession& operator=(const HttpSession&) = delete;
 
     // Writes the response body of url to path, replacing it, and gives the
-    // HTTP status. A status of 400 or more, a transport error or an abort is a
-    // failure (the curl error text or "HTTP <status>"), and then path is left
-    // empty so that no earlier page can be mistaken for this one.
+    // HTTP status. A status of 400 or more, a transport error, a page past the
+    // size cap or the deadline, or an abort is a failure (with its reason),
+    // and then path is left empty so that no earlier page can be mistaken for
+    // this one. path never holds more than the cap.
     Result<long> download(const std::string& url, const std::string& path);
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();
+
+    const SessionSettings& settings() const;
 
 private:
     struct Impl;

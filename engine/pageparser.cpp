@@ -177,8 +177,9 @@ void PageParser::addItem(std::string_view block)
         return;
     }
     // A "," inside an id would split it in two in the id list and shift every
-    // later title against its id.
-    if (id.empty() || id.find(',') != std::string::npos) {
+    // later title against its id; a NUL would end the slot's id fields there
+    // and lose every id after it.
+    if (id.empty() || id.find_first_of(std::string_view(",\0", 2)) != std::string::npos) {
         return;
     }
     if (!m_seen.insert(id).second) {
@@ -188,6 +189,8 @@ void PageParser::addItem(std::string_view block)
     m_ids += ',';
     // The titles text is cut at "^" to pair titles with ids by position.
     std::replace(title.begin(), title.end(), '^', ' ');
+    // Titles are shown and stored as C strings, which a NUL would cut short.
+    std::replace(title.begin(), title.end(), '\0', ' ');
     m_titles += title;
     m_titles += '^';
 }

@@ -103,17 +103,21 @@ int CPollThread::pollLoop()
             continue;
         }
         int checked = 0;
+        int failed = 0;
         for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
             if (stopRequested()) {
                 stopped = true;
                 break;
             }
-            checkWatch(slot);
+            if (!checkWatch(slot)) {
+                ++failed;
+            }
             ++checked;
         }
         tick = 1;
-        // With interval 1 an empty table would otherwise spin without a pause.
-        if (checked == 0 && !stopped && tick % interval() == 0) {
+        // With interval 1 an empty table, or one whose checks all fail at
+        // once (no network), would otherwise spin without a pause.
+        if (failed == checked && !stopped && tick % interval() == 0) {
             m_clock.sleepFor(kTick);
             ++tick;
         }
@@ -126,7 +130,7 @@ int CPollThread::pollLoop()
     return 1;
 }
 
-void CPollThread::checkWatch(int slot)
+bool CPollThread::checkWatch(int slot)
 {
     post(WM_POLL_PROGRESS, PROGRESS_BEGIN, slot);
     m_finder.setCurSlot(slot);
@@ -143,15 +147,19 @@ void CPollThread::checkWatch(int slot)
     if (result.failed) {
         setFailure(row, result.error);
         post(WM_POLL_PROGRESS, PROGRESS_FAILED, row);
-        return;
+    } else {
+        setFailure(row, {});
+        post(WM_POLL_PROGRESS, PROGRESS_DONE, row);
     }
-    setFailure(row, {});
-    post(WM_POLL_PROGRESS, PROGRESS_DONE, row);
-    // A walk cut short by a stop leaves lastIds alone: the ids it did not get
-    // to must be looked at next time, not taken as seen.
-    if (result.complete) {
+    // A walk cut short by a stop or a store failure leaves lastIds alone: the
+    // ids it did not get to must be looked at next time, not taken as seen.
+    // After a failed download the walk covered the pages that came whole, so
+    // those ids are seen; a page failing every time would otherwise cost a
+    // store look-up for every id at every check.
+    if (result.complete && !(result.failed && result.ids.empty())) {
         setLastIds(row, copy.url, result.ids);
     }
+    return !result.failed;
 }
 
 std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const

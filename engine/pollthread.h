@@ -68,8 +68,11 @@ struct PollThreadParams
 // Messages: PROGRESS_BEGIN when a slot's check begins; then PROGRESS_DONE
 // after its newIds was written (lastIds is written after the message), or
 // PROGRESS_FAILED when a download or the store failed: newIds then holds
-// what was stored before the failure, lastIds is left as it was, and
-// failureReason(slot) tells why. newIds is only ever appended to: a check
+// what was stored before the failure, and failureReason(slot) tells why;
+// lastIds is left as it was after a store failure, and after a failed
+// download becomes the ids of the pages that came whole (when there were
+// any). A pass whose checks all failed is followed by at least one second's
+// sleep. newIds is only ever appended to: a check
 // adds its ids after those the window has not taken yet (takeNewIds), so the
 // window should take newIds on every progress message. WM_POLL_DONE (0, 0)
 // ends every run that opened its session, also one ended by abort(); (0, -1)
@@ -102,7 +105,8 @@ private:
     static unsigned pollThreadProc(CPollThread* thread);
     // 0 when the session failed to open, else 1.
     int pollLoop();
-    void checkWatch(int slot);
+    // False when the check failed.
+    bool checkWatch(int slot);
     bool openSession();
     bool closeHandles();
 

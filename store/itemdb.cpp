@@ -44,6 +44,36 @@ sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs,
     return db;
 }
 
+std::string lowerAscii(std::string s)
+{
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return s;
+}
+
+// True when a full (not partial) index of t_item leads with sid and bbid, in
+// either order: the look-up "where bbid=? and sid=?" then finds its row at once.
+bool hasItemIndex(const sqlite::Connection& db)
+{
+    sqlite::Statement indexes(db, "select name from pragma_index_list('t_item') where partial=0");
+    while (indexes.step()) {
+        sqlite::Statement columns(db,
+                                  "select name from pragma_index_info(?) order by seqno limit 2");
+        columns.bind(1, indexes.columnText(0));
+        std::string leading;
+        while (columns.step()) {
+            leading += lowerAscii(columns.columnText(0)) + ",";
+        }
+        if (leading == "sid,bbid," || leading == "bbid,sid,") {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 CItemDb::CItemDb() = default;
@@ -103,7 +133,7 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
     }
     sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     sqlite::Statement statement(
-        db, "select bbid,bbtitle from t_item where sid=? order by id desc limit ?");
+        db, "select bbid,bbtitle from t_item where sid=? order by rowid desc limit ?");
     statement.bindAll({sid, static_cast<long long>(count)});
     std::vector<ItemRow> rows;
     while (statement.step()) {
@@ -115,6 +145,17 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
 void CItemDb::deleteAllItems()
 {
     execute("delete from t_item");
+}
+
+CItemDb::IndexCheck CItemDb::ensureItemIndex()
+{
+    // Made once, so without the Write connection's synchronous=OFF.
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    if (hasItemIndex(db)) {
+        return IndexCheck::Present;
+    }
+    db.exec("CREATE INDEX ix_item_sid_bbid ON t_item (sid, bbid)");
+    return IndexCheck::Made;
 }
 
 } // namespace tw

@@ -47,9 +47,17 @@ public:
     // Removes every "'" from bbtitle before it stores it.
     void insertItem(const std::string& sid, const std::string& bbid, const std::string& bbtitle,
                     int bbsl);
-    // Newest first, at most count rows; none for a count of 0 or less.
+    // Newest first (by rowid, which a hand-made table without an integer
+    // key has too), at most count rows; none for a count of 0 or less.
     std::vector<ItemRow> getLatestItems(const std::string& sid, int count);
     void deleteAllItems();
+
+    enum class IndexCheck { Present, Made };
+    // A t_item made by hand may lack the (sid, bbid) index, and then every
+    // look-up reads the whole table. Makes it when no index leads with those
+    // two columns. Throws DbError when it cannot (a read-only file, no
+    // table): the store still works, only slower.
+    IndexCheck ensureItemIndex();
 
 private:
     std::string m_connStr;

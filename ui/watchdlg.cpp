@@ -165,6 +165,12 @@ bool CWatchDlg::OnInitDialog()
     m_paths.dbConnStr = CCore::getDbConnStrMdb(m_paths.dbFile);
     m_itemDb = std::make_unique<CItemDb>();
     m_itemDb->setConnStr(m_paths.dbConnStr);
+    try {
+        m_itemDb->ensureItemIndex();
+    } catch (const DbError&) {
+        // A read-only or odd database still works, only slower; the first
+        // operation that really fails reports its reason.
+    }
 
     m_settings.readFrom(*m_core);
     m_interval->setText(qs(CCore::getStrInt(m_settings.interval)));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <set>
+#include <tuple>
 
 namespace tw {
 namespace {
@@ -67,7 +68,10 @@ protected:
     {
         Offsets out;
         for (const auto& request : market.requests()) {
-            out.push_back(request.offset);
+            // Redirect targets are not pages asked for.
+            if (request.path == "/search") {
+                out.push_back(request.offset);
+            }
         }
         return out;
     }
@@ -187,6 +191,51 @@ TEST_F(FetchItemsTest, failedPageEndsCheckWithoutStalePage)
             }
         }
     }
+}
+
+// A later page that no page loop should take: the check keeps the first page
+// and fails with the reason, or, for a page that is no result page, ends
+// there without an item from it. Never an item from the hostile page.
+TEST_F(FetchItemsTest, hostileLaterPageFailsOrEndsTheCheckWithoutAnItemFromIt)
+{
+    const auto items = TestMarket::makeItems(60);
+    market.setItems("camera", items);
+    SessionSettings settings;
+    settings.stallTimeoutMs = 5000;
+    settings.connectBackoffMs = 1;
+    settings.maxPageBytes = 1 << 20;
+    settings.pageDeadlineMs = 300;
+    session = HttpSession::open(settings);
+    ASSERT_NE(session, nullptr);
+    const std::tuple<MarketFault, const char*> rows[] = {
+        {{.kind = Kind::Endless}, "page larger than 1 MiB"},
+        {{.kind = Kind::GzipBomb, .bytes = 1LL << 30}, "page larger than 1 MiB"},
+        {{.kind = Kind::Drip, .stallMs = 20}, "page not complete after 300 ms"},
+        {{.kind = Kind::Redirect, .target = "/loop"}, "redirect"},
+        {{.kind = Kind::Redirect, .target = "file:///etc/hostname"}, "file"},
+        {{.kind = Kind::Binary}, nullptr},
+    };
+    for (const auto& [fault, errorPart] : rows) {
+        SCOPED_TRACE(::testing::Message() << "fault " << int(fault.kind));
+        MarketFault atSecondPage = fault;
+        atSecondPage.offset = 40;
+        market.setFault("camera", atSecondPage);
+        const FetchOutcome outcome = check("camera");
+        EXPECT_EQ(outcome.ids, joinIds(items, 0, 40));
+        EXPECT_EQ(offsets(), (Offsets{0, 40}));
+        EXPECT_EQ(outcome.failed, errorPart != nullptr);
+        if (errorPart) {
+            EXPECT_NE(outcome.error.find(errorPart), std::string::npos) << outcome.error;
+        }
+    }
+}
+
+TEST_F(FetchItemsTest, itemsWithNulBytesInTheirIdAreDroppedAndTitlesKeepTheRest)
+{
+    const std::string nul(1, '\0');
+    market.setItems("camera", {{"1", "a" + nul + "b"}, {"2" + nul + "3", "x"}, {"4", "c"}});
+    EXPECT_EQ(check("camera").ids, "1,4");
+    EXPECT_EQ(test::readFile(titlesFile), "a b^c^");
 }
 
 TEST_F(FetchItemsTest, unwritableTitlesFileFailsCheck)

@@ -3,6 +3,7 @@
 #include "tools/testmarket/testmarket.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <span>
 #include <thread>
@@ -35,6 +36,11 @@ protected:
         SessionSettings settings;
         settings.stallTimeoutMs = stallMs;
         settings.connectBackoffMs = backoffMs;
+        return openSession(settings);
+    }
+
+    std::unique_ptr<HttpSession> openSession(const SessionSettings& settings)
+    {
         auto session = HttpSession::open(settings);
         EXPECT_NE(session, nullptr);
         return session;
@@ -117,6 +123,42 @@ TEST_F(HttpSessionTest, failuresEmptyTheFileAndSayWhy)
     const std::string url = market.searchUrl("camera");
     market.stop(); // nothing listens on the port now
     expectFailure(*openSession(), url);
+}
+
+// What a hostile or broken server may send: each ends soon with a reason and
+// leaves the file empty, never holding more than the cap meanwhile.
+TEST_F(HttpSessionTest, hostileAnswersEndWithAReasonWithinTheCapAndTheDeadline)
+{
+    constexpr long long kCap = 64 * 1024;
+    const std::string local = dir.file("local.txt");
+    test::writeFile(local, "a local file, not a page");
+    // A page of one item, a few KB: well below the cap.
+    market.setItems("one", TestMarket::makeItems(1));
+    const std::string self = market.searchUrl("one");
+    const std::tuple<MarketFault, const char*> rows[] = {
+        {{.kind = Kind::Endless}, "page larger than 64 KiB"},
+        // 1 GiB of zeros in about 1 MiB of gzip.
+        {{.kind = Kind::GzipBomb, .bytes = 1LL << 30}, "page larger than 64 KiB"},
+        {{.kind = Kind::Binary, .bytes = kCap + 1}, "page larger than 64 KiB"},
+        // A byte every 20 ms keeps the stall limit quiet for ever.
+        {{.kind = Kind::Drip, .stallMs = 20}, "page not complete after 300 ms"},
+        {{.kind = Kind::Redirect, .target = self}, "redirect"},
+        {{.kind = Kind::Redirect, .target = "file://" + local}, "file"},
+        {{.kind = Kind::Redirect, .target = "ftp://127.0.0.1:1/x"}, "ftp"},
+    };
+    SessionSettings settings;
+    settings.maxPageBytes = kCap;
+    settings.pageDeadlineMs = 300;
+    auto session = openSession(settings);
+    for (const auto& [fault, errorPart] : rows) {
+        SCOPED_TRACE(::testing::Message() << "fault " << int(fault.kind));
+        market.setFault("one", fault);
+        expectFailure(*session, self, errorPart);
+    }
+
+    market.setFault("one", {.kind = Kind::Binary, .bytes = kCap});
+    ASSERT_TRUE(session->download(self, pageFile).ok());
+    EXPECT_EQ(std::filesystem::file_size(pageFile), std::uintmax_t(kCap));
 }
 
 TEST_F(HttpSessionTest, abortEndsAStalledTransferLaterOnesAndTheConnectBackOff)

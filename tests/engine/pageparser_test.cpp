@@ -68,6 +68,20 @@ TEST(PageParser, givesIdsAndTitlesInPairs)
     EXPECT_EQ(parse({kCutBlock, "<html>x</html>", ""}), " |  | +--");
 }
 
+// NUL bytes pass the UTF-8 repair unchanged, but the slot fields and titles
+// end at the first one: an id holding one would cut off the ids after it.
+TEST(PageParser, nulBytesNeverEnterTheIdList)
+{
+    const std::string nul(1, '\0');
+    EXPECT_EQ(parse({nul +
+                     page({block("1", "a"), block("2" + nul + "3", "b"),
+                           block("4", "c" + nul + "d" + nul)}) +
+                     nul}),
+              "1,4 | a^c d ^ | +");
+    // A page of NULs and bytes that are not UTF-8 has no item at all.
+    EXPECT_EQ(parse({std::string(100, '\0') + "\xFF\xFE\x80{\"p4pXags" + nul}), " |  | -");
+}
+
 TEST(PageParser, ignoredItemLeavesNeitherIdNorTitle)
 {
     // An empty field ends the ignore list.

@@ -20,6 +20,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 // The test marketplace's HTTP library is not built with ThreadSanitizer, so
@@ -143,7 +144,8 @@ protected:
         stopAfter = n;
     }
 
-    std::string failThenRecover(const std::function<void()>& afterFailure = {});
+    std::string failThenRecover(const std::function<void()>& afterFailure = {},
+                                const std::string& seenAfterFailure = "");
 
     // The first count ids the market lists under key.
     std::string listed(const std::string& key, std::size_t count = std::string::npos)
@@ -379,8 +381,10 @@ TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
 
 // Two passes over one watch whose first check fails; the second must find
 // every item that the first did not report, and report none twice.
-// Returns why the first check failed.
-std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFailure)
+// seenAfterFailure is lastIds after the failed check: the ids of the pages
+// that came whole before it. Returns why the first check failed.
+std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFailure,
+                                            const std::string& seenAfterFailure)
 {
     std::string reason;
     std::string reasonAfterRecovery = "?";
@@ -404,7 +408,7 @@ std::string PollThreadTest::failThenRecover(const std::function<void()>& afterFa
     EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(0), done(0), stopped}));
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(reasonAfterRecovery, "");
-    EXPECT_EQ(lastIdsAfterFailure, "") << "a failed check leaves lastIds";
+    EXPECT_EQ(lastIdsAfterFailure, seenAfterFailure);
     std::string reported;
     for (const std::string& r : reports) {
         reported += (reported.empty() ? "" : ",") + r.substr(2);
@@ -420,10 +424,82 @@ TEST_F(PollThreadTest, httpErrorOnALaterPageFailsTheCheckButReportsTheEarlierPag
     market.setItems("alpha", TestMarket::makeItems(45, 100));
     market.setFault("alpha",
                     {.kind = MarketFault::Kind::Status, .status = 500, .offset = 40, .times = 1});
-    const std::string reason = failThenRecover();
+    const std::string reason = failThenRecover({}, listed("alpha", 40));
     EXPECT_NE(reason.find("500"), std::string::npos) << reason;
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0], "0:" + listed("alpha", 40));
+}
+
+// Page 2 fails at every check: each check still reports and stores what page 1
+// brings and takes page 1's ids as seen, and once page 2 comes back the items
+// that only it listed are reported: none lost, none twice.
+TEST_F(PollThreadTest, pageThatAlwaysFailsStillAdvancesLastIdsOverThePagesThatCame)
+{
+    market.setItems("alpha", TestMarket::makeItems(45, 100));
+    market.setFault("alpha", {.kind = MarketFault::Kind::Status, .status = 500, .offset = 40});
+    const std::string firstPage = listed("alpha", 40);
+    Strings lastIdsAtBegin;
+    Strings reasons;
+    onEvent = [&](const PolledMessage& m) {
+        if (m == begun(0)) {
+            lastIdsAtBegin.push_back(table.slot(0).lastIds);
+        } else if (m == failed(0)) {
+            reasons.push_back(current->failureReason(0));
+            if (ended[0] == 1) {
+                market.addItem("alpha", {"777", "新的"});
+            } else {
+                market.clearFaults();
+            }
+        }
+    };
+    stopAfterChecks(0, 3);
+    run();
+
+    EXPECT_EQ(messages,
+              (Messages{begun(0), failed(0), begun(0), failed(0), begun(0), done(0), stopped}));
+    EXPECT_EQ(lastIdsAtBegin, (Strings{"", firstPage, listed("alpha", 40)}));
+    ASSERT_EQ(reasons.size(), 2u);
+    for (const std::string& reason : reasons) {
+        EXPECT_NE(reason.find("HTTP 500"), std::string::npos) << reason;
+    }
+    const std::string all = listed("alpha");
+    // 777 pushed the last item of page 1 onto page 2, which was never walked.
+    EXPECT_EQ(reports,
+              (Strings{"0:" + firstPage, "0:777", "0:" + all.substr(4 + firstPage.size() + 1)}));
+    EXPECT_EQ(table.slot(0).lastIds, all);
+}
+
+// With interval 1 a pass follows the last at once, unless every check of it
+// failed: then the worker sleeps a second, and does not spin on a dead network.
+TEST_F(PollThreadTest, passWhoseChecksAllFailedSleepsASecondBeforeTheNext)
+{
+    int closedPort = 0;
+    {
+        TestMarket gone;
+        ASSERT_TRUE(gone.start());
+        closedPort = gone.port();
+    }
+    const Watch unreachable{"http://127.0.0.1:" + std::to_string(closedPort) + "/search?q=x", "x"};
+    const std::tuple<std::vector<Watch>, bool> rows[] = {
+        {{unreachable, unreachable}, true},
+        {{unreachable, {market.searchUrl("alpha"), "alpha"}}, false},
+    };
+    for (const auto& [watches, sleepsBetweenPasses] : rows) {
+        SCOPED_TRACE(sleepsBetweenPasses);
+        table.replaceAll(watches);
+        runFlag.clear();
+        messages.clear();
+        ended.clear();
+        sleeps = 0;
+        stopAfterChecks(1, 3);
+        run();
+        EXPECT_EQ(ended[0], 3);
+        if (sleepsBetweenPasses) {
+            EXPECT_GE(sleeps, 2);
+        } else {
+            EXPECT_EQ(sleeps, 0);
+        }
+    }
 }
 
 TEST_F(PollThreadTest, unreachableServerFailsTheCheck)

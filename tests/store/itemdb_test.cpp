@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tw::test {
@@ -102,6 +103,10 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
         "create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl)",
         "create table t_item(id integer primary key, sid, bbid, bbtitle, bbsl);"
         "pragma journal_mode=wal",
+        // No integer key: id stays NULL, and only the rowid tells new from old.
+        "create table t_item(id int primary key, sid, bbid, bbtitle, bbsl)",
+        "create table t_item(sid text, bbid text, bbtitle text, bbsl integer, id integer)",
+        "create table t_item(id text primary key, sid, bbid, bbtitle, bbsl)",
     };
     for (const std::string& table : tables) {
         SCOPED_TRACE(table);
@@ -122,6 +127,71 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
             EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
         }
     }
+}
+
+// At start-up a hand-made table gets the index that look-ups need, once, and
+// only when no index already leads with its two columns.
+TEST(ItemDbHandMade, indexIsMadeOnlyWhereNoneServesTheLookUp)
+{
+    using Check = CItemDb::IndexCheck;
+    const std::string table = "create table t_item(id, sid, bbid, bbtitle, bbsl);";
+    const std::tuple<std::string, Check, int> rows[] = {
+        {"", Check::Present, 1}, // as the set-up step makes it
+        {table, Check::Made, 1},
+        {"create table t_item(id integer primary key autoincrement, sid text, bbid text,"
+         " bbtitle text, bbsl integer)",
+         Check::Made, 1},
+        {table + "create index mine on t_item(BBID, Sid, bbtitle)", Check::Present, 1},
+        {table + "create index one on t_item(sid)", Check::Made, 2},
+        {table + "create index late on t_item(bbtitle, sid, bbid)", Check::Made, 2},
+        {table + "create index part on t_item(sid, bbid) where bbsl=1", Check::Made, 2},
+    };
+    for (const auto& [sql, check, indexes] : rows) {
+        SCOPED_TRACE(sql);
+        TempDir dir;
+        const std::string path = dir.file("sys.mdb");
+        CItemDb db;
+        if (sql.empty()) {
+            db.setConnStr(makeItemDatabase(path));
+        } else {
+            RawDb(path).exec(sql);
+            db.setConnStr(CCore::getDbConnStrMdb(path));
+        }
+        db.insertItem("k", "1", "t", CItemDb::kBbsl);
+
+        EXPECT_EQ(db.ensureItemIndex(), check);
+        EXPECT_EQ(db.ensureItemIndex(), Check::Present);
+        RawDb raw(path);
+        EXPECT_EQ(raw.query("select count(*) from pragma_index_list('t_item')"),
+                  std::to_string(indexes) + "|");
+        EXPECT_NE(raw.query("explain query plan select 1 from t_item where bbid='1' and sid='k'")
+                      .find("USING"),
+                  std::string::npos);
+        EXPECT_TRUE(db.isItemExist("k", "1"));
+    }
+}
+
+TEST(ItemDbHandMade, indexThatCannotBeMadeIsAReasonAndTheStoreStillWorks)
+{
+    TempDir dir;
+    const std::string path = dir.file("sys.mdb");
+    RawDb(path).exec("create table t_item(id, sid, bbid, bbtitle, bbsl);"
+                     "insert into t_item(sid, bbid) values('k', '1')");
+    CItemDb db;
+    // Running as root, a file mode would not stop a write; the URI does.
+    db.setConnStr("file:" + path + "?mode=ro");
+    try {
+        db.ensureItemIndex();
+        ADD_FAILURE() << "made an index in a read-only database";
+    } catch (const DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("readonly"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(db.isItemExist("k", "1"));
+
+    TempDir empty;
+    RawDb(empty.file("sys.mdb")).exec("pragma user_version=1");
+    db.setConnStr(CCore::getDbConnStrMdb(empty.file("sys.mdb")));
+    EXPECT_THROW(db.ensureItemIndex(), DbError);
 }
 
 TEST(ItemDbPath, directoryWithUriCharactersOpens)

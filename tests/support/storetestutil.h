@@ -36,6 +36,23 @@ public:
         sqlite3_free(error);
     }
 
+    // The last column of every row, each followed by "|".
+    std::string query(const std::string& sql)
+    {
+        std::string out;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+            ADD_FAILURE() << sql << ": " << sqlite3_errmsg(m_db);
+        }
+        while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+            const int last = sqlite3_column_count(stmt) - 1;
+            const auto* text = sqlite3_column_text(stmt, last);
+            out += (text ? reinterpret_cast<const char*>(text) : "") + std::string("|");
+        }
+        sqlite3_finalize(stmt);
+        return out;
+    }
+
 private:
     sqlite3* m_db = nullptr;
 };

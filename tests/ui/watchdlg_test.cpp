@@ -111,6 +111,26 @@ TEST_F(WatchDlgSetUp, listSkipsEmptyLinesAndShowsEachQueryStringInARowOfItsOwn)
     EXPECT_EQ(dlg->table()->sid(0), "lamp");
 }
 
+// A database made by hand without the look-up index gets it at set-up; one
+// where it cannot be made still opens the window.
+TEST_F(WatchDlgSetUp, handMadeDatabaseGetsItsIndexAtSetUp)
+{
+    writeFile(dir.file("sys.mdb"), "");
+    {
+        CItemDb handMade;
+        handMade.setConnStr(CCore::getDbConnStrMdb(dir.file("sys.mdb")));
+        handMade.execute("create table t_item(id, sid, bbid, bbtitle, bbsl)");
+    }
+    const std::string countIndexes = "select count(*) from pragma_index_list('t_item')";
+    openWindow();
+    EXPECT_EQ(db().queryValue(countIndexes), "1");
+
+    std::filesystem::remove(dir.file("sys.mdb"));
+    writeFile(dir.file("sys.mdb"), "");
+    openWindow();
+    EXPECT_TRUE(host->warnings().empty());
+}
+
 using WatchList = WindowTest;
 
 std::string urlOfLength(std::size_t n)

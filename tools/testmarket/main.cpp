@@ -71,10 +71,27 @@ int main(int argc, char** argv)
         {"empty", 0, 0, ""},
     };
 
+    using Kind = tw::test::MarketFault::Kind;
+    const struct
+    {
+        const char* key;
+        tw::test::MarketFault fault;
+    } hostile[] = {
+        {"endless", {.kind = Kind::Endless}},
+        {"drip", {.kind = Kind::Drip, .stallMs = 2000}},
+        {"bomb", {.kind = Kind::GzipBomb}},
+        {"garbage", {.kind = Kind::Binary}},
+        {"loop", {.kind = Kind::Redirect, .target = "/loop"}},
+        {"elsewhere", {.kind = Kind::Redirect, .target = "file:///etc/passwd"}},
+    };
+
     tw::test::TestMarket market;
     for (const auto& demo : demos) {
         market.setItems(demo.key,
                         tw::test::TestMarket::makeItems(demo.count, demo.firstId, demo.title));
+    }
+    for (const auto& h : hostile) {
+        market.setFault(h.key, h.fault);
     }
     if (!market.start(port)) {
         std::fprintf(stderr, "tw-testmarket: cannot listen on 127.0.0.1:%d\n", port);
@@ -84,6 +101,11 @@ int main(int argc, char** argv)
                 market.baseUrl().c_str());
     for (const auto& demo : demos) {
         std::printf("%s\n", market.searchUrl(demo.key).c_str());
+    }
+    std::printf(
+        "Hostile answers: each check of these fails or finds nothing, and the run goes on:\n");
+    for (const auto& h : hostile) {
+        std::printf("%s\n", market.searchUrl(h.key).c_str());
     }
     std::printf("Set itemhost=127.0.0.1:%d to open new items here.\n", market.port());
     if (newEvery > 0) {

@@ -1,6 +1,7 @@
 #include "tools/testmarket/testmarket.h"
 
 #include "core/text.h"
+#include "tools/testmarket/hostilebody.h"
 
 #include <algorithm>
 #include <atomic>
@@ -255,6 +256,40 @@ bool TestMarket::sleepUnlessStopped(int ms)
     return !m_changed.wait_for(lock, std::chrono::milliseconds(ms), stopping);
 }
 
+bool TestMarket::stopping() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stopping;
+}
+
+void TestMarket::answerHostile(const MarketFault& fault, httplib::Response& res)
+{
+    using Kind = MarketFault::Kind;
+    if (fault.kind == Kind::Endless) {
+        auto filler = std::make_shared<std::string>(16 * 1024, 'x');
+        // Until the client hangs up or the market stops.
+        res.set_chunked_content_provider(
+            "text/html; charset=utf-8", [this, filler](std::size_t, httplib::DataSink& sink) {
+                return !stopping() && sink.write(filler->data(), filler->size());
+            });
+        return;
+    }
+    if (fault.kind == Kind::GzipBomb) {
+        const auto bomb = gzipZeros(fault.bytes > 0 ? fault.bytes : 1LL << 30);
+        res.set_header("Content-Encoding", "gzip");
+        // A provider with a length: the library sends it as it is, never
+        // compressing it a second time.
+        res.set_content_provider(
+            bomb->size(), "text/html; charset=utf-8",
+            [bomb](std::size_t at, std::size_t length, httplib::DataSink& sink) {
+                return sink.write(bomb->data() + at, std::min(length, bomb->size() - at));
+            });
+        return;
+    }
+    res.set_content(binaryGarbage(fault.bytes > 0 ? static_cast<std::size_t>(fault.bytes) : 65536),
+                    "text/html; charset=utf-8");
+}
+
 void TestMarket::setupRoutes()
 {
     m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
@@ -286,6 +321,14 @@ void TestMarket::setupRoutes()
             res.status = fault->status;
             res.set_content("<html><body>error " + std::to_string(fault->status) + "</body></html>",
                             "text/html; charset=utf-8");
+            return;
+        }
+        if (kind == Kind::Redirect) {
+            res.set_redirect(fault->target);
+            return;
+        }
+        if (kind == Kind::Endless || kind == Kind::GzipBomb || kind == Kind::Binary) {
+            answerHostile(*fault, res);
             return;
         }
         if (kind == Kind::Stall && !sleepUnlessStopped(fault->stallMs)) {
@@ -322,6 +365,16 @@ void TestMarket::setupRoutes()
                         return false;
                     }
                     return sink.write(page->data() + at, page->size() - at);
+                });
+            return;
+        }
+        if (kind == Kind::Drip) {
+            const int gapMs = fault->stallMs;
+            res.set_content_provider(
+                page->size(), "text/html; charset=utf-8",
+                [this, page, gapMs](std::size_t at, std::size_t, httplib::DataSink& sink) {
+                    return (gapMs <= 0 || sleepUnlessStopped(gapMs)) &&
+                           sink.write(page->data() + at, 1);
                 });
             return;
         }

@@ -15,6 +15,7 @@
 
 namespace httplib {
 class Server;
+struct Response;
 }
 
 namespace tw::test {
@@ -30,6 +31,11 @@ struct MarketFault
         StallBody, // send half the page, then wait like Stall, then the rest
         Truncate,  // a complete 200 answer whose page is cut inside an item block
         NoMarkers, // a 200 page without any item block
+        Endless,   // a chunked 200 body that never ends
+        Drip,      // the page one byte at a time, stallMs apart
+        GzipBomb,  // a small gzip body (Content-Encoding: gzip) that decodes to `bytes` zeros
+        Binary,    // a 200 body of `bytes` pseudo-random bytes, many of them NUL
+        Redirect,  // a 302 to `target`
     };
     Kind kind = Kind::None;
     int status = 500;
@@ -38,6 +44,10 @@ struct MarketFault
     int offset = -1;
     // How many matching requests it spoils before it goes away; -1: until cleared.
     int times = -1;
+    // GzipBomb: decoded size (0: 1 GiB); Binary: body size (0: 64 KiB).
+    long long bytes = 0;
+    // Redirect: the Location sent.
+    std::string target;
 };
 
 struct MarketRequest
@@ -103,6 +113,9 @@ private:
     void record(MarketRequest request);
     // False when stop() interrupted the wait.
     bool sleepUnlessStopped(int ms);
+    bool stopping() const;
+    // The Endless, GzipBomb and Binary answers.
+    void answerHostile(const MarketFault& fault, httplib::Response& res);
     void setupRoutes();
 
     std::unique_ptr<httplib::Server> m_server;
