@@ -1,6 +1,8 @@
 #include "fetchitems.h"
 
+#include "core/text.h"
 #include "core/zuvira.h"
+#include "store/itemdb.h"
 #include "httpsession.h"
 #include "pageparser.h"
 
@@ -34,6 +36,22 @@ std::string prepareRequestUrl(CCore& core, std::string_view url)
     return request;
 }
 
+std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles)
+{
+    std::vector<ItemRow> items;
+    if (ids.empty()) {
+        return items;
+    }
+    const std::vector<std::string_view> idFields = text::splitFields(ids, ',');
+    const std::vector<std::string_view> titleFields = text::splitFields(titles, '^');
+    items.reserve(idFields.size());
+    for (std::size_t n = 0; n < idFields.size(); ++n) {
+        items.push_back({std::string(idFields[n]),
+                         std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
+    }
+    return items;
+}
+
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
 {
     FetchOutcome outcome;
@@ -50,8 +68,12 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         if (!parser.addPage(CCore::readTxtFile(ctx.pageFile))) {
             break;
         }
+        if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {
+            break;
+        }
     }
     outcome.ids = parser.idList();
+    outcome.titles = parser.titles();
     if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
         // The titles are read back by position: stale ones would misname items.
         outcome.failed = true;

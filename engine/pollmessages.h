@@ -16,6 +16,10 @@ enum PollProgress : std::intptr_t {
     // The check could not be completed (download or database failure); the
     // slot's lastIds was left as it was so the next pass looks again.
     PROGRESS_FAILED = 3,
+    // As PROGRESS_DONE, for the first check of a watch whose key had nothing
+    // stored, with the quiet first check on: its items were stored, none
+    // reported.
+    PROGRESS_BASELINE = 4,
 };
 
 // How the worker reaches the window: posting only, never waiting. The window
