@@ -249,8 +249,8 @@ void BM_PollPass(benchmark::State& state)
     }
     const double passes = double(state.iterations());
     state.counters["requests/pass"] = double(env.market.requestCount() - before) / passes;
-    state.counters["pages/s"] = benchmark::Counter(
-        double(env.market.requestCount() - before), benchmark::Counter::kIsRate);
+    state.counters["pages/s"] =
+        benchmark::Counter(double(env.market.requestCount() - before), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_PlainCurlLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);

@@ -1,5 +1,7 @@
 #include "desktopnotifier.h"
 
+#include <algorithm>
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -7,8 +9,6 @@
 #include <QStringDecoder>
 #include <QUrl>
 #include <QVariantMap>
-
-#include <algorithm>
 
 namespace tw {
 
@@ -86,19 +86,17 @@ bool DesktopNotifier::notify(const QString& summary, const QString& body)
          << escapeMarkup(body) << QStringList{kDefaultAction, QStringLiteral("打开 Tidewatch")}
          << hints << int(-1);
 
-    auto* watcher =
-        new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* w) {
-                const QDBusPendingReply<uint> reply = *w;
-                if (reply.isError()) {
-                    Q_EMIT notShown(reply.error().message());
-                } else {
-                    m_ids.insert(reply.value());
-                    Q_EMIT shown(reply.value());
-                }
-                w->deleteLater();
-            });
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        const QDBusPendingReply<uint> reply = *w;
+        if (reply.isError()) {
+            Q_EMIT notShown(reply.error().message());
+        } else {
+            m_ids.insert(reply.value());
+            Q_EMIT shown(reply.value());
+        }
+        w->deleteLater();
+    });
     return true;
 }
 

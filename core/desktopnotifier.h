@@ -1,11 +1,11 @@
 #pragma once
 
+#include <string>
+
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
-#include <string>
 
 namespace tw {
 

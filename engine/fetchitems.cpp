@@ -2,9 +2,9 @@
 
 #include "core/text.h"
 #include "core/zuvira.h"
-#include "store/itemdb.h"
 #include "httpsession.h"
 #include "pageparser.h"
+#include "store/itemdb.h"
 
 namespace tw {
 
@@ -46,8 +46,9 @@ std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles)
     const std::vector<std::string_view> titleFields = text::splitFields(titles, '^');
     items.reserve(idFields.size());
     for (std::size_t n = 0; n < idFields.size(); ++n) {
-        items.push_back({std::string(idFields[n]),
-                         std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
+        items.push_back(
+            {std::string(idFields[n]),
+             std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
     }
     return items;
 }

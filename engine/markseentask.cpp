@@ -89,8 +89,8 @@ void CMarkSeenTask::markSeen(HttpSession& session)
             m_error = fetched.failed ? fetched.error : "stopped";
             return;
         }
-        m_stored = m_params.db.insertItemsIfNew(m_params.sid,
-                                                listedItems(fetched.ids, fetched.titles));
+        m_stored =
+            m_params.db.insertItemsIfNew(m_params.sid, listedItems(fetched.ids, fetched.titles));
         m_succeeded = true;
     } catch (const std::exception& e) {
         m_error = e.what();

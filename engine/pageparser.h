@@ -32,7 +32,7 @@ private:
     void addItem(std::string_view block);
 
     std::string m_ignoreWords;
-    std::string m_ids; // each id followed by ","
+    std::string m_ids;           // each id followed by ","
     std::size_t m_pageStart = 0; // where the last page's ids begin in m_ids
     std::string m_titles;
     std::unordered_set<std::string> m_seen;

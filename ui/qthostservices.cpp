@@ -2,19 +2,19 @@
 
 #include "qstring.h"
 
+#include <memory>
+
+#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QAudioDevice>
 #include <QMediaDevices>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSoundEffect>
 #include <QThread>
 #include <QUrl>
-
-#include <memory>
 
 namespace tw {
 
@@ -114,8 +114,8 @@ void QtHostServices::checkSound(const std::string& path,
         return;
     }
     const QString file = qs(path);
-    const std::string badFile = "提示：报警声音 " + QFileInfo(file).fileName().toStdString() +
-                                " 无法载入，报警不会发声";
+    const std::string badFile =
+        "提示：报警声音 " + QFileInfo(file).fileName().toStdString() + " 无法载入，报警不会发声";
     if (!QFileInfo(file).isFile()) {
         report(badFile);
         return;
@@ -125,16 +125,16 @@ void QtHostServices::checkSound(const std::string& path,
     }
     // Loading ends in Ready or Error some time later; only Error is told.
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection = connect(m_sound, &QSoundEffect::statusChanged, this,
-                          [this, connection, report, badFile] {
-                              const QSoundEffect::Status status = m_sound->status();
-                              if (status == QSoundEffect::Error) {
-                                  report(badFile);
-                              }
-                              if (status == QSoundEffect::Error || status == QSoundEffect::Ready) {
-                                  disconnect(*connection);
-                              }
-                          });
+    *connection =
+        connect(m_sound, &QSoundEffect::statusChanged, this, [this, connection, report, badFile] {
+            const QSoundEffect::Status status = m_sound->status();
+            if (status == QSoundEffect::Error) {
+                report(badFile);
+            }
+            if (status == QSoundEffect::Error || status == QSoundEffect::Ready) {
+                disconnect(*connection);
+            }
+        });
     m_sound->setSource(QUrl::fromLocalFile(file));
 }
 

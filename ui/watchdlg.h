@@ -4,8 +4,8 @@
 #include "core/hostservices.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
-#include "engine/pollmessages.h"
 #include "engine/markseentask.h"
+#include "engine/pollmessages.h"
 #include "engine/pollthread.h"
 
 #include <chrono>

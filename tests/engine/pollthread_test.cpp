@@ -520,7 +520,8 @@ TEST_F(PollThreadTest, quietFirstCheckStoresWithoutReportingAKeyWithNothingStore
         {1, true, done(0), {"0:101,102", "0:777"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "baseline " << c.baseline << " stored " << c.keyHasItems);
+        SCOPED_TRACE(testing::Message()
+                     << "baseline " << c.baseline << " stored " << c.keyHasItems);
         db.deleteAllItems();
         market.setItems("alpha", TestMarket::makeItems(3, 100));
         if (c.keyHasItems) {
@@ -584,8 +585,7 @@ TEST_F(PollThreadTest, pageStopEndsAtAPageOfKnownItemsAndMissesWhatIsListedBelow
         ended.clear();
         onEvent = [&](const PolledMessage& m) {
             if (m == begun(0) && ended[0] == 1) {
-                items.insert(items.begin() + 2 * TestMarket::kPageSize + 5,
-                             {"999000001", "页三"});
+                items.insert(items.begin() + 2 * TestMarket::kPageSize + 5, {"999000001", "页三"});
                 market.setItems("alpha", items);
                 market.clearRequests();
                 reports.clear();

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <vector>
+
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
-#include <vector>
 
 namespace tw::test {
 

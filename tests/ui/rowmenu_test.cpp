@@ -1,6 +1,8 @@
 #include "testmarket/testmarket.h"
 #include "windowfixture.h"
 
+#include <memory>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -8,8 +10,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
-
-#include <memory>
 
 namespace tw::test {
 namespace {
@@ -59,8 +59,8 @@ TEST_F(RowMenu, offersFourActionsOnAWatchAndNoneBelowTheLastRow)
     for (QAction* action : menu->actions()) {
         texts << action->text();
     }
-    EXPECT_EQ(texts, QStringList({"在浏览器中打开搜索页", "查看宝贝列表", "全部标记为已见",
-                                  "复制网址"}));
+    EXPECT_EQ(texts,
+              QStringList({"在浏览器中打开搜索页", "查看宝贝列表", "全部标记为已见", "复制网址"}));
     EXPECT_EQ(dlg->rowMenu(2), nullptr);
     EXPECT_EQ(dlg->rowMenu(-1), nullptr);
 }
