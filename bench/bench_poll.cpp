@@ -1,6 +1,8 @@
 // One poll pass over 100 watches of 8 result pages each against the local
 // test marketplace, next to a plain libcurl loop that downloads the same 800
-// pages on one reused handle: the floor of what any watcher could do.
+// pages on one reused handle: the floor of what any watcher could do. The
+// pass runs with pagestop off and on: on a search sorted newest first with
+// nothing new, a check then stops after its first page (800 requests -> 100).
 
 #include "core/apppaths.h"
 #include "core/runflag.h"
@@ -103,7 +105,7 @@ private:
 
 struct Environment
 {
-    Environment()
+    explicit Environment(bool pageStop)
     {
         // The page and titles files are rewritten for every page and watch, so
         // the file system under them counts: TIDEWATCH_BENCH_DIR picks it.
@@ -131,6 +133,7 @@ struct Environment
         tw::createItemDatabase(dir + "sys.mdb");
         db.setConnStr(tw::CCore::getDbConnStrMdb(dir + "sys.mdb"));
         settings.interval = 1;
+        settings.pagestop = pageStop ? 1 : 0;
     }
     ~Environment()
     {
@@ -169,10 +172,16 @@ struct Environment
     std::unique_ptr<tw::CPollThread> worker;
 };
 
-Environment& environment()
+// One per pagestop value, each with its own market, store and worker: the
+// worker reads the settings while it runs, so they are never changed.
+Environment& environment(bool pageStop = false)
 {
-    static Environment env;
-    return env;
+    if (pageStop) {
+        static Environment on(true);
+        return on;
+    }
+    static Environment off(false);
+    return off;
 }
 
 size_t discard(char*, size_t size, size_t count, void*)
@@ -223,26 +232,36 @@ void BM_SessionLoop(benchmark::State& state)
 
 // Steady state: one worker, every item seen by an earlier pass, as between two
 // new listings. The first pass, which stores all 32000 items, is not timed.
+// Argument: pagestop. requests/pass counts what the market answered.
 void BM_PollPass(benchmark::State& state)
 {
-    Environment& env = environment();
+    Environment& env = environment(state.range(0) != 0);
     if (!env.worker && env.start() != 0) {
         state.SkipWithError("the first pass failed");
         return;
     }
+    const std::size_t before = env.market.requestCount();
     for (auto _ : state) {
         if (env.sink.runPass() != 0) {
             state.SkipWithError("a check failed");
             break;
         }
     }
-    state.counters["pages/s"] = benchmark::Counter(
-        double(kWatches * kPages) * double(state.iterations()), benchmark::Counter::kIsRate);
+    const double passes = double(state.iterations());
+    state.counters["requests/pass"] = double(env.market.requestCount() - before) / passes;
+    state.counters["pages/s"] =
+        benchmark::Counter(double(env.market.requestCount() - before), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK(BM_PlainCurlLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_SessionLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
-BENCHMARK(BM_PollPass)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_PollPass)
+    ->ArgName("pagestop")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
 
 // Prints the ratio of the two rates after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -275,7 +294,7 @@ int main(int argc, char** argv)
     for (const auto& [name, rate] : reporter.rates) {
         if (name.starts_with("BM_PlainCurlLoop")) {
             plain = rate;
-        } else if (name.starts_with("BM_PollPass")) {
+        } else if (name.starts_with("BM_PollPass/pagestop:0")) {
             poll = rate;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 class QWidget;
@@ -28,6 +29,16 @@ public:
     virtual void stopSound() = 0;
     // Hands url to the browser without waiting; false when nothing took it.
     virtual bool openUrl(const std::string& url) = 0;
+    // Checks once, without waiting, that the sound at path can be played.
+    // When it cannot (no audio device, a file that does not load), report is
+    // called with the reason, at once or later on the GUI thread; when all is
+    // well, never. Hosts without sound report nothing.
+    virtual void checkSound(const std::string& path,
+                            std::function<void(const std::string& problem)> report)
+    {
+        (void)path;
+        (void)report;
+    }
 };
 
 // For programs without a desktop: warnings go to stderr, questions are

@@ -13,6 +13,15 @@ void RunSettings::readFrom(CCore& core)
     filtkc = core.getConfigB("filtkc");
     itemHost = core.getConfigStr("itemhost");
     mallHost = core.getConfigStr("mallhost");
+    readRunOptions(core);
+}
+
+void RunSettings::readRunOptions(CCore& core)
+{
+    baseline = core.getConfigB("baseline");
+    pagestop = core.getConfigB("pagestop");
+    dedupe = core.getConfigB("dedupe");
+    notify = core.getConfigB("notify");
 }
 
 } // namespace tw

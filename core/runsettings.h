@@ -19,9 +19,16 @@ struct RunSettings
     std::atomic<int> filtkc{0};
     std::string itemHost;
     std::string mallHost;
+    // Read again at every Start, before the worker exists; see readRunOptions.
+    int baseline = 0;
+    int pagestop = 0;
+    int dedupe = 0;
+    int notify = 1;
 
     // In the order the window reads them at set-up.
     void readFrom(CCore& core);
+    // The switches a user may flip in the file between two runs.
+    void readRunOptions(CCore& core);
 };
 
 } // namespace tw

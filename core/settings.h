@@ -25,6 +25,13 @@ inline constexpr SettingDef kSettings[] = {
      "host[:port] of the item page opened for new items"},
     {"mallhost", SettingKind::Text, "detail.example.com",
      "host[:port] of the item page opened from the item list"},
+    {"baseline", SettingKind::Flag, "0",
+     "1: the first check of a search with nothing stored stores its items and reports none"},
+    {"pagestop", SettingKind::Flag, "0",
+     "1: a check stops paging at a page of known items (searches sorted newest first only)"},
+    {"dedupe", SettingKind::Flag, "0",
+     "1: an item stored under any search key is not reported again"},
+    {"notify", SettingKind::Flag, "1", "1: every alert also sends a desktop notification"},
 };
 
 inline constexpr std::string_view kConfigFileName = "tidewatch.ini";

@@ -1,9 +1,11 @@
 #include "engine/fetchitems.h"
 
 #include "core/fileio.h"
+#include "core/text.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pageparser.h"
+#include "store/itemdb.h"
 
 #include <cstdint>
 
@@ -37,6 +39,23 @@ std::string prepareRequestUrl(CCore& core, std::string_view url)
     return request;
 }
 
+std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles)
+{
+    std::vector<ItemRow> items;
+    if (ids.empty()) {
+        return items;
+    }
+    const std::vector<std::string_view> idFields = text::splitFields(ids, ',');
+    const std::vector<std::string_view> titleFields = text::splitFields(titles, '^');
+    items.reserve(idFields.size());
+    for (std::size_t n = 0; n < idFields.size(); ++n) {
+        items.push_back(
+            {std::string(idFields[n]),
+             std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
+    }
+    return items;
+}
+
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
 {
     FetchOutcome outcome;
@@ -63,8 +82,12 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         if (!parser.addPage(page.content)) {
             break;
         }
+        if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {
+            break;
+        }
     }
     outcome.ids = parser.idList();
+    outcome.titles = parser.titles();
     if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
         // The titles are read back by position: stale ones would misname items.
         outcome.failed = true;

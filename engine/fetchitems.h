@@ -1,18 +1,23 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
 class CCore;
 class HttpSession;
+struct ItemRow;
 
 // The result of fetching one watch's result pages.
 struct FetchOutcome
 {
     // Ids in order of first appearance, joined by ",", no final ",".
     std::string ids;
+    // The titles text written to titlesFile.
+    std::string titles;
     // A download failed: ids holds what the pages before it gave, and the
     // caller must not take the check as complete.
     bool failed = false;
@@ -27,10 +32,16 @@ struct FetchContext
     const std::string& pageFile;
     const std::string& titlesFile;
     const std::string& ignoreWords;
+    // Asked after each page with the ids it added; true ends the paging
+    // there. Empty: every page is fetched.
+    std::function<bool(const std::vector<std::string>& pageIds)> stopAfterPage = {};
 };
 
 // The watch url with the scheme switch and "&vk1=" plus a random number.
 std::string prepareRequestUrl(CCore& core, std::string_view url);
+
+// Pairs the ids of an id list with the titles of a titles text by position.
+std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles);
 
 // Up to 8 result pages of requestUrl: writes the titles text to titlesFile
 // and returns the id list.

@@ -90,8 +90,12 @@ bool NewItemFinder::storeItemIfNew(const std::string& bbid, const std::string& b
     if (m_db.isItemExist(sid, bbid)) {
         return true;
     }
+    // Asked before the insert, which would make it true for every item.
+    const bool reportedElsewhere = m_dedupe && m_db.isBbidStored(bbid);
+    // Stored under this key as well, so that this watch's item list shows it
+    // and turning dedupe off later does not report it here.
     m_db.insertItem(sid, bbid, bbtitle, CItemDb::kBbsl);
-    return false;
+    return reportedElsewhere;
 }
 
 } // namespace tw

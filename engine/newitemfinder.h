@@ -52,8 +52,13 @@ public:
     // lastWalkEnd() and lastError().
     std::string findNewItems(const std::string& lastIds, const std::string& currentIds);
 
-    // True when the store already held (sid, bbid); false when it did not and
-    // the item has now been stored. Throws DbError.
+    // With dedupe on, an item stored under any other key is stored under this
+    // one too but not reported: an item is reported once across watches.
+    void setDedupe(bool dedupe) { m_dedupe = dedupe; }
+
+    // True when the item is not to be reported: the store already held
+    // (sid, bbid), or, with dedupe on, bbid under another key. False when it
+    // is new. Whatever was not held under sid has been stored. Throws DbError.
     bool storeItemIfNew(const std::string& bbid, const std::string& bbtitle);
 
     WalkEnd lastWalkEnd() const { return m_walkEnd; }
@@ -70,6 +75,7 @@ private:
     std::function<bool()> m_abortRequested;
     int m_curSlot = 0;
     std::optional<std::string> m_checkSid;
+    bool m_dedupe = false;
     WalkEnd m_walkEnd = WalkEnd::Finished;
     std::string m_error;
 };

@@ -147,6 +147,7 @@ PageParser::PageParser(std::string_view ignoreWords) : m_ignoreWords(ignoreWords
 
 bool PageParser::addPage(std::string_view page)
 {
+    m_pageStart = m_ids.size();
     std::size_t p = findMarker(page, kBlockStart, 0);
     if (p == std::string_view::npos) {
         return false;
@@ -193,6 +194,18 @@ void PageParser::addItem(std::string_view block)
     std::replace(title.begin(), title.end(), '\0', ' ');
     m_titles += title;
     m_titles += '^';
+}
+
+std::vector<std::string> PageParser::lastPageIds() const
+{
+    std::vector<std::string> ids;
+    std::size_t from = m_pageStart;
+    for (std::size_t comma = m_ids.find(',', from); comma != std::string::npos;
+         comma = m_ids.find(',', from)) {
+        ids.emplace_back(m_ids, from, comma - from);
+        from = comma + 1;
+    }
+    return ids;
 }
 
 std::string PageParser::idList() const

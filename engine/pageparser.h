@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace tw {
 
@@ -28,12 +29,15 @@ public:
     // One title per listed id, each followed by "^".
     const std::string& titles() const { return m_titles; }
     std::size_t count() const { return m_seen.size(); }
+    // The ids the last addPage added: listed, not ignored, new to this check.
+    std::vector<std::string> lastPageIds() const;
 
 private:
     void addItem(std::string_view block);
 
     std::string m_ignoreWords;
-    std::string m_ids; // each id followed by ","
+    std::string m_ids;           // each id followed by ","
+    std::size_t m_pageStart = 0; // where the last page's ids begin in m_ids
     std::string m_titles;
     std::unordered_set<std::string> m_seen;
 };

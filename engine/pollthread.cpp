@@ -34,6 +34,7 @@ CPollThread::CPollThread(PollThreadParams params)
     if (!m_params.openSession) {
         m_params.openSession = openHttpSession;
     }
+    m_finder.setDedupe(m_params.settings.dedupe != 0);
 }
 
 CPollThread::~CPollThread()
@@ -137,7 +138,7 @@ bool CPollThread::checkWatch(int slot)
     const SlotCopy copy = m_params.table.slot(slot);
     m_finder.setCheckSid(copy.sid);
 
-    const CheckResult result = runCheck(copy.url, fullLastIds(slot, copy));
+    const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy));
 
     // A list replaced during the check may have moved the watch: its result
     // and the message that hands it over go to where it is now. A watch that
@@ -149,7 +150,7 @@ bool CPollThread::checkWatch(int slot)
         post(WM_POLL_PROGRESS, PROGRESS_FAILED, row);
     } else {
         setFailure(row, {});
-        post(WM_POLL_PROGRESS, PROGRESS_DONE, row);
+        post(WM_POLL_PROGRESS, result.baseline ? PROGRESS_BASELINE : PROGRESS_DONE, row);
     }
     // A walk cut short by a stop or a store failure leaves lastIds alone: the
     // ids it did not get to must be looked at next time, not taken as seen.
@@ -187,7 +188,31 @@ void CPollThread::setLastIds(int slot, const std::string& url, const std::string
     m_fullLastIds[slot] = {url, std::move(field), ids};
 }
 
-CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& lastIds)
+bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
+                           const std::string& sid)
+{
+    // A page without a usable id (all ignored or listed before) proves
+    // nothing about the pages after it.
+    if (pageIds.empty()) {
+        return false;
+    }
+    for (const std::string& id : pageIds) {
+        if (CCore::isInFg(lastIds, ',', id)) {
+            continue;
+        }
+        if (m_params.db.isItemExist(sid, id)) {
+            continue;
+        }
+        if (m_params.settings.dedupe && m_params.db.isBbidStored(id)) {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& sid,
+                                               const std::string& lastIds)
 {
     CheckResult result;
     if (!m_session) {
@@ -197,10 +222,33 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
     }
     try {
         const std::string requestUrl = prepareRequestUrl(m_params.core, url);
-        const FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
-                               m_params.paths.titlesFile, m_params.settings.ignoreWords};
+        // Asked before the fetch: the quiet first check lists every page.
+        const bool baseline = m_params.settings.baseline && !m_params.db.hasItems(sid);
+        FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
+                         m_params.paths.titlesFile, m_params.settings.ignoreWords};
+        if (m_params.settings.pagestop && !baseline) {
+            ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
+                return allKnown(ids, lastIds, sid);
+            };
+        }
         FetchOutcome fetched = fetchItems(ctx, requestUrl);
         result.ids = std::move(fetched.ids);
+
+        if (baseline) {
+            if (fetched.failed) {
+                // A part stored would make the next check report the rest
+                // as new: store nothing and try the baseline again.
+                result.failed = true;
+                result.error = fetched.error;
+                return result;
+            }
+            if (!result.ids.empty()) {
+                m_params.db.insertItemsIfNew(sid, listedItems(result.ids, fetched.titles));
+                result.baseline = true;
+            }
+            result.complete = true;
+            return result;
+        }
 
         // Also after a failed download: the pages before it are whole, and
         // their new items are worth reporting now.

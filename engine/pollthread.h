@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tw {
 
@@ -66,7 +67,9 @@ struct PollThreadParams
 //       download, because abort() wakes the sleep and aborts the transfer.
 //
 // Messages: PROGRESS_BEGIN when a slot's check begins; then PROGRESS_DONE
-// after its newIds was written (lastIds is written after the message), or
+// after its newIds was written (lastIds is written after the message),
+// PROGRESS_BASELINE in its place when the check stored the watch's first
+// items without reporting them (settings.baseline), or
 // PROGRESS_FAILED when a download or the store failed: newIds then holds
 // what was stored before the failure, and failureReason(slot) tells why;
 // lastIds is left as it was after a store failure, and after a failed
@@ -117,13 +120,20 @@ private:
         bool failed = false;
         // The walk looked at every id, so ids may become lastIds.
         bool complete = false;
+        // The items were stored as the watch's baseline, none reported.
+        bool baseline = false;
         std::string error;
     };
 
     // The id list a slot's field stands for; see m_fullLastIds.
     std::string fullLastIds(int slot, const SlotCopy& copy) const;
     void setLastIds(int slot, const std::string& url, const std::string& ids);
-    CheckResult runCheck(const std::string& url, const std::string& lastIds);
+    CheckResult runCheck(const std::string& url, const std::string& sid,
+                         const std::string& lastIds);
+    // For settings.pagestop: true when pageIds holds ids and each of them is
+    // in lastIds or stored (under sid, or with dedupe anywhere).
+    bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
+                  const std::string& sid);
     bool stopRequested() const;
     int interval() const;
     void post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);

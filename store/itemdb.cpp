@@ -125,6 +125,50 @@ void CItemDb::insertItem(const std::string& sid, const std::string& bbid,
             {sid, bbid, title, static_cast<long long>(bbsl)});
 }
 
+bool CItemDb::hasItems(const std::string& sid)
+{
+    return !queryValue("select 1 from t_item where sid=? limit 1", {sid}).empty();
+}
+
+bool CItemDb::isBbidStored(const std::string& bbid)
+{
+    return !queryValue("select 1 from t_item where bbid=? limit 1", {bbid}).empty();
+}
+
+std::string CItemDb::itemTitle(const std::string& sid, const std::string& bbid)
+{
+    return queryValue("select bbtitle from t_item where bbid=? and sid=? order by id desc limit 1",
+                      {bbid, sid});
+}
+
+int CItemDb::insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items)
+{
+    if (items.empty()) {
+        return 0;
+    }
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    // Closing the connection without COMMIT rolls everything back.
+    db.exec("BEGIN IMMEDIATE");
+    sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
+                                 "where not exists (select 1 from t_item where bbid=? and sid=?)");
+    int added = 0;
+    for (const ItemRow& item : items) {
+        std::string title = item.bbtitle;
+        std::erase(title, '\'');
+        insert.reset();
+        insert.bindAll({sid, item.bbid, title, static_cast<long long>(kBbsl), item.bbid, sid});
+        insert.step();
+        added += sqlite3_changes(db.get());
+    }
+    db.exec("COMMIT");
+    return added;
+}
+
+void CItemDb::ensureBbidIndex()
+{
+    execute("create index if not exists ix_item_bbid on t_item (bbid)");
+}
+
 std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
 {
     // SQLite reads a negative limit as "no limit": stop before it gets one.

@@ -47,6 +47,18 @@ public:
     // Removes every "'" from bbtitle before it stores it.
     void insertItem(const std::string& sid, const std::string& bbid, const std::string& bbtitle,
                     int bbsl);
+    // True when anything is stored under sid.
+    bool hasItems(const std::string& sid);
+    // True when bbid is stored under any key.
+    bool isBbidStored(const std::string& bbid);
+    // The stored title of (sid, bbid); "" when there is none.
+    std::string itemTitle(const std::string& sid, const std::string& bbid);
+    // Stores under sid every item not yet stored there, in one transaction:
+    // all of them or, on an error, none. The number of rows added.
+    int insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items);
+    // Makes the index that keeps isBbidStored from reading the whole table;
+    // nothing when it is there already.
+    void ensureBbidIndex();
     // Newest first (by rowid, which a hand-made table without an integer
     // key has too), at most count rows; none for a count of 0 or less.
     std::vector<ItemRow> getLatestItems(const std::string& sid, int count);

@@ -11,6 +11,8 @@ packages=(
     # The end-to-end test runs the real program in a virtual display and
     # hands addresses to a stand-in xdg-open; the font renders the Chinese UI.
     xvfb xauth xdg-utils fonts-wqy-zenhei
+    # Notification tests start a session bus of their own (dbus-daemon).
+    dbus
 )
 
 missing=()

@@ -2,9 +2,14 @@
 
 #include "ui/qtconvert.h"
 
+#include <memory>
+
+#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMediaDevices>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSoundEffect>
@@ -98,6 +103,39 @@ void QtHostServices::playOnGuiThread(const QString& path)
     // alert goes on, so nothing here waits or reports.
     m_sound->stop();
     m_sound->play();
+}
+
+void QtHostServices::checkSound(const std::string& path,
+                                std::function<void(const std::string&)> report)
+{
+    // Without a device QSoundEffect plays nothing and says nothing: ask first.
+    if (QMediaDevices::audioOutputs().isEmpty()) {
+        report("提示：没有音频设备，报警不会发声");
+        return;
+    }
+    const QString file = qs(path);
+    const std::string badFile =
+        "提示：报警声音 " + QFileInfo(file).fileName().toStdString() + " 无法载入，报警不会发声";
+    if (!QFileInfo(file).isFile()) {
+        report(badFile);
+        return;
+    }
+    if (!m_sound) {
+        m_sound = new QSoundEffect(this);
+    }
+    // Loading ends in Ready or Error some time later; only Error is told.
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection =
+        connect(m_sound, &QSoundEffect::statusChanged, this, [this, connection, report, badFile] {
+            const QSoundEffect::Status status = m_sound->status();
+            if (status == QSoundEffect::Error) {
+                report(badFile);
+            }
+            if (status == QSoundEffect::Error || status == QSoundEffect::Ready) {
+                disconnect(*connection);
+            }
+        });
+    m_sound->setSource(QUrl::fromLocalFile(file));
 }
 
 void QtHostServices::stopOnGuiThread()

@@ -29,6 +29,9 @@ public:
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;
+    // On the GUI thread only.
+    void checkSound(const std::string& path,
+                    std::function<void(const std::string&)> report) override;
 
     static QString boxTitle();
 

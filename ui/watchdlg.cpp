@@ -1,5 +1,6 @@
 #include "ui/watchdlg.h"
 
+#include "core/desktopnotifier.h"
 #include "core/text.h"
 #include "core/watchlist.h"
 #include "core/watchtable.h"
@@ -14,11 +15,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTableWidget>
@@ -140,6 +144,15 @@ void CWatchDlg::createControls()
             [this](const QModelIndex& index) { OnWatchListDblClk(index.row()); });
     connect(m_stopAlarm, &QPushButton::clicked, this, [this] { OnStopAlarm(); });
     connect(m_clearData, &QPushButton::clicked, this, [this] { OnClearData(); });
+    m_watchListView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_watchListView, &QTableWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) {
+                QMenu* menu = rowMenu(m_watchListView->indexAt(pos).row());
+                if (menu) {
+                    menu->setAttribute(Qt::WA_DeleteOnClose);
+                    menu->popup(m_watchListView->viewport()->mapToGlobal(pos));
+                }
+            });
 
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
@@ -173,6 +186,7 @@ bool CWatchDlg::OnInitDialog()
     }
 
     m_settings.readFrom(*m_core);
+    prepareStore();
     m_interval->setText(qs(CCore::getStrInt(m_settings.interval)));
     m_filterStock->setChecked(m_settings.filtkc != 0);
     // From here on the controls hold the stored values, so close-down may
@@ -193,7 +207,28 @@ bool CWatchDlg::OnInitDialog()
 
     m_isRunning = false;
     m_runFlag.clear();
+
+    QPointer<CWatchDlg> self(this);
+    m_host->checkSound(m_paths.alertFile, [self](const std::string& problem) {
+        if (self && !self->m_destroyed) {
+            self->m_status->setText(qs(problem));
+            self->m_status->setToolTip(qs(problem));
+        }
+    });
     return true;
+}
+
+void CWatchDlg::prepareStore()
+{
+    if (!m_settings.dedupe) {
+        return;
+    }
+    try {
+        m_itemDb->ensureBbidIndex();
+    } catch (const DbError& e) {
+        // Without the index dedupe still works, only each look-up is slower.
+        std::cerr << "tidewatch: no index on bbid: " << e.what() << '\n';
+    }
 }
 
 void CWatchDlg::loadWatchList()
@@ -329,12 +364,18 @@ void CWatchDlg::OnStartStop()
     if (!readRunControls(true)) {
         return;
     }
+    // The marking writes the worker's scratch files; Start is off meanwhile.
+    if (m_markSeen) {
+        return;
+    }
     m_runFlag.clear();
     // The previous worker posted its last message; its thread is ending.
     if (m_worker) {
         m_worker->join();
         m_worker.reset();
     }
+    m_settings.readRunOptions(*m_core);
+    prepareStore();
 
     PollThreadParams params{*this, *m_table, m_runFlag, m_settings, m_paths, *m_itemDb, *m_core};
     params.session = m_sessionSettings;
@@ -392,6 +433,10 @@ void CWatchDlg::OnDestroy()
     }
     m_destroyed = true;
     stopWorker();
+    if (m_markSeen) {
+        m_markSeen->abort();
+        m_markSeen.reset();
+    }
     m_alarmTimer.stop();
 
     // A set-up that ended at the database check never filled the controls:
@@ -426,6 +471,8 @@ QString CWatchDlg::statusText(std::intptr_t progress)
         return QStringLiteral("执行中");
     case PROGRESS_FAILED:
         return QStringLiteral("检测失败");
+    case PROGRESS_BASELINE:
+        return QStringLiteral("已建立基线");
     default:
         return QStringLiteral("无更新");
     }
@@ -445,6 +492,8 @@ bool CWatchDlg::event(QEvent* e)
                 handleProgress(pe->wParam(), pe->lParam());
             } else if (pe->msg() == WM_POLL_DONE) {
                 handleDone(pe->lParam());
+            } else if (pe->msg() == WM_MARK_SEEN_DONE) {
+                handleMarkSeenDone(pe->wParam(), pe->lParam());
             }
         }
         return true;
@@ -464,7 +513,7 @@ void CWatchDlg::handleProgress(std::intptr_t wParam, std::intptr_t lParam)
     const std::string newIds = m_table->takeNewIds(row);
     if (!newIds.empty()) {
         status = QStringLiteral("发现更新！");
-        raiseAlert(newIds);
+        raiseAlert(newIds, row);
     }
     setRowStatus(row, status);
     if (wParam == PROGRESS_FAILED && m_worker) {
@@ -504,7 +553,7 @@ void CWatchDlg::setAlarmReplayDelay(std::chrono::milliseconds delay)
     m_alarmTimer.setInterval(delay);
 }
 
-void CWatchDlg::raiseAlert(const std::string& idList)
+void CWatchDlg::raiseAlert(const std::string& idList, int row)
 {
     m_stopAlarm->setEnabled(true);
     m_alarmTimer.start();
@@ -517,10 +566,48 @@ void CWatchDlg::raiseAlert(const std::string& idList)
         m_core->openUrl("http://" + m_settings.itemHost +
                         "/item.htm?id=" + text::percentEncode(id));
     }
+    if (m_settings.notify && row >= 0) {
+        notifyAlert(idList, row);
+    }
     if (m_isRunning) {
         m_start->setEnabled(false);
         m_runFlag.requestStop();
     }
+}
+
+void CWatchDlg::notifyAlert(const std::string& idList, int row)
+{
+    const std::string sid = m_table->sid(row);
+    const std::vector<std::string_view> ids = text::splitFields(idList, ',');
+    const int count = static_cast<int>(ids.size());
+    QStringList titles;
+    try {
+        for (std::size_t n = 0; n < ids.size() && titles.size() < DesktopNotifier::kTitlesShown;
+             ++n) {
+            const std::string title = m_itemDb->itemTitle(sid, std::string(ids[n]));
+            if (!title.empty()) {
+                titles << qs(title);
+            }
+        }
+    } catch (const DbError&) {
+        // The notification goes out without the titles it could not read.
+    }
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(m_notifyBus, this);
+        connect(m_notifier, &DesktopNotifier::activated, this, [this] { bringToFront(); });
+    }
+    m_notifier->notifyAlert(DesktopNotifier::readableKey(sid), count, titles,
+                            count > 30 ? count - 30 : 0);
+}
+
+void CWatchDlg::bringToFront()
+{
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
 }
 
 void CWatchDlg::OnTimer(int id)
@@ -547,6 +634,72 @@ void CWatchDlg::OnWatchListDblClk(int row)
     dlg.sid = m_table->sid(row);
     dlg.OnInitDialog();
     dlg.exec();
+}
+
+QMenu* CWatchDlg::rowMenu(int row)
+{
+    if (!m_table || row < 0 || row >= m_table->watchCount()) {
+        return nullptr;
+    }
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("IDM_WATCH_ROW"));
+    connect(menu->addAction(QStringLiteral("在浏览器中打开搜索页")), &QAction::triggered, this,
+            [this, row] { m_core->openUrl(m_table->url(row)); });
+    connect(menu->addAction(QStringLiteral("查看宝贝列表")), &QAction::triggered, this,
+            [this, row] { OnWatchListDblClk(row); });
+    connect(menu->addAction(QStringLiteral("全部标记为已见")), &QAction::triggered, this,
+            [this, row] { OnMarkAllSeen(row); });
+    connect(menu->addAction(QStringLiteral("复制网址")), &QAction::triggered, this,
+            [this, row] { QGuiApplication::clipboard()->setText(qs(m_table->url(row))); });
+    return menu;
+}
+
+void CWatchDlg::OnMarkAllSeen(int row)
+{
+    if (!m_table || !m_itemDb || m_closing || row < 0 || row >= m_table->watchCount()) {
+        return;
+    }
+    if (m_isRunning) {
+        warnUser("监控正在执行，无法标记为已见，请先停止。");
+        return;
+    }
+    if (m_markSeen) {
+        warnUser("正在标记另一个监控，请稍候。");
+        return;
+    }
+    const SlotCopy copy = m_table->slot(row);
+    MarkSeenParams params{*this, *m_itemDb, *m_core, row, copy.url, copy.sid};
+    params.pageFile = m_paths.pageFile;
+    params.titlesFile = m_paths.titlesFile;
+    params.ignoreWords = m_settings.ignoreWords;
+    params.session = m_sessionSettings;
+    params.openSession = m_openSession;
+    m_markSeen = std::make_unique<CMarkSeenTask>(std::move(params));
+    if (!m_markSeen->start()) {
+        m_markSeen.reset();
+        m_host->warning(this, "Cannot Start New Thread");
+        return;
+    }
+    m_start->setEnabled(false);
+    setRowStatus(row, statusText(PROGRESS_BEGIN));
+}
+
+void CWatchDlg::handleMarkSeenDone(std::intptr_t wParam, std::intptr_t lParam)
+{
+    if (!m_markSeen) {
+        return;
+    }
+    m_markSeen->join();
+    const std::string error = m_markSeen->error();
+    m_markSeen.reset();
+    m_start->setEnabled(true);
+    const int row = static_cast<int>(lParam);
+    setRowStatus(row, statusText(wParam ? PROGRESS_BASELINE : PROGRESS_FAILED));
+    if (!wParam) {
+        if (QTableWidgetItem* item = m_watchListView->item(row, 1)) {
+            item->setToolTip(qs(error));
+        }
+    }
 }
 
 void CWatchDlg::OnClearData()

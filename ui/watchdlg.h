@@ -5,6 +5,7 @@
 #include "core/result.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
+#include "engine/markseentask.h"
 #include "engine/pollmessages.h"
 #include "engine/pollthread.h"
 
@@ -20,6 +21,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 
@@ -27,6 +29,7 @@ namespace tw {
 
 class CCore;
 class CItemDb;
+class DesktopNotifier;
 class WatchTable;
 
 // The main window: the watch list, run control and alerts.
@@ -69,11 +72,22 @@ public:
     // Runs once, when the dialog ends or is destroyed.
     void OnDestroy();
 
-    void raiseAlert(const std::string& idList);
+    // row: the watch that found the items, for the desktop notification.
+    void raiseAlert(const std::string& idList, int row = -1);
     void OnTimer(int id);
     void OnStopAlarm();
     void OnWatchListDblClk(int row);
     void OnClearData();
+    // The right-click menu of a row, built afresh; the caller shows and
+    // deletes it. Null for a row that is no watch.
+    QMenu* rowMenu(int row);
+    // Stores what the watch lists now without reporting it; refused with a
+    // box while a run or another marking is under way.
+    void OnMarkAllSeen(int row);
+    bool markingSeen() const { return m_markSeen != nullptr; }
+    // The session bus address of desktop notifications; "" (the default) is
+    // the desktop's own. Tests hand in a bus of their own.
+    void setNotifyBus(QString address) { m_notifyBus = std::move(address); }
 
     // Worker messages arrive here from any thread as posted events.
     void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
@@ -120,6 +134,10 @@ private:
     // Boxes the user must answer; none once a signal asked the program to end.
     void warnUser(const std::string& text);
     void stopWorker();
+    void handleMarkSeenDone(std::intptr_t wParam, std::intptr_t lParam);
+    void notifyAlert(const std::string& idList, int row);
+    void prepareStore();
+    void bringToFront();
 
     std::shared_ptr<HostServices> m_host;
     std::string m_appDir;
@@ -147,6 +165,9 @@ private:
     SessionSettings m_sessionSettings;
     SessionFactory m_openSession;
     PollClock* m_pollClock = nullptr;
+    QString m_notifyBus;
+    DesktopNotifier* m_notifier = nullptr;
+    std::unique_ptr<CMarkSeenTask> m_markSeen;
     // Declared last: destroyed first, so the worker is joined before
     // anything it reads goes away.
     std::unique_ptr<CPollThread> m_worker;

@@ -93,6 +93,40 @@ TEST_F(ItemDbTest, nullsReadAsEmptyAndStatementsAreRefusedRatherThanHalfRun)
     EXPECT_EQ(latest(db, "k"), "2,1");
 }
 
+// The quiet stores of a baseline: all rows in one transaction, none twice,
+// and nothing at all when one of them cannot be written.
+TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
+{
+    db.insertItem("k", "2", "old", CItemDb::kBbsl);
+    EXPECT_FALSE(db.hasItems("other"));
+    EXPECT_EQ(db.insertItemsIfNew("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}), 2);
+    EXPECT_EQ(latest(db, "k"), "3,1,2");
+    EXPECT_EQ(db.itemTitle("k", "1"), "ones");
+    EXPECT_EQ(db.itemTitle("k", "2"), "old");
+    EXPECT_EQ(db.itemTitle("other", "1"), "");
+    EXPECT_TRUE(db.hasItems("k"));
+    EXPECT_EQ(db.insertItemsIfNew("k", {}), 0);
+
+    RawDb raw(dbPath());
+    raw.exec("create trigger refuse before insert on t_item when new.bbid = '9' "
+             "begin select raise(abort, 'refused'); end");
+    EXPECT_THROW(db.insertItemsIfNew("n", {{"8", ""}, {"9", ""}}), DbError);
+    EXPECT_FALSE(db.hasItems("n"));
+}
+
+TEST_F(ItemDbTest, bbidIndexIsMadeOnceAndServesTheLookUpUnderAnyKey)
+{
+    db.insertItem("a", "5", "", CItemDb::kBbsl);
+    EXPECT_TRUE(db.isBbidStored("5"));
+    EXPECT_FALSE(db.isBbidStored("6"));
+    db.ensureBbidIndex();
+    db.ensureBbidIndex();
+    EXPECT_EQ(db.queryValue("select count(*) from sqlite_master where type='index' and "
+                            "tbl_name='t_item' and sql like '%(bbid)%'"),
+              "1");
+    EXPECT_TRUE(db.isBbidStored("5"));
+}
+
 // Tables that someone made by hand: the five columns, no index, maybe no
 // types, maybe in WAL mode, which must stay as it is.
 TEST(ItemDbHandMade, worksWithoutIndexOrTypes)

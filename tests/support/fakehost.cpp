@@ -60,6 +60,26 @@ bool FakeHost::openUrl(const std::string& url)
     return true;
 }
 
+void FakeHost::checkSound(const std::string&, std::function<void(const std::string&)> report)
+{
+    std::lock_guard lock(m_mutex);
+    m_soundReport = std::move(report);
+}
+
+bool FakeHost::reportSoundProblem(const std::string& problem)
+{
+    std::function<void(const std::string&)> report;
+    {
+        std::lock_guard lock(m_mutex);
+        report = m_soundReport;
+    }
+    if (!report) {
+        return false;
+    }
+    report(problem);
+    return true;
+}
+
 void FakeHost::setNextAnswer(int answer)
 {
     std::lock_guard lock(m_mutex);

@@ -21,9 +21,14 @@ public:
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;
+    // Keeps the report; the test answers through reportSoundProblem.
+    void checkSound(const std::string& path,
+                    std::function<void(const std::string&)> report) override;
 
     void setNextAnswer(int answer);
     void setNextFileName(const std::string& path);
+    // As the sound check would when its answer arrives; false before a check.
+    bool reportSoundProblem(const std::string& problem);
 
     std::vector<std::string> warnings() const;
     std::vector<std::string> confirms() const;
@@ -43,6 +48,7 @@ private:
     std::vector<std::string> m_urls;
     std::vector<std::string> m_sounds;
     int m_stops = 0;
+    std::function<void(const std::string&)> m_soundReport;
 };
 
 } // namespace tw::test

@@ -1,3 +1,5 @@
+#include "tests/support/fakenotificationservice.h"
+#include "tests/support/testbus.h"
 #include "tests/ui/windowfixture.h"
 #include "ui/qthostservices.h"
 
@@ -6,6 +8,7 @@
 #include <thread>
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QThread>
 #include <QUrl>
 
@@ -146,6 +149,61 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
                                              "http://127.0.0.1:8/item.htm?id=2"}));
         dlg->OnStopAlarm();
     }
+}
+
+// The notification names the watch's key, the count and the first titles as
+// stored; clicking it brings the window back. notify=0 sends none.
+TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
+{
+    TestBus bus;
+    FakeNotificationService service(bus.address());
+    ASSERT_TRUE(service.registered());
+    for (const char* id : {"11", "12", "13", "14"}) {
+        db().insertItem("a", id, std::string("标题") + id, 0);
+    }
+    dlg->setNotifyBus(bus.address());
+    dlg->show();
+    report("12,11,14,13");
+    ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
+    EXPECT_EQ(service.received()[0].summary, QStringLiteral("发现更新！a"));
+    EXPECT_EQ(service.received()[0].body,
+              QStringLiteral("搜索“a”有 4 件新宝贝\n标题12\n标题11\n标题14"));
+
+    dlg->showMinimized();
+    ASSERT_TRUE(waitUntil([&] { return dlg->isMinimized(); }));
+    service.click(service.received()[0].id);
+    EXPECT_TRUE(waitUntil([&] { return !dlg->isMinimized(); }));
+
+    openWindow({}, "[General]\nnotify=0\n");
+    dlg->setNotifyBus(bus.address());
+    report("12");
+    ASSERT_EQ(host->urls().size(), 5u);
+    QTest::qWait(50);
+    EXPECT_EQ(service.received().size(), 1u);
+}
+
+TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
+{
+    post(PROGRESS_BASELINE, 0);
+    EXPECT_EQ(cell(0, 1), "已建立基线");
+    EXPECT_TRUE(host->urls().empty());
+    EXPECT_TRUE(host->sounds().empty());
+}
+
+// Told once, in the status line, when the answer comes; never as a box.
+TEST_F(Alert, aSoundThatCannotPlayIsToldInTheStatusLine)
+{
+    QLabel* status = child<QLabel>("IDC_STATUS");
+    EXPECT_EQ(status->text(), "就绪");
+    ASSERT_TRUE(host->reportSoundProblem("提示：没有音频设备，报警不会发声"));
+    EXPECT_EQ(status->text(), "提示：没有音频设备，报警不会发声");
+    EXPECT_TRUE(host->warnings().empty());
+
+    // The desktop's own check: here either no device or no alert.wav.
+    std::filesystem::remove(dir.file("alert.wav"));
+    openWindow({}, "[General]\n", std::make_shared<QtHostServices>());
+    status = child<QLabel>("IDC_STATUS");
+    EXPECT_TRUE(waitUntil([&] { return status->text().startsWith("提示："); }));
 }
 
 } // namespace

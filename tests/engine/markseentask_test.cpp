@@ -1,0 +1,126 @@
+#include "tests/support/storetestutil.h"
+#include "core/apppaths.h"
+#include "core/zuvira.h"
+#include "engine/markseentask.h"
+#include "engine/pollmessages.h"
+#include "store/itemdb.h"
+#include "tests/support/tempdir.h"
+#include "tools/testmarket/testmarket.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <vector>
+
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libcpp-httplib.so\n";
+}
+
+namespace tw {
+namespace {
+
+using test::MarketFault;
+using test::TestMarket;
+
+struct Posted
+{
+    unsigned msg;
+    std::intptr_t wParam;
+    std::intptr_t lParam;
+};
+
+class MarkSeenTaskTest : public ::testing::Test, public PollSink
+{
+protected:
+    MarkSeenTaskTest()
+    {
+        EXPECT_TRUE(market.start());
+        db.setConnStr(test::makeItemDatabase(dir.file("sys.mdb")));
+    }
+
+    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
+    {
+        std::lock_guard lock(mutex);
+        posted.push_back({msg, wParam, lParam});
+    }
+
+    MarkSeenParams params(const std::string& key)
+    {
+        MarkSeenParams p{*this, db, core, 7, market.searchUrl(key), key};
+        p.pageFile = paths.pageFile;
+        p.titlesFile = paths.titlesFile;
+        return p;
+    }
+
+    std::vector<std::string> stored(const std::string& key)
+    {
+        std::vector<std::string> ids;
+        for (const ItemRow& row : db.getLatestItems(key, 1000)) {
+            ids.insert(ids.begin(), row.bbid + ":" + row.bbtitle);
+        }
+        return ids;
+    }
+
+    test::TempDir dir;
+    TestMarket market;
+    CCore core{nullptr, dir.path()};
+    AppPaths paths = AppPaths::under(dir.path());
+    CItemDb db;
+    std::mutex mutex;
+    std::vector<Posted> posted;
+};
+
+TEST_F(MarkSeenTaskTest, storesEveryListedItemOnceWithItsTitleAndReportsTheEnd)
+{
+    market.setItems("alpha", TestMarket::makeItems(45, 100, "标题"));
+    db.insertItem("alpha", "101", "标题 101", 0);
+    CMarkSeenTask task(params("alpha"));
+    ASSERT_TRUE(task.start());
+    task.join();
+
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].msg, WM_MARK_SEEN_DONE);
+    EXPECT_EQ(posted[0].wParam, 1);
+    EXPECT_EQ(posted[0].lParam, 7);
+    EXPECT_TRUE(task.succeeded());
+    EXPECT_EQ(task.stored(), 44);
+    const std::vector<std::string> rows = stored("alpha");
+    ASSERT_EQ(rows.size(), 45u);
+    EXPECT_EQ(rows[0], "101:标题 101");
+    EXPECT_EQ(rows[1], "100:标题 100");
+    EXPECT_EQ(rows[44], "144:标题 144");
+}
+
+TEST_F(MarkSeenTaskTest, aFailedPageStoresNothingAndTellsWhy)
+{
+    market.setItems("alpha", TestMarket::makeItems(45, 100));
+    market.setFault("alpha", {MarketFault::Kind::Status, 503, 0, 40, -1});
+    CMarkSeenTask task(params("alpha"));
+    ASSERT_TRUE(task.start());
+    task.join();
+
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].wParam, 0);
+    EXPECT_FALSE(task.succeeded());
+    EXPECT_NE(task.error().find("503"), std::string::npos) << task.error();
+    EXPECT_TRUE(stored("alpha").empty());
+}
+
+TEST_F(MarkSeenTaskTest, abortDuringAStalledPageEndsAtOnceWithoutStoring)
+{
+    market.setItems("alpha", TestMarket::makeItems(3, 100));
+    market.setFault("alpha", {MarketFault::Kind::Stall, 500, 0, 0, -1});
+    CMarkSeenTask task(params("alpha"));
+    ASSERT_TRUE(task.start());
+    ASSERT_TRUE(market.waitForRequests(1, std::chrono::seconds(10)));
+    task.abort();
+    task.join();
+
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].wParam, 0);
+    EXPECT_TRUE(stored("alpha").empty());
+}
+
+} // namespace
+} // namespace tw

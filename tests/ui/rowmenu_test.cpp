@@ -1,0 +1,138 @@
+#include "tools/testmarket/testmarket.h"
+#include "tests/ui/windowfixture.h"
+
+#include <memory>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDialog>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+namespace tw::test {
+namespace {
+
+class RowMenu : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(market.start());
+        market.setItems("a", TestMarket::makeItems(3, 100));
+        openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n",
+                   "[General]\ninterval=1\nmaxitemshow=10\n");
+    }
+
+    // Runs the menu action named text for row as a click on it would.
+    void trigger(int row, const QString& text)
+    {
+        std::unique_ptr<QMenu> menu(dlg->rowMenu(row));
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                action->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no action " << text.toStdString();
+    }
+
+    std::vector<std::string> stored(const std::string& key)
+    {
+        std::vector<std::string> ids;
+        for (const ItemRow& row : db().getLatestItems(key, 100)) {
+            ids.insert(ids.begin(), row.bbid);
+        }
+        return ids;
+    }
+
+    TestMarket market;
+};
+
+TEST_F(RowMenu, offersFourActionsOnAWatchAndNoneBelowTheLastRow)
+{
+    std::unique_ptr<QMenu> menu(dlg->rowMenu(1));
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* action : menu->actions()) {
+        texts << action->text();
+    }
+    EXPECT_EQ(texts,
+              QStringList({"在浏览器中打开搜索页", "查看宝贝列表", "全部标记为已见", "复制网址"}));
+    EXPECT_EQ(dlg->rowMenu(2), nullptr);
+    EXPECT_EQ(dlg->rowMenu(-1), nullptr);
+}
+
+TEST_F(RowMenu, opensAndCopiesTheWatchsOwnUrlAndShowsItsItems)
+{
+    trigger(1, "在浏览器中打开搜索页");
+    EXPECT_EQ(host->urls(), std::vector<std::string>{market.searchUrl("b")});
+
+    trigger(1, "复制网址");
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), market.searchUrl("b"));
+
+    db().insertItem("b", "22", "t", 0);
+    dlg->show();
+    QString caption;
+    QTimer::singleShot(0, [&caption] {
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = modal->windowTitle();
+            modal->reject();
+        }
+    });
+    trigger(1, "查看宝贝列表");
+    EXPECT_EQ(caption, "共 1 个宝贝");
+}
+
+// The baseline on demand: stored, nothing opened, nothing sounded, and the
+// next check of the watch finds only what came after.
+TEST_F(RowMenu, markAllSeenStoresWhatTheWatchListsWithoutReportingIt)
+{
+    trigger(0, "全部标记为已见");
+    EXPECT_TRUE(dlg->markingSeen());
+    EXPECT_FALSE(child<QPushButton>("IDC_START")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !dlg->markingSeen(); }));
+    EXPECT_EQ(cell(0, 1), "已建立基线");
+    EXPECT_EQ(stored("a"), (std::vector<std::string>{"100", "101", "102"}));
+    EXPECT_TRUE(host->urls().empty());
+    EXPECT_TRUE(host->sounds().empty());
+    EXPECT_TRUE(child<QPushButton>("IDC_START")->isEnabled());
+
+    market.addItem("a", {"555", "新"});
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    EXPECT_EQ(host->urls(), std::vector<std::string>{"http://item.example.com/item.htm?id=555"});
+}
+
+TEST_F(RowMenu, markAllSeenIsRefusedDuringARunOrAnotherMarkingAndAFailureIsShownInTheRow)
+{
+    // The run's first check reports what "a" lists, which ends the run.
+    dlg->OnStartStop();
+    ASSERT_TRUE(dlg->isRunning());
+    trigger(0, "全部标记为已见");
+    EXPECT_FALSE(dlg->markingSeen());
+    EXPECT_EQ(host->warnings(),
+              std::vector<std::string>{"监控正在执行，无法标记为已见，请先停止。"});
+    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }, 20000));
+    db().deleteAllItems();
+
+    market.setFault("a", {MarketFault::Kind::Status, 503, 0, -1, -1});
+    market.setFault("b", {MarketFault::Kind::Stall, 0, 300, -1, 1});
+    trigger(1, "全部标记为已见");
+    trigger(0, "全部标记为已见");
+    EXPECT_EQ(host->warnings().back(), "正在标记另一个监控，请稍候。");
+    ASSERT_TRUE(waitUntil([&] { return !dlg->markingSeen(); }, 20000));
+    EXPECT_EQ(cell(1, 1), "已建立基线");
+
+    trigger(0, "全部标记为已见");
+    ASSERT_TRUE(waitUntil([&] { return !dlg->markingSeen(); }));
+    EXPECT_EQ(cell(0, 1), "检测失败");
+    EXPECT_NE(watchList()->item(0, 1)->toolTip().indexOf("503"), -1);
+    EXPECT_TRUE(stored("a").empty());
+}
+
+} // namespace
+} // namespace tw::test
