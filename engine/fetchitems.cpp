@@ -1,13 +1,10 @@
 #include "engine/fetchitems.h"
 
-#include "core/fileio.h"
 #include "core/text.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pageparser.h"
 #include "store/itemdb.h"
-
-#include <cstdint>
 
 namespace tw {
 
@@ -60,26 +57,22 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
 {
     FetchOutcome outcome;
     PageParser parser(ctx.ignoreWords);
+    // The page is parsed from the bytes the session wrote to pageFile, kept
+    // in memory as well: reading the file back cost as much as writing it.
+    std::string page;
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
         const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
-        const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile);
+        const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile, &page);
         if (!download) {
             // Whatever pageFile holds now is not this page: never parse it.
             outcome.failed = true;
             outcome.error = pageUrl + ": " + download.error();
             break;
         }
-        // The session keeps the file within the cap, but someone else may
-        // have written it meanwhile: never read more than a page may hold.
-        const long long cap = ctx.session.settings().maxPageBytes;
-        const CappedRead page =
-            readFileCapped(ctx.pageFile, cap > 0 ? static_cast<std::size_t>(cap) : SIZE_MAX);
-        if (page.tooLarge) {
-            outcome.failed = true;
-            outcome.error = pageUrl + ": " + pageTooLargeReason(cap);
-            break;
-        }
-        if (!parser.addPage(page.content)) {
+        // The bytes the session wrote to pageFile, counted against its cap as
+        // they came: the file is not read back, so nobody else's write to it
+        // can reach the parser.
+        if (!parser.addPage(page)) {
             break;
         }
         if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {

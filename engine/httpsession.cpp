@@ -96,6 +96,7 @@ struct HttpSession::Impl
 
     // State of the transfer under way; touched only by the downloading thread.
     std::FILE* out = nullptr;
+    std::string* body = nullptr;
     bool writeFailed = false;
     bool connected = false;
     bool stalled = false;
@@ -113,7 +114,7 @@ struct HttpSession::Impl
     };
 
     bool setUp();
-    Attempt transfer(const std::string& url, const std::string& path);
+    Attempt transfer(const std::string& url, const std::string& path, std::string* copy);
     Attempt finish(CURLcode code);
     // True once the transfer must end: no data for too long, or past the deadline.
     bool checkLimits(Clock::time_point now);
@@ -180,6 +181,9 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
         impl->writeFailed = true;
         return 0;
     }
+    if (impl->body) {
+        impl->body->append(data, bytes);
+    }
     impl->lastMove = Clock::now();
     return bytes;
 }
@@ -239,7 +243,7 @@ std::string HttpSession::Impl::cutReason() const
 }
 
 HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
-                                                       const std::string& path)
+                                                       const std::string& path, std::string* copy)
 {
     Attempt attempt;
     FilePtr file(openForRewrite(path));
@@ -248,6 +252,10 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
         return attempt;
     }
     out = file.get();
+    body = copy;
+    if (body) {
+        body->clear();
+    }
     writeFailed = false;
     connected = false;
     stalled = false;
@@ -292,6 +300,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     // Removing the handle also cuts a transfer that is still running.
     curl_multi_remove_handle(multi.get(), h);
     out = nullptr;
+    body = nullptr;
     const bool flushed = cutToWritten(file.get());
     file.reset();
 
@@ -356,7 +365,8 @@ HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
 
 HttpSession::~HttpSession() = default;
 
-Result<long> HttpSession::download(const std::string& url, const std::string& path)
+Result<long> HttpSession::download(const std::string& url, const std::string& path,
+                                  std::string* body)
 {
     Impl& impl = *m_impl;
     Impl::Attempt attempt;
@@ -367,7 +377,7 @@ Result<long> HttpSession::download(const std::string& url, const std::string& pa
             attempt.result = Failure{"download aborted"};
             break;
         }
-        attempt = impl.transfer(url, path);
+        attempt = impl.transfer(url, path, body);
         if (attempt.result.ok() || !attempt.connectFailed ||
             tries >= impl.settings.connectRetries) {
             break;
@@ -377,6 +387,9 @@ Result<long> HttpSession::download(const std::string& url, const std::string& pa
     }
     if (!attempt.result.ok()) {
         emptyFile(path);
+        if (body) {
+            body->clear();
+        }
     }
     return attempt.result;
 }

@@ -42,8 +42,12 @@ public:
     // HTTP status. A status of 400 or more, a transport error, a page past the
     // size cap or the deadline, or an abort is a failure (with its reason),
     // and then path is left empty so that no earlier page can be mistaken for
-    // this one. path never holds more than the cap.
-    Result<long> download(const std::string& url, const std::string& path);
+    // this one. path never holds more than the cap. With body, the same bytes
+    // also land there (emptied first, its capacity reused, never more than the
+    // cap), so the caller need not read the file back; after a failure body is
+    // empty too.
+    Result<long> download(const std::string& url, const std::string& path,
+                          std::string* body = nullptr);
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();

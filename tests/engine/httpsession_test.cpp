@@ -60,17 +60,19 @@ protected:
 
     std::string page() const { return test::readFile(pageFile); }
 
-    // A download that must fail saying errorPart and leave the file empty, so
-    // that no earlier page can pass for this one.
+    // A download that must fail saying errorPart and leave the file and the
+    // in-memory copy empty, so that no earlier page can pass for this one.
     void expectFailure(HttpSession& session, const std::string& url, const char* errorPart = "")
     {
         SCOPED_TRACE(url);
         test::writeFile(pageFile, kStale);
-        const Result<long> result = session.download(url, pageFile);
+        std::string body = kStale;
+        const Result<long> result = session.download(url, pageFile, &body);
         EXPECT_FALSE(result.ok());
         EXPECT_FALSE(result.error().empty());
         EXPECT_NE(result.error().find(errorPart), std::string::npos) << result.error();
         EXPECT_EQ(page(), "");
+        EXPECT_EQ(body, "");
     }
 
     test::TempDir dir;
@@ -87,12 +89,16 @@ TEST_F(HttpSessionTest, downloadsPlainPagesAndFollowsRedirectsButNotForever)
                                       50);
     };
     auto session = openSession();
+    // One buffer for both pages, as the page loop reuses it: the shorter
+    // second page must not keep the first one's tail.
+    std::string body = kStale;
     for (int offset : {0, 40}) {
         const std::string url = market.searchUrl("camera") + "&s=" + std::to_string(offset);
-        const Result<long> result = session->download(url, pageFile);
+        const Result<long> result = session->download(url, pageFile, &body);
         ASSERT_TRUE(result.ok()) << result.error();
         EXPECT_EQ(result.value(), 200);
         EXPECT_EQ(page(), served(offset));
+        EXPECT_EQ(body, served(offset));
     }
     EXPECT_EQ(market.requests().at(0).userAgent, "Tidewatch/" TIDEWATCH_VERSION);
 
