@@ -22,17 +22,17 @@
 #include "testmarket/resultpage.h"
 #include "testmarket/testmarket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
-#include <benchmark/benchmark.h>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
@@ -361,133 +361,143 @@ size_t discard(char*, size_t size, size_t count, void*)
     return size * count;
 }
 
-void setPages(benchmark::State& state, const Environment& env)
+using Seconds = std::chrono::duration<double>;
+
+double processCpuSeconds()
 {
-    state.counters["pages/s"] = benchmark::Counter(
-        double(env.urls.size()) * double(state.iterations()), benchmark::Counter::kIsRate);
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-void BM_NginxPlainCurlLoop(benchmark::State& state)
+// This process's CPU time of the last timed() run: far steadier than the
+// wall clock on a machine that others share, and nginx's own work is not in it.
+double lastCpu = 0;
+
+template <typename F> double timed(F&& run)
 {
-    Environment& env = environment();
-    CURL* h = curl_easy_init();
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
-    // The same bytes on the wire as the worker's session asks for.
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    for (auto _ : state) {
+    const double cpu = processCpuSeconds();
+    const auto begin = std::chrono::steady_clock::now();
+    run();
+    const double wall = Seconds(std::chrono::steady_clock::now() - begin).count();
+    lastCpu = processCpuSeconds() - cpu;
+    return wall;
+}
+
+// The floor: the same 800 downloads on one reused handle, bodies discarded.
+double plainLoop(CURL* h, const Environment& env)
+{
+    return timed([&] {
         for (const std::string& url : env.urls) {
             curl_easy_setopt(h, CURLOPT_URL, url.c_str());
             long status = 0;
             if (curl_easy_perform(h) != CURLE_OK ||
                 curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
                 status != 200) {
-                state.SkipWithError(("a plain download failed: " + url + ": HTTP " +
-                                     std::to_string(status))
-                                        .c_str());
-                break;
+                fail("a plain download failed: " + url + ": HTTP " + std::to_string(status));
             }
         }
-    }
-    curl_easy_cleanup(h);
-    setPages(state, env);
+    });
 }
 
 // The worker's session alone: the same downloads, each written to the page file.
-void BM_NginxSessionLoop(benchmark::State& state)
+double sessionLoop(tw::HttpSession& session, const Environment& env)
 {
-    Environment& env = environment();
-    auto session = tw::HttpSession::open();
-    for (auto _ : state) {
+    return timed([&] {
         for (const std::string& url : env.urls) {
-            const tw::Result<long> result = session->download(url, env.paths.pageFile);
+            const tw::Result<long> result = session.download(url, env.paths.pageFile);
             if (!result) {
-                state.SkipWithError(("a session download failed: " + result.error()).c_str());
-                break;
+                fail("a session download failed: " + result.error());
             }
         }
-    }
-    setPages(state, env);
+    });
 }
 
-// Steady state: every item seen by an earlier pass, as between two new
-// listings. The first pass, which stores all 32000 items, is not timed.
-void BM_NginxPollPass(benchmark::State& state)
+struct Figures
 {
-    Environment& env = environment();
-    if (!env.worker) {
-        const auto begin = std::chrono::steady_clock::now();
-        if (env.start() != 0) {
-            state.SkipWithError("the first pass failed");
-            return;
-        }
-        // A profiler attached from here on sees only steady passes.
-        std::fprintf(stderr, "first pass, storing every item, took %.1f s\n",
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - begin)
-                         .count());
-    }
-    for (auto _ : state) {
-        if (env.sink.runPass() != 0) {
-            state.SkipWithError("a check failed");
-            break;
-        }
-    }
-    setPages(state, env);
-}
+    std::vector<double> seconds;
+    std::vector<double> cpu;
 
-BENCHMARK(BM_NginxPlainCurlLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
-BENCHMARK(BM_NginxSessionLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
-BENCHMARK(BM_NginxPollPass)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
-
-// Keeps the rates so that the ratios can be printed after the usual table.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
+    void add(double wall)
     {
-        for (const Run& run : runs) {
-            const auto it = run.counters.find("pages/s");
-            if (it != run.counters.end() && !run.error_occurred) {
-                rates[run.benchmark_name()] = it->second.value;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
+        seconds.push_back(wall);
+        cpu.push_back(lastCpu);
     }
-
-    double rate(const std::string& prefix) const
+    double cpuMedian() const
     {
-        for (const auto& [name, value] : rates) {
-            if (name.starts_with(prefix)) {
-                return value;
-            }
-        }
-        return 0;
+        std::vector<double> sorted = cpu;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
     }
 
-    std::map<std::string, double> rates;
+    double min() const { return *std::min_element(seconds.begin(), seconds.end()); }
+    double median() const
+    {
+        std::vector<double> sorted = seconds;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
 };
+
+void print(const char* what, const Figures& f, std::size_t pages)
+{
+    std::printf("%-20s median %6.1f ms (%5.0f pages/s)  best %6.1f ms (%5.0f pages/s)  "
+                "our CPU %5.1f ms\n",
+                what, f.median() * 1000, double(pages) / f.median(), f.min() * 1000,
+                double(pages) / f.min(), f.cpuMedian() * 1000);
+}
 
 } // namespace
 
+// Usage: bench_poll_nginx [rounds]. Each round runs the three one after the
+// other, so that a machine busy with other work slows all three alike.
 int main(int argc, char** argv)
 {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    const Environment& env = environment();
+    Environment& env = environment();
     std::printf("nginx on 127.0.0.1:%d, %zu pages of %zu bytes on average\n", env.nginx.port(),
                 env.urls.size(), env.pageBytes / env.urls.size());
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double plain = reporter.rate("BM_NginxPlainCurlLoop");
-    const double session = reporter.rate("BM_NginxSessionLoop");
-    const double pass = reporter.rate("BM_NginxPollPass");
-    if (plain > 0 && session > 0) {
-        std::printf("session %.0f pages/s, plain loop %.0f pages/s, ratio %.2f\n", session, plain,
-                    session / plain);
+
+    // Steady state: every item seen by an earlier pass, as between two new
+    // listings. The first pass, which stores all 32000 items, is not timed.
+    const double first = timed([&] {
+        if (env.start() != 0) {
+            fail("the first pass failed");
+        }
+    });
+    std::printf("first pass, storing every item: %.1f s (not counted)\n", first);
+
+    CURL* h = curl_easy_init();
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discard);
+    // The same bytes on the wire as the worker's session asks for.
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    auto session = tw::HttpSession::open();
+    if (!session) {
+        fail("cannot open a session");
     }
-    if (plain > 0 && pass > 0) {
-        std::printf("poll pass %.0f pages/s, plain loop %.0f pages/s, ratio %.2f (goal 0.85)\n",
-                    pass, plain, pass / plain);
+    Figures plain;
+    Figures alone;
+    Figures pass;
+    for (int round = 0; round < rounds; ++round) {
+        plain.add(plainLoop(h, env));
+        alone.add(sessionLoop(*session, env));
+        int failed = 0;
+        pass.add(timed([&] { failed = env.sink.runPass(); }));
+        if (failed != 0) {
+            fail(std::to_string(failed) + " checks of a pass failed");
+        }
     }
-    benchmark::Shutdown();
+    curl_easy_cleanup(h);
+
+    const std::size_t pages = env.urls.size();
+    std::printf("%d rounds of %zu pages each:\n", rounds, pages);
+    print("plain libcurl loop", plain, pages);
+    print("session alone", alone, pages);
+    print("poll pass", pass, pages);
+    std::printf("session / plain loop: %.2f (median), %.2f (best)\n",
+                plain.median() / alone.median(), plain.min() / alone.min());
+    std::printf("poll pass / plain loop: %.2f (median), %.2f (best); goal at least 0.85\n",
+                plain.median() / pass.median(), plain.min() / pass.min());
     return 0;
 }

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kPageSize = 40;
 constexpr int kOffsetLimit = 320;
+constexpr std::size_t kKeptPageBytes = 1024 * 1024;
 
 } // namespace
 
@@ -59,7 +60,8 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     PageParser parser(ctx.ignoreWords);
     // The page is parsed from the bytes the session wrote to pageFile, kept
     // in memory as well: reading the file back cost as much as writing it.
-    std::string page;
+    std::string localPage;
+    std::string& page = ctx.pageBuffer ? *ctx.pageBuffer : localPage;
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
         const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
         const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile, &page);
@@ -78,6 +80,10 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {
             break;
         }
+    }
+    // A page far beyond a result page's size is not kept between checks.
+    if (page.capacity() > kKeptPageBytes) {
+        std::string().swap(page);
     }
     outcome.ids = parser.idList();
     outcome.titles = parser.titles();

@@ -35,6 +35,9 @@ struct FetchContext
     // Asked after each page with the ids it added; true ends the paging
     // there. Empty: every page is fetched.
     std::function<bool(const std::vector<std::string>& pageIds)> stopAfterPage = {};
+    // Where the pages are held while parsed; the worker passes one it keeps,
+    // so that its memory is reused from check to check. nullptr: a local one.
+    std::string* pageBuffer = nullptr;
 };
 
 // The watch url with the scheme switch and "&vk1=" plus a random number.

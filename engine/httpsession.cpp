@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 // One poll of the multi handle waits at most this long, so that the stall
 // limit is checked often even when curl has nothing to report.
 constexpr int kPollMs = 50;
+constexpr long kBufferBytes = 256 * 1024;
 
 bool globalInit()
 {
@@ -150,6 +151,9 @@ bool HttpSession::Impl::setUp()
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_ACCEPT_ENCODING, "");
+    // A result page is over 100 KB: a larger buffer takes it in a few reads
+    // and file writes instead of one per 16 KB.
+    set(CURLOPT_BUFFERSIZE, kBufferBytes);
     set(CURLOPT_FAILONERROR, 1L);
     // Fails at once when the length is announced; onWrite counts the rest.
     if (settings.maxPageBytes > 0) {

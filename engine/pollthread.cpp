@@ -226,6 +226,7 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
         const bool baseline = m_params.settings.baseline && !m_params.db.hasItems(sid);
         FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
                          m_params.paths.titlesFile, m_params.settings.ignoreWords};
+        ctx.pageBuffer = &m_pageBuffer;
         if (m_params.settings.pagestop && !baseline) {
             ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
                 return allKnown(ids, lastIds, sid);

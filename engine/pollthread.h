@@ -151,6 +151,8 @@ private:
     std::unique_ptr<HttpSession> m_session;
 
     NewItemFinder m_finder;
+    // The page under parse, reused from check to check (worker thread only).
+    std::string m_pageBuffer;
 
     // Eight full result pages give an id list longer than the slot's lastIds
     // field holds, and every id cut off would cost a store look-up at every
