@@ -1,17 +1,25 @@
 #include "core/watchtable.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 
 namespace tw {
 
 namespace {
 
+// Every byte after a field's string is zero. Only the bytes of the old
+// string past the new one need zeroing, so a field's pages that never held
+// text are never touched.
 template <std::size_t N> void store(char (&field)[N], std::string_view text)
 {
     const std::size_t n = text.size() < N ? text.size() : N - 1;
+    const std::size_t old = strnlen(field, N);
     std::memcpy(field, text.data(), n);
-    std::memset(field + n, 0, N - n);
+    if (old > n) {
+        std::memset(field + n, 0, old - n);
+    }
 }
 
 template <std::size_t N> std::string_view view(const char (&field)[N])
@@ -36,7 +44,33 @@ std::string fitIdList(std::string_view ids, std::size_t capacity)
     return comma == std::string_view::npos ? std::string() : std::string(ids.substr(0, comma));
 }
 
-WatchTable::WatchTable() : m_slots(std::make_unique<WatchSlot[]>(kSlots)) {}
+void WatchTable::FreeSlots::operator()(WatchSlot* slots) const
+{
+    std::free(slots);
+}
+
+// calloc takes a block this size fresh from the system, already zero, so its
+// pages cost nothing until a slot is written.
+WatchTable::WatchTable() : m_slots(static_cast<WatchSlot*>(std::calloc(kSlots, sizeof(WatchSlot))))
+{
+    if (!m_slots) {
+        throw std::bad_alloc();
+    }
+}
+
+void WatchTable::touch(int i)
+{
+    if (i >= m_touched) {
+        m_touched = i + 1;
+    }
+}
+
+void WatchTable::zeroTouched()
+{
+    std::memset(static_cast<void*>(m_slots.get()), 0,
+                sizeof(WatchSlot) * static_cast<std::size_t>(m_touched));
+    m_touched = 0;
+}
 
 bool WatchTable::fits(const Watch& watch)
 {
@@ -58,7 +92,7 @@ void WatchTable::setWatchCount(int count)
 void WatchTable::clear()
 {
     std::lock_guard lock(m_mutex);
-    std::memset(static_cast<void*>(m_slots.get()), 0, sizeof(WatchSlot) * kSlots);
+    zeroTouched();
     m_watchCount = 0;
 }
 
@@ -85,7 +119,7 @@ int WatchTable::replaceAll(const std::vector<Watch>& watches)
         }
     }
 
-    std::memset(static_cast<void*>(m_slots.get()), 0, sizeof(WatchSlot) * kSlots);
+    zeroTouched();
     int n = 0;
     for (const Watch& w : watches) {
         if (n == kSlots) {
@@ -94,6 +128,7 @@ int WatchTable::replaceAll(const std::vector<Watch>& watches)
         if (!fits(w)) {
             continue;
         }
+        touch(n);
         WatchSlot& s = m_slots[n];
         store(s.url, w.url);
         store(s.sid, w.sid);
@@ -116,6 +151,7 @@ bool WatchTable::setWatch(int i, const Watch& watch)
         return false;
     }
     std::lock_guard lock(m_mutex);
+    touch(i);
     store(m_slots[i].sid, watch.sid);
     store(m_slots[i].url, watch.url);
     return true;
@@ -157,6 +193,7 @@ void WatchTable::setLastIds(int i, std::string_view ids)
     }
     const std::string fitted = fitIdList(ids, kLastIdsMax);
     std::lock_guard lock(m_mutex);
+    touch(i);
     store(m_slots[i].lastIds, fitted);
 }
 
@@ -167,6 +204,7 @@ void WatchTable::setNewIds(int i, std::string_view ids)
     }
     const std::string fitted = fitIdList(ids, kNewIdsMax);
     std::lock_guard lock(m_mutex);
+    touch(i);
     store(m_slots[i].newIds, fitted);
 }
 
@@ -195,6 +233,7 @@ int WatchTable::appendNewIdsFor(int i, std::string_view url, std::string_view id
         all += ',';
     }
     all += ids;
+    touch(at);
     store(m_slots[at].newIds, fitIdList(all, kNewIdsMax));
     return at;
 }
@@ -205,6 +244,7 @@ int WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
     std::lock_guard lock(m_mutex);
     const int at = slotHolding(i, url);
     if (at >= 0) {
+        touch(at);
         store(m_slots[at].lastIds, fitted);
     }
     return at;
@@ -217,10 +257,18 @@ std::string WatchTable::takeNewIds(int i)
     }
     std::lock_guard lock(m_mutex);
     std::string ids = load(m_slots[i].newIds);
-    if (!ids.empty()) {
-        m_slots[i].newIds[0] = '\0';
-    }
+    store(m_slots[i].newIds, {});
     return ids;
+}
+
+WatchSlot WatchTable::rawSlot(int i) const
+{
+    WatchSlot copy{};
+    if (inRange(i)) {
+        std::lock_guard lock(m_mutex);
+        std::memcpy(static_cast<void*>(&copy), &m_slots[i], sizeof(WatchSlot));
+    }
+    return copy;
 }
 
 } // namespace tw

@@ -98,6 +98,9 @@ public:
     // two can never be lost.
     std::string takeNewIds(int i);
 
+    // A copy of slot i byte for byte; a zero slot for out of range.
+    WatchSlot rawSlot(int i) const;
+
 private:
     static bool inRange(int i) { return i >= 0 && i < kSlots; }
     // One field of slot i, copied under the lock; "" when i is out of range.
@@ -105,10 +108,22 @@ private:
     // The slot that holds url now, preferring i; -1 when none does. Call
     // with the lock held.
     int slotHolding(int i, std::string_view url) const;
+    // Marks slot i as possibly holding text; under the lock.
+    void touch(int i);
+    // Zeroes the slots that may hold text; under the lock.
+    void zeroTouched();
+
+    struct FreeSlots
+    {
+        void operator()(WatchSlot* slots) const;
+    };
 
     mutable std::mutex m_mutex;
-    std::unique_ptr<WatchSlot[]> m_slots;
+    std::unique_ptr<WatchSlot[], FreeSlots> m_slots;
     int m_watchCount = 0;
+    // Slots from here on have never been written since the last zeroing, so
+    // they are still all zero bytes and need no zeroing again.
+    int m_touched = 0;
 };
 
 } // namespace tw

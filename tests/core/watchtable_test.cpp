@@ -1,7 +1,12 @@
 #include "core/runflag.h"
 #include "core/watchtable.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -154,6 +159,70 @@ TEST(WatchTable, takeNewIdsReadsAndEmptiesOnce)
     EXPECT_EQ(table.takeNewIds(2), "5,6");
     EXPECT_EQ(table.takeNewIds(2), "");
     EXPECT_EQ(table.slot(2).newIds, "");
+}
+
+// The zeroing is skipped where nothing was written, so check byte for byte
+// that every field is its string followed by zeros only, whatever came before.
+template <std::size_t N> bool onlyZerosAfterString(const char (&field)[N])
+{
+    const std::size_t n = strnlen(field, N);
+    return std::all_of(field + n, field + N, [](char c) { return c == 0; });
+}
+
+bool zeroFilledBeyondStrings(const WatchTable& table, int i)
+{
+    const WatchSlot s = table.rawSlot(i);
+    return onlyZerosAfterString(s.url) && onlyZerosAfterString(s.sid) &&
+           onlyZerosAfterString(s.lastIds) && onlyZerosAfterString(s.newIds);
+}
+
+TEST(WatchTable, shorterWritesAndZeroingLeaveNoOldByteBehind)
+{
+    const std::string longUrl(1023, 'u');
+    const std::vector<std::pair<const char*, std::function<void(WatchTable&)>>> steps = {
+        {"long then short url", [&](WatchTable& t) {
+             t.setWatch(3, {longUrl, "sid"});
+             t.setWatch(3, {"u", "s"});
+             EXPECT_EQ(t.url(3), "u");
+         }},
+        {"long then short id lists", [](WatchTable& t) {
+             t.setLastIds(998, ids(300, 12));
+             t.setLastIds(998, "1");
+             t.setNewIds(998, ids(70, 12));
+             t.setNewIds(998, "2,3");
+             EXPECT_EQ(t.slot(998).lastIds, "1");
+             EXPECT_EQ(t.slot(998).newIds, "2,3");
+         }},
+        {"taken newIds", [](WatchTable& t) {
+             t.setNewIds(5, ids(60, 12));
+             t.takeNewIds(5);
+             t.appendNewIdsFor(5, "", "7");
+             EXPECT_EQ(t.slot(5).newIds, "7");
+         }},
+        {"replaceAll after the last slot was written", [&](WatchTable& t) {
+             t.setWatch(999, {longUrl, "x"});
+             t.setLastIds(999, ids(300, 12));
+             t.replaceAll({{"a", "k"}});
+         }},
+        {"clear", [&](WatchTable& t) {
+             t.setWatch(400, {longUrl, "x"});
+             t.clear();
+             t.setWatch(1, {"b", "k"});
+         }},
+    };
+    for (const auto& [name, run] : steps) {
+        SCOPED_TRACE(name);
+        WatchTable table;
+        run(table);
+        for (int i = 0; i < WatchTable::kSlots; ++i) {
+            ASSERT_TRUE(zeroFilledBeyondStrings(table, i)) << "slot " << i;
+        }
+    }
+    WatchTable table;
+    table.setWatch(999, {longUrl, "x"});
+    table.replaceAll({{"a", "k"}});
+    EXPECT_EQ(table.url(999), "");
+    EXPECT_EQ(table.url(0), "a");
 }
 
 // A reader on one thread must never see a field half written by another.
