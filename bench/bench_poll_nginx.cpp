@@ -8,10 +8,12 @@
 // folder, and stops it at the end. TIDEWATCH_BENCH_DIR picks where that
 // folder, and with it the page file, lives.
 
+#include "bench/nginxserver.h"
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
 #include "core/watchtable.h"
+#include "bench/nginxserver.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pollclock.h"
@@ -23,10 +25,8 @@
 #include "testmarket/testmarket.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -35,16 +35,8 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
-#include <spawn.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -125,152 +117,14 @@ private:
     std::exit(1);
 }
 
-// A port that was free a moment ago; nginx may still lose it to another
-// program, so the caller retries.
-int freeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
-}
-
-bool accepts(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
-}
-
-// nginx in the foreground as a child process, with everything it writes
-// inside its prefix folder.
-class Nginx
-{
-public:
-    ~Nginx() { stop(); }
-
-    // Serves prefix/html; the search URL's q and s pick the file
-    // "<q>_<s>.html", so the real request URLs with "&vk1=" hit it.
-    bool start(const std::string& prefix)
-    {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            m_port = freeLoopbackPort();
-            if (m_port != 0 && launch(prefix)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    void stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGQUIT);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            m_pid = -1;
-        }
-    }
-
-    int port() const { return m_port; }
-
-private:
-    bool launch(const std::string& prefix)
-    {
-        const std::string conf = prefix + "nginx.conf";
-        std::ofstream out(conf, std::ios::trunc);
-        out << "worker_processes 1;\n"
-               "error_log "
-            << prefix << "error.log;\n"
-            << "pid " << prefix << "nginx.pid;\n"
-            << "events { worker_connections 64; }\n"
-               "http {\n"
-               "  access_log off;\n"
-               "  default_type text/html;\n"
-               "  keepalive_requests 1000000;\n"
-               "  client_body_temp_path " << prefix << "tmp/body;\n"
-            << "  proxy_temp_path " << prefix << "tmp/proxy;\n"
-            << "  fastcgi_temp_path " << prefix << "tmp/fastcgi;\n"
-            << "  uwsgi_temp_path " << prefix << "tmp/uwsgi;\n"
-            << "  scgi_temp_path " << prefix << "tmp/scgi;\n"
-            << "  server {\n"
-               "    listen 127.0.0.1:" << m_port << ";\n"
-            << "    root " << prefix << "html;\n"
-            << "    location = /search { try_files /${arg_q}_${arg_s}.html =404; }\n"
-               "  }\n"
-               "}\n";
-        out.close();
-        std::filesystem::create_directories(prefix + "tmp");
-
-        const std::string errorLog = prefix + "error.log";
-        std::vector<std::string> args = {"nginx", "-p", prefix, "-e", errorLog, "-c", conf,
-                                         "-g", "daemon off;"};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        if (posix_spawnp(&pid, "nginx", nullptr, nullptr, argv.data(), environ) != 0) {
-            // Debian keeps it in /usr/sbin, which a plain user's PATH may lack.
-            if (posix_spawn(&pid, "/usr/sbin/nginx", nullptr, nullptr, argv.data(), environ) !=
-                0) {
-                return false;
-            }
-        }
-        for (int waited = 0; waited < 500; ++waited) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                return false; // the port was taken after all, or a bad set-up
-            }
-            if (accepts(m_port)) {
-                m_pid = pid;
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        return false;
-    }
-
-    int m_port = 0;
-    pid_t m_pid = -1;
-};
-
 struct Environment
 {
     Environment()
     {
-        const char* base = std::getenv("TIDEWATCH_BENCH_DIR");
-        std::string templ =
-            std::string(base && *base ? base : "/tmp") + "/tidewatch-nginx-bench-XXXXXX";
-        if (!mkdtemp(templ.data())) {
-            fail("cannot make " + templ);
+        dir = tw::bench::NginxServer::makeBenchDir("tidewatch-nginx-bench");
+        if (dir.empty()) {
+            fail("cannot make a folder for the benchmark");
         }
-        dir = templ + "/";
-        // Run by root, nginx serves as an unprivileged user, which must be
-        // able to reach the pages.
-        std::filesystem::permissions(dir, std::filesystem::perms::others_exec |
-                                              std::filesystem::perms::group_exec,
-                                     std::filesystem::perm_options::add);
         const std::string serverDir = dir + "server/";
         std::filesystem::create_directories(serverDir + "html");
 
@@ -288,7 +142,7 @@ struct Environment
                     << body;
             }
         }
-        if (!nginx.start(serverDir)) {
+        if (!nginx.start(serverDir, "/${arg_q}_${arg_s}.html")) {
             fail("cannot start nginx (install nginx-light); see " + serverDir + "error.log");
         }
 
@@ -337,7 +191,7 @@ struct Environment
     std::string dir;
     std::string appDir;
     std::size_t pageBytes = 0;
-    Nginx nginx;
+    tw::bench::NginxServer nginx;
     std::vector<std::string> urls;
     tw::CCore core{nullptr, "/tmp/"};
     tw::AppPaths paths;
