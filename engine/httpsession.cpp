@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 // One poll of the multi handle waits at most this long, so that the stall
 // limit is checked often even when curl has nothing to report.
 constexpr int kPollMs = 50;
-constexpr long kBufferBytes = 256 * 1024;
+constexpr long kBufferBytes = 64 * 1024;
 
 bool globalInit()
 {

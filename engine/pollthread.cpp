@@ -1,6 +1,7 @@
 #include "engine/pollthread.h"
 
 #include "core/apppaths.h"
+#include "core/memorytrim.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
 #include "core/watchtable.h"
@@ -116,6 +117,9 @@ int CPollThread::pollLoop()
             ++checked;
         }
         tick = 1;
+        if (checked > 0) {
+            releasePassMemory();
+        }
         // With interval 1 an empty table, or one whose checks all fail at
         // once (no network), would otherwise spin without a pause.
         if (failed == checked && !stopped && tick % interval() == 0) {
@@ -161,6 +165,14 @@ bool CPollThread::checkWatch(int slot)
         setLastIds(row, copy.url, result.ids);
     }
     return !result.failed;
+}
+
+void CPollThread::releasePassMemory()
+{
+    // Idle between passes the worker should hold no more than it must: the
+    // page buffer and what the checks freed go back to the system.
+    std::string().swap(m_pageBuffer);
+    returnFreeMemory();
 }
 
 std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const

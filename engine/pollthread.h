@@ -134,6 +134,7 @@ private:
     // in lastIds or stored (under sid, or with dedupe anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                   const std::string& sid);
+    void releasePassMemory();
     bool stopRequested() const;
     int interval() const;
     void post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
