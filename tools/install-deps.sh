@@ -13,6 +13,8 @@ packages=(
     xvfb xauth xdg-utils fonts-wqy-zenhei
     # Notification tests start a session bus of their own (dbus-daemon).
     dbus
+    # The benchmarks against a real web server start their own nginx.
+    nginx-light
 )
 
 missing=()
