@@ -6,6 +6,7 @@
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <unistd.h>
 
@@ -186,7 +187,13 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
         return 0;
     }
     if (impl->body) {
-        impl->body->append(data, bytes);
+        // No exception may cross curl's C frames.
+        try {
+            impl->body->append(data, bytes);
+        } catch (const std::bad_alloc&) {
+            impl->writeFailed = true;
+            return 0;
+        }
     }
     impl->lastMove = Clock::now();
     return bytes;
