@@ -18,8 +18,8 @@
 #include "bench/nginxserver.h"
 #include "core/hostservices.h"
 #include "engine/pollmessages.h"
-#include "testmarket/resultpage.h"
-#include "testmarket/testmarket.h"
+#include "tools/testmarket/resultpage.h"
+#include "tools/testmarket/testmarket.h"
 #include "ui/watchdlg.h"
 
 #include <algorithm>

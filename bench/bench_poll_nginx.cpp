@@ -13,7 +13,6 @@
 #include "core/runflag.h"
 #include "core/runsettings.h"
 #include "core/watchtable.h"
-#include "bench/nginxserver.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pollclock.h"
@@ -21,8 +20,8 @@
 #include "engine/pollthread.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
-#include "testmarket/resultpage.h"
-#include "testmarket/testmarket.h"
+#include "tools/testmarket/resultpage.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <algorithm>
 #include <chrono>
