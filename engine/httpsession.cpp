@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tw {
@@ -61,7 +62,16 @@ FilePtr openForRewrite(const std::string& path)
 bool cutToWritten(std::FILE* file)
 {
     const long length = std::ftell(file);
-    return std::fflush(file) == 0 && length >= 0 && ftruncate(fileno(file), length) == 0;
+    if (std::fflush(file) != 0 || length < 0) {
+        return false;
+    }
+    // A cut costs a metadata update even when nothing is cut: skip it when
+    // the page was as long as the old one or longer.
+    struct stat st{};
+    if (fstat(fileno(file), &st) == 0 && st.st_size == length) {
+        return true;
+    }
+    return ftruncate(fileno(file), length) == 0;
 }
 
 std::string byteCount(long long n)
