@@ -1,7 +1,13 @@
 // The worker against a real web server: nginx on loopback serves 100 watches
 // x 8 result pages of realistic size, every id already stored. Side by side
 // in one run: a plain libcurl loop over the same 800 URLs on one reused
-// handle (the floor), the worker's session alone, and a full poll pass.
+// handle (the floor), the worker's session alone, and a full poll pass,
+// one after the other in each round, so that a machine busy with other work
+// slows all three alike. Wall time (median and best round) gives the ratio;
+// this process's CPU time, which nginx's work is not part of, says where the
+// difference comes from.
+//
+// Usage: bench_poll_nginx [rounds, default 10].
 //
 // Needs nginx (Debian's nginx-light); the benchmark starts its own on an
 // ephemeral 127.0.0.1 port with a configuration and prefix in a temporary
@@ -302,8 +308,6 @@ void print(const char* what, const Figures& f, std::size_t pages)
 
 } // namespace
 
-// Usage: bench_poll_nginx [rounds]. Each round runs the three one after the
-// other, so that a machine busy with other work slows all three alike.
 int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
