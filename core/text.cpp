@@ -227,4 +227,86 @@ std::string percentEncode(std::string_view s)
     return out;
 }
 
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// A decoded control character would break the row or hide what follows.
+bool isControl(const unsigned char* p, std::size_t len)
+{
+    if (len == 1) {
+        return p[0] < 0x20 || p[0] == 0x7F;
+    }
+    return len == 2 && p[0] == 0xC2 && p[1] < 0xA0; // U+0080..U+009F
+}
+
+// Decodes one run of consecutive %XX escapes that starts at `at`; returns
+// where the run ends.
+std::size_t decodeEscapes(std::string_view s, std::size_t at, std::string& out)
+{
+    std::string bytes;
+    std::vector<std::size_t> starts; // where each byte's escape begins in s
+    while (at + 2 < s.size() && s[at] == '%' && hexValue(s[at + 1]) >= 0 &&
+           hexValue(s[at + 2]) >= 0) {
+        bytes += static_cast<char>(hexValue(s[at + 1]) * 16 + hexValue(s[at + 2]));
+        starts.push_back(at);
+        at += 3;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t len = validSequence(p + i, bytes.size() - i);
+        if (len == 0 || isControl(p + i, len)) {
+            const std::size_t n = len == 0 ? 1 : len;
+            out.append(s.substr(starts[i], 3 * n));
+            i += n;
+        } else {
+            out.append(bytes, i, len);
+            i += len;
+        }
+    }
+    return at;
+}
+
+std::string decodeForDisplay(std::string_view s, std::size_t plusFrom)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (s[i] == '%') {
+            const std::size_t end = decodeEscapes(s, i, out);
+            if (end != i) {
+                i = end;
+                continue;
+            }
+        }
+        out += s[i] == '+' && i >= plusFrom ? ' ' : s[i];
+        ++i;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string readableUrl(std::string_view url)
+{
+    return decodeForDisplay(url, url.find('?'));
+}
+
+std::string readableQuery(std::string_view query)
+{
+    return decodeForDisplay(query, 0);
+}
+
 } // namespace tw::text

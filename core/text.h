@@ -26,5 +26,11 @@ void utf8ToNarrow(std::string& s);
 std::string parseUrl(std::string_view line);
 // Percent-encodes every byte outside RFC 3986's unreserved set.
 std::string percentEncode(std::string_view s);
+// For display only, never for what is stored or sent: %XX sequences that
+// form valid UTF-8 become their characters, "+" after the first "?" becomes a
+// blank; invalid sequences and encoded control characters stay as written.
+std::string readableUrl(std::string_view url);
+// The same for the text after a URL's "?": every "+" is a blank.
+std::string readableQuery(std::string_view query);
 
 } // namespace tw::text
