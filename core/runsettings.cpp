@@ -18,10 +18,16 @@ void RunSettings::readFrom(CCore& core)
 
 void RunSettings::readRunOptions(CCore& core)
 {
+    // The file may have been edited by hand since the last read.
+    core.reloadConfig();
     baseline = core.getConfigB("baseline");
     pagestop = core.getConfigB("pagestop");
     dedupe = core.getConfigB("dedupe");
     notify = core.getConfigB("notify");
+    jitter = core.getConfigInt("jitter");
+    cookieFile = core.getConfigStr("cookiefile");
+    userAgent = core.getConfigStr("useragent");
+    proxy = core.getConfigStr("proxy");
 }
 
 } // namespace tw

@@ -24,10 +24,16 @@ struct RunSettings
     int pagestop = 0;
     int dedupe = 0;
     int notify = 1;
+    // How the worker asks the marketplace.
+    int jitter = 0;
+    std::string cookieFile;
+    std::string userAgent;
+    std::string proxy;
 
     // In the order the window reads them at set-up.
     void readFrom(CCore& core);
-    // The switches a user may flip in the file between two runs.
+    // The settings a user may change in the file between two runs, as the
+    // file holds them now.
     void readRunOptions(CCore& core);
 };
 

@@ -32,6 +32,13 @@ inline constexpr SettingDef kSettings[] = {
     {"dedupe", SettingKind::Flag, "0",
      "1: an item stored under any search key is not reported again"},
     {"notify", SettingKind::Flag, "1", "1: every alert also sends a desktop notification"},
+    {"jitter", SettingKind::Int, "0",
+     "percent by which each wait between polls varies at random, 0 to 100"},
+    {"cookiefile", SettingKind::Text, "",
+     "cookies.txt (Netscape format) sent with every request; never written"},
+    {"useragent", SettingKind::Text, "", "User-Agent sent; empty: Tidewatch/<version>"},
+    {"proxy", SettingKind::Text, "",
+     "proxy URL (http://, https://, socks5://); empty: the usual environment variables"},
 };
 
 inline constexpr std::string_view kConfigFileName = "tidewatch.ini";

@@ -217,6 +217,14 @@ int CCore::getConfigB(std::string_view key)
     return (v == "true" || v == "True" || v == "TRUE" || getConfigInt(key) != 0) ? 1 : 0;
 }
 
+void CCore::reloadConfig()
+{
+    std::lock_guard lock(m_settingsMutex);
+    if (m_settings) {
+        m_settings->sync();
+    }
+}
+
 Result<void> CCore::saveConfigInt(std::string_view key, int value)
 {
     std::lock_guard lock(m_settingsMutex);

@@ -46,6 +46,8 @@ public:
     int getConfigInt(std::string_view key);
     std::string getConfigStr(std::string_view key);
     int getConfigB(std::string_view key);
+    // Reads the settings file again if it changed on disk since it was read.
+    void reloadConfig();
     // Written through at once; a failure names the file.
     Result<void> saveConfigInt(std::string_view key, int value);
     Result<void> saveConfigB(std::string_view key, int value);

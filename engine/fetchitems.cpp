@@ -4,6 +4,7 @@
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
 #include "engine/pageparser.h"
+#include "engine/sessioncheck.h"
 #include "store/itemdb.h"
 
 namespace tw {
@@ -13,6 +14,21 @@ namespace {
 constexpr int kPageSize = 40;
 constexpr int kOffsetLimit = 320;
 constexpr std::size_t kKeptPageBytes = 1024 * 1024;
+
+// What a refusal means to the user; "" for a status that is no refusal.
+std::string refusalText(long status)
+{
+    switch (status) {
+    case 401:
+        return "（需要登录，疑似被拦截）";
+    case 403:
+        return "（拒绝访问，疑似被拦截）";
+    case 429:
+        return "（请求过多，疑似被拦截）";
+    default:
+        return {};
+    }
+}
 
 } // namespace
 
@@ -65,16 +81,36 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
         const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
         const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile, &page);
+        const HttpAnswer& answer = ctx.session.lastAnswer();
+        // A redirect the session refused (file://, say) has no host: its
+        // own failure tells more.
+        if (const std::string host = urlHost(answer.finalUrl);
+            answer.redirectCount > 0 && !host.empty() && host != urlHost(pageUrl)) {
+            // Marketplaces send a search they will not answer to a login or
+            // verification page elsewhere; its page is not a result page.
+            outcome.failed = true;
+            outcome.blocked = BlockCause::OtherHost;
+            outcome.httpStatus = answer.status;
+            outcome.error = pageUrl + ": 被重定向到其他网站 " + host + "（疑似登录或验证页）";
+            break;
+        }
         if (!download) {
             // Whatever pageFile holds now is not this page: never parse it.
             outcome.failed = true;
-            outcome.error = pageUrl + ": " + download.error();
+            outcome.error = pageUrl + ": " + download.error() + refusalText(answer.status);
+            outcome.httpStatus = answer.status;
+            outcome.retryAfter = answer.retryAfter;
+            if (!refusalText(answer.status).empty()) {
+                outcome.blocked = BlockCause::Status;
+            }
             break;
         }
+        ++outcome.pages;
         // The bytes the session wrote to pageFile, counted against its cap as
         // they came: the file is not read back, so nobody else's write to it
         // can reach the parser.
         if (!parser.addPage(page)) {
+            outcome.firstPageEmpty = offset == 0;
             break;
         }
         if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {
@@ -87,6 +123,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     }
     outcome.ids = parser.idList();
     outcome.titles = parser.titles();
+    outcome.items = parser.count();
     if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
         // The titles are read back by position: stale ones would misname items.
         outcome.failed = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,14 @@ namespace tw {
 class CCore;
 class HttpSession;
 struct ItemRow;
+
+// Why a check looks blocked rather than quiet.
+enum class BlockCause {
+    None,
+    OtherHost, // redirected to another host: a login or verification page
+    Status,    // answered 401, 403 or 429
+    NoResults, // the first page has no result list though earlier checks had one
+};
 
 // The result of fetching one watch's result pages.
 struct FetchOutcome
@@ -22,6 +31,16 @@ struct FetchOutcome
     // caller must not take the check as complete.
     bool failed = false;
     std::string error;
+    // Pages downloaded whole, and the items they listed.
+    int pages = 0;
+    std::size_t items = 0;
+    // Of the failed download: its status (0: none) and Retry-After header.
+    long httpStatus = 0;
+    std::string retryAfter;
+    BlockCause blocked = BlockCause::None;
+    // The first page came whole but held no item block: an empty search, or
+    // a wall when the watch has listed items before (the caller knows).
+    bool firstPageEmpty = false;
 };
 
 // What fetchItems needs from the worker.

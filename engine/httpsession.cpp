@@ -1,5 +1,7 @@
 #include "engine/httpsession.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -110,6 +112,9 @@ struct HttpSession::Impl
     std::FILE* out = nullptr;
     std::string* body = nullptr;
     bool writeFailed = false;
+    std::string retryAfter;
+    // Of the last transfer that got an answer; see lastAnswer().
+    HttpAnswer answer;
     bool connected = false;
     bool stalled = false;
     bool overdue = false;
@@ -135,6 +140,7 @@ struct HttpSession::Impl
     void waitBackoff();
 
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static size_t onHeader(char* data, size_t size, size_t count, void* self);
     static int onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ulnow);
     static int onConnected(void* self, char*, char*, int, int);
 };
@@ -154,7 +160,15 @@ bool HttpSession::Impl::setUp()
     // Signals are not ours to take: the window owns SIGTERM and friends.
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_ERRORBUFFER, errorBuffer);
-    set(CURLOPT_USERAGENT, "Tidewatch/" TIDEWATCH_VERSION);
+    set(CURLOPT_USERAGENT,
+        settings.userAgent.empty() ? "Tidewatch/" TIDEWATCH_VERSION : settings.userAgent.c_str());
+    if (!settings.cookieFile.empty()) {
+        // Never CURLOPT_COOKIEJAR: the user's file must stay as exported.
+        set(CURLOPT_COOKIEFILE, settings.cookieFile.c_str());
+    }
+    if (!settings.proxy.empty()) {
+        set(CURLOPT_PROXY, settings.proxy.c_str());
+    }
     set(CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, settings.maxRedirects);
@@ -165,13 +179,16 @@ bool HttpSession::Impl::setUp()
     // A result page is over 100 KB: a larger buffer takes it in a few reads
     // and file writes instead of one per 16 KB.
     set(CURLOPT_BUFFERSIZE, kBufferBytes);
-    set(CURLOPT_FAILONERROR, 1L);
+    // No CURLOPT_FAILONERROR: it ends the transfer at the status line, before
+    // a Retry-After header arrives. Error bodies are dropped in onWrite.
     // Fails at once when the length is announced; onWrite counts the rest.
     if (settings.maxPageBytes > 0) {
         set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings.maxPageBytes));
     }
     set(CURLOPT_WRITEFUNCTION, &Impl::onWrite);
     set(CURLOPT_WRITEDATA, this);
+    set(CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
     set(CURLOPT_XFERINFODATA, this);
@@ -184,6 +201,12 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
 {
     auto* impl = static_cast<Impl*>(self);
     const size_t bytes = size * count;
+    long status = 0;
+    curl_easy_getinfo(impl->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 400) {
+        impl->lastMove = Clock::now();
+        return bytes; // an error page is never a page
+    }
     // Decoded bytes: a small compressed body may expand without end.
     const long long cap = impl->settings.maxPageBytes;
     if (cap > 0 && static_cast<unsigned long long>(bytes) >
@@ -206,6 +229,31 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
         }
     }
     impl->lastMove = Clock::now();
+    return bytes;
+}
+
+size_t HttpSession::Impl::onHeader(char* data, size_t size, size_t count, void* self)
+{
+    auto* impl = static_cast<Impl*>(self);
+    const size_t bytes = size * count;
+    std::string_view line(data, bytes);
+    // Each answer of a redirect chain starts with its status line.
+    if (line.starts_with("HTTP/")) {
+        impl->retryAfter.clear();
+        return bytes;
+    }
+    constexpr std::string_view name = "retry-after:";
+    if (line.size() > name.size() && std::equal(name.begin(), name.end(), line.begin(),
+                                                [](char a, char b) {
+                                                    return a == std::tolower(
+                                                                    static_cast<unsigned char>(b));
+                                                })) {
+        line.remove_prefix(name.size());
+        const std::size_t b = line.find_first_not_of(" \t\r\n");
+        const std::size_t e = line.find_last_not_of(" \t\r\n");
+        impl->retryAfter =
+            b == std::string_view::npos ? std::string() : std::string(line.substr(b, e - b + 1));
+    }
     return bytes;
 }
 
@@ -287,6 +335,8 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     started = Clock::now();
     lastMove = started;
     errorBuffer[0] = '\0';
+    retryAfter.clear();
+    answer = {};
 
     CURL* h = easy.get();
     if (curl_easy_setopt(h, CURLOPT_URL, url.c_str()) != CURLE_OK ||
@@ -342,6 +392,13 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
     Attempt attempt;
     long status = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    answer.status = status;
+    const char* finalUrl = nullptr;
+    if (curl_easy_getinfo(easy.get(), CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl) {
+        answer.finalUrl = finalUrl;
+    }
+    curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_COUNT, &answer.redirectCount);
+    answer.retryAfter = retryAfter;
     if (code == CURLE_OK && status < 400) {
         attempt.result = status;
         return attempt;
@@ -390,6 +447,7 @@ Result<long> HttpSession::download(const std::string& url, const std::string& pa
                                   std::string* body)
 {
     Impl& impl = *m_impl;
+    impl.answer = {};
     Impl::Attempt attempt;
     for (int tries = 0;; ++tries) {
         if (impl.aborted.load()) {
@@ -413,6 +471,11 @@ Result<long> HttpSession::download(const std::string& url, const std::string& pa
         }
     }
     return attempt.result;
+}
+
+const HttpAnswer& HttpSession::lastAnswer() const
+{
+    return m_impl->answer;
 }
 
 void HttpSession::abort()

@@ -21,6 +21,26 @@ struct SessionSettings
     long long maxPageBytes = 16LL * 1024 * 1024;
     // A whole page must arrive within this time from its request; 0: no limit.
     long pageDeadlineMs = 60000;
+    // A Netscape cookies.txt read at open; "" for none. Cookies the server
+    // sets are kept in memory only: the user's file is never written.
+    std::string cookieFile;
+    // "" for the program's own "Tidewatch/<version>".
+    std::string userAgent;
+    // http://, https:// or socks5:// proxy; "" leaves libcurl's environment
+    // variables in charge.
+    std::string proxy;
+};
+
+// What the last answer said besides its body.
+struct HttpAnswer
+{
+    // 0 when no answer came.
+    long status = 0;
+    // Where the redirects, if any, ended.
+    std::string finalUrl;
+    long redirectCount = 0;
+    // The Retry-After header of the last answer, as sent; "" without one.
+    std::string retryAfter;
 };
 
 // "page larger than 16 MiB": why a page past maxPageBytes was refused.
@@ -48,6 +68,10 @@ public:
     // empty too.
     Result<long> download(const std::string& url, const std::string& path,
                           std::string* body = nullptr);
+
+    // Status, final URL and Retry-After of the last download's answer, also
+    // of a failed one; empty when it got none.
+    const HttpAnswer& lastAnswer() const;
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();

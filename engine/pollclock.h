@@ -18,6 +18,12 @@ public:
     // Ends the current sleep and makes every later one return at once; may be
     // called from any thread.
     virtual void interrupt() = 0;
+    // The time of day, for the health shown to the user and for pauses that
+    // end at a stated time; tests set it.
+    virtual std::chrono::system_clock::time_point wallNow() const
+    {
+        return std::chrono::system_clock::now();
+    }
 };
 
 // Real time: sleeps on a condition variable so that close-down need not wait

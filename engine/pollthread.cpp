@@ -10,6 +10,7 @@
 #include "engine/pollmessages.h"
 #include "store/itemdb.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 #include <utility>
@@ -29,6 +30,7 @@ std::unique_ptr<HttpSession> openHttpSession(const SessionSettings& settings)
 
 CPollThread::CPollThread(PollThreadParams params)
     : m_params(std::move(params)), m_clock(m_params.clock ? *m_params.clock : m_steadyClock),
+      m_policy(m_params.settings.jitter, m_params.random), m_tick(kTick),
       m_finder(m_params.table, m_params.db, m_params.runFlag, m_params.paths.titlesFile,
                [this] { return m_abort.load(); })
 {
@@ -100,7 +102,7 @@ int CPollThread::pollLoop()
     bool stopped = false;
     while (!stopped && !stopRequested()) {
         if (tick % interval() != 0) {
-            m_clock.sleepFor(kTick);
+            sleepTick();
             ++tick;
             continue;
         }
@@ -111,6 +113,9 @@ int CPollThread::pollLoop()
                 stopped = true;
                 break;
             }
+            if (m_health.isPaused(slot, m_params.table.url(slot), m_clock.wallNow())) {
+                continue;
+            }
             if (!checkWatch(slot)) {
                 ++failed;
             }
@@ -120,8 +125,10 @@ int CPollThread::pollLoop()
         if (checked > 0) {
             releasePassMemory();
         }
-        // With interval 1 an empty table, or one whose checks all fail at
-        // once (no network), would otherwise spin without a pause.
+        // One draw per wait, so the whole wait varies, not each second.
+        m_tick = m_policy.jittered(kTick);
+        // With interval 1 an empty table, one whose checks all fail at once
+        // (no network) or all rest, would otherwise spin without a pause.
         if (failed == checked && !stopped && tick % interval() == 0) {
             m_clock.sleepFor(kTick);
             ++tick;
@@ -142,13 +149,20 @@ bool CPollThread::checkWatch(int slot)
     const SlotCopy copy = m_params.table.slot(slot);
     m_finder.setCheckSid(copy.sid);
 
-    const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy));
+    const WatchHealth before = m_health.get(slot);
+    const WallTime began = m_clock.wallNow();
+    const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy),
+                                        before.url == copy.url && before.everListed);
 
     // A list replaced during the check may have moved the watch: its result
     // and the message that hands it over go to where it is now. A watch that
     // left the list drops its result; its old row only loses "执行中".
     const int filed = m_params.table.appendNewIdsFor(slot, copy.url, result.fresh);
     const int row = filed >= 0 ? filed : slot;
+    // Before the message: the window reads the record when it handles it.
+    if (filed >= 0) {
+        recordHealth(filed, copy.url, result, began);
+    }
     if (result.failed) {
         setFailure(row, result.error);
         post(WM_POLL_PROGRESS, PROGRESS_FAILED, row);
@@ -223,8 +237,56 @@ bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::s
     return true;
 }
 
+void CPollThread::recordHealth(int slot, const std::string& url, const CheckResult& result,
+                               WallTime began)
+{
+    const WallTime ended = m_clock.wallNow();
+    m_health.update(slot, url, [&](WatchHealth& h) {
+        ++h.checks;
+        h.lastCheck = began;
+        h.lastDuration = std::max(std::chrono::milliseconds(0),
+                                  std::chrono::duration_cast<std::chrono::milliseconds>(ended - began));
+        h.pages = result.pages;
+        h.items = result.items;
+        if (!result.fresh.empty()) {
+            h.lastNewItem = ended;
+        }
+        if (result.failed) {
+            ++h.consecutiveFailures;
+            h.lastFailure = result.error;
+            h.lastFailureStatus = result.httpStatus;
+            h.blockedStreak = result.blocked ? h.blockedStreak + 1 : 0;
+            if (h.looksBlocked() && !h.blockedNoticeGiven) {
+                h.blockedNoticeDue = true;
+                h.blockedNoticeGiven = true;
+            }
+        } else {
+            h.everListed = h.everListed || result.items > 0;
+            h.consecutiveFailures = 0;
+            h.blockedStreak = 0;
+            // The watch worked again: a new episode may be told again.
+            h.blockedNoticeDue = false;
+            h.blockedNoticeGiven = false;
+        }
+        RequestPolicy::afterCheck(h, !result.failed, result.httpStatus, result.retryAfter, ended);
+    });
+}
+
+void CPollThread::sleepTick()
+{
+    // Never more than a second at a time, so that a stop is seen as soon.
+    std::chrono::milliseconds left = m_tick;
+    while (left > kTick && !stopRequested()) {
+        m_clock.sleepFor(kTick);
+        left -= kTick;
+    }
+    if (!stopRequested()) {
+        m_clock.sleepFor(std::min(left, kTick));
+    }
+}
+
 CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& sid,
-                                               const std::string& lastIds)
+                                               const std::string& lastIds, bool everListed)
 {
     CheckResult result;
     if (!m_session) {
@@ -246,6 +308,19 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
         }
         FetchOutcome fetched = fetchItems(ctx, requestUrl);
         result.ids = std::move(fetched.ids);
+        result.pages = fetched.pages;
+        result.items = fetched.items;
+        result.httpStatus = fetched.httpStatus;
+        result.retryAfter = std::move(fetched.retryAfter);
+        result.blocked = fetched.blocked != BlockCause::None;
+        if (!fetched.failed && fetched.firstPageEmpty && everListed) {
+            // An empty first page where there were items is far more often a
+            // login or verification page than a search that emptied at once.
+            fetched.failed = true;
+            fetched.blocked = BlockCause::NoResults;
+            fetched.error = requestUrl + ": 第一页没有搜索结果（此前有过宝贝），疑似登录或验证页";
+            result.blocked = true;
+        }
 
         if (baseline) {
             if (fetched.failed) {

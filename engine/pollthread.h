@@ -3,6 +3,8 @@
 #include "engine/httpsession.h"
 #include "engine/newitemfinder.h"
 #include "engine/pollclock.h"
+#include "engine/requestpolicy.h"
+#include "engine/watchhealthbook.h"
 
 #include <atomic>
 #include <cstdint>
@@ -51,6 +53,8 @@ struct PollThreadParams
     SessionFactory openSession{};
     // Defaults to real time; tests pass a clock that never really waits.
     PollClock* clock = nullptr;
+    // The random source of the jitter (settings.jitter); tests fix it.
+    RequestPolicy::Uniform random{};
 };
 
 // The poll worker: one background thread that checks every watch every
@@ -81,6 +85,13 @@ struct PollThreadParams
 // ends every run that opened its session, also one ended by abort(); (0, -1)
 // means the session could not be opened and no slot was touched. After
 // WM_POLL_DONE the worker touches nothing the window owns.
+//
+// Health: before each PROGRESS_DONE / PROGRESS_FAILED the worker updates the
+// slot's health record (health(slot)). A check fails as blocked when it was
+// redirected to another host, answered 401/403/429, or its first page had no
+// result list though earlier checks listed items. A 429 or 503 pauses the
+// watch (Retry-After, else a growing back-off); a paused watch is skipped in
+// passes, without any message, until its pause ends.
 class CPollThread
 {
 public:
@@ -101,6 +112,13 @@ public:
 
     // Why the last check of slot failed; "" when it did not. Any thread.
     std::string failureReason(int slot) const;
+    // A copy of slot's health record. Any thread.
+    WatchHealth health(int slot) const { return m_health.get(slot); }
+    // True once for each episode of blocked checks, when the user should be
+    // told. Any thread.
+    bool takeBlockedNotice(int slot) { return m_health.takeBlockedNotice(slot); }
+    // The time the worker goes by (the injected clock).
+    WallTime wallNow() const { return m_clock.wallNow(); }
 
 private:
     // The worker's own steps, run on the worker thread only (closeHandles also
@@ -123,18 +141,26 @@ private:
         // The items were stored as the watch's baseline, none reported.
         bool baseline = false;
         std::string error;
+        int pages = 0;
+        std::size_t items = 0;
+        long httpStatus = 0;
+        std::string retryAfter;
+        bool blocked = false;
     };
 
     // The id list a slot's field stands for; see m_fullLastIds.
     std::string fullLastIds(int slot, const SlotCopy& copy) const;
     void setLastIds(int slot, const std::string& url, const std::string& ids);
     CheckResult runCheck(const std::string& url, const std::string& sid,
-                         const std::string& lastIds);
+                         const std::string& lastIds, bool everListed);
     // For settings.pagestop: true when pageIds holds ids and each of them is
     // in lastIds or stored (under sid, or with dedupe anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                   const std::string& sid);
     void releasePassMemory();
+    void recordHealth(int slot, const std::string& url, const CheckResult& result, WallTime began);
+    // One tick of the wait between passes, stretched or shortened by the jitter.
+    void sleepTick();
     bool stopRequested() const;
     int interval() const;
     void post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
@@ -145,6 +171,9 @@ private:
     PollClock& m_clock;
     std::atomic<bool> m_abort{false};
     bool m_started = false;
+    RequestPolicy m_policy;
+    std::chrono::milliseconds m_tick; // worker thread only
+    WatchHealthBook m_health;
 
     // Guards m_session against abort() from another thread; the worker alone
     // creates and closes it, and uses it without the lock.

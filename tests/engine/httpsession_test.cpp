@@ -184,5 +184,89 @@ TEST_F(HttpSessionTest, abortEndsAStalledTransferLaterOnesAndTheConnectBackOff)
     EXPECT_EQ(abortDownload(*retrying, url, 0).error(), "download aborted");
 }
 
+TEST_F(HttpSessionTest, refusalsKeepTheirStatusAndRetryAfterAndRedirectsTheirEnd)
+{
+    auto session = openSession();
+    const std::string url = market.searchUrl("camera");
+    const std::tuple<MarketFault, long, const char*> rows[] = {
+        {{.kind = Kind::Status, .status = 429, .retryAfter = "120"}, 429, "120"},
+        {{.kind = Kind::Status, .status = 503, .retryAfter = "Wed, 21 Oct 2026 07:28:00 GMT"},
+         503,
+         "Wed, 21 Oct 2026 07:28:00 GMT"},
+        {{.kind = Kind::Status, .status = 429}, 429, ""},
+        {{.kind = Kind::Status, .status = 403}, 403, ""},
+    };
+    for (const auto& [fault, status, retryAfter] : rows) {
+        market.setFault("camera", fault);
+        test::writeFile(pageFile, kStale);
+        EXPECT_FALSE(session->download(url, pageFile).ok());
+        EXPECT_EQ(session->lastAnswer().status, status);
+        EXPECT_EQ(session->lastAnswer().retryAfter, retryAfter);
+        EXPECT_EQ(page(), "") << "an error page is never taken for a page";
+    }
+    market.clearFaults();
+    EXPECT_TRUE(session->download(url, pageFile).ok());
+    EXPECT_EQ(session->lastAnswer().retryAfter, "") << "nothing is carried over";
+    EXPECT_EQ(session->lastAnswer().redirectCount, 0);
+    EXPECT_EQ(session->lastAnswer().finalUrl, url);
+
+    market.setFault("camera", {.kind = Kind::LoginRedirect});
+    std::ignore = session->download(url, pageFile);
+    EXPECT_EQ(session->lastAnswer().redirectCount, 1);
+    EXPECT_EQ(session->lastAnswer().finalUrl, market.loginUrl() + "?from=search");
+    EXPECT_EQ(market.requests().back().host, "localhost:" + std::to_string(market.port()));
+}
+
+// Cookies of the user's file go out, cookies the server sets are kept for the
+// session, and the file is never written.
+TEST_F(HttpSessionTest, cookieFileIsSentAndNeverWrittenAndTheUserAgentIsOurs)
+{
+    const std::string cookies = "# Netscape HTTP Cookie File\n"
+                                "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tyes\n";
+    const std::string cookieFile = dir.file("cookies.txt");
+    test::writeFile(cookieFile, cookies);
+    market.requireCookie("login=yes");
+    market.setSessionCookie("visit=1");
+
+    SessionSettings settings;
+    const std::string url = market.searchUrl("camera");
+    {
+        auto session = HttpSession::open(settings);
+        std::ignore = session->download(url, pageFile);
+        EXPECT_EQ(session->lastAnswer().redirectCount, 1)
+            << "without the cookie the search sends us to log in";
+    }
+
+    settings.cookieFile = cookieFile;
+    settings.userAgent = "Mozilla/5.0 (X11; Linux x86_64) Test/1.0";
+    {
+        auto session = HttpSession::open(settings);
+        for (int i = 0; i < 2; ++i) {
+            const Result<long> result = session->download(url, pageFile);
+            EXPECT_TRUE(result.ok()) << result.error();
+            EXPECT_EQ(session->lastAnswer().redirectCount, 0);
+        }
+    }
+    const auto requests = market.requests();
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_EQ(requests.back().userAgent, settings.userAgent);
+    EXPECT_EQ(requests[requests.size() - 2].cookie, "login=yes");
+    EXPECT_NE(requests.back().cookie.find("visit=1"), std::string::npos) << requests.back().cookie;
+    EXPECT_EQ(test::readFile(cookieFile), cookies);
+}
+
+TEST_F(HttpSessionTest, proxyCarriesTheRequest)
+{
+    // The market plays the proxy: the request reaches it in absolute form,
+    // for a port where nothing listens.
+    setenv("no_proxy", "", 1);
+    SessionSettings settings;
+    settings.proxy = market.baseUrl();
+    const std::string unreachable = "http://127.0.0.1:1/search?q=camera";
+    std::ignore = HttpSession::open(settings)->download(unreachable, pageFile);
+    ASSERT_EQ(market.requestCount(), 1u);
+    EXPECT_EQ(market.requests().front().path, unreachable.substr(0, unreachable.find('?')));
+}
+
 } // namespace
 } // namespace tw

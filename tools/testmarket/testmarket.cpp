@@ -166,6 +166,23 @@ void TestMarket::setGlobalFault(MarketFault fault)
     m_globalFault = fault;
 }
 
+void TestMarket::requireCookie(std::string cookie)
+{
+    std::lock_guard lock(m_mutex);
+    m_requiredCookie = std::move(cookie);
+}
+
+void TestMarket::setSessionCookie(std::string cookie)
+{
+    std::lock_guard lock(m_mutex);
+    m_sessionCookie = std::move(cookie);
+}
+
+std::string TestMarket::loginUrl() const
+{
+    return "http://localhost:" + std::to_string(m_port) + "/login";
+}
+
 void TestMarket::clearFaults()
 {
     std::lock_guard lock(m_mutex);
@@ -300,6 +317,8 @@ void TestMarket::setupRoutes()
         request.key = req.get_param_value("q");
         request.offset = offsetOf(req);
         request.userAgent = req.get_header_value("User-Agent");
+        request.host = req.get_header_value("Host");
+        request.cookie = req.get_header_value("Cookie");
         record(std::move(request));
         // The library compresses with brotli at its slowest setting (half a
         // second a page); gzip still exercises the client's decoding.
@@ -317,8 +336,28 @@ void TestMarket::setupRoutes()
         using Kind = MarketFault::Kind;
         const Kind kind = fault ? fault->kind : Kind::None;
 
+        std::string requiredCookie;
+        std::string sessionCookie;
+        {
+            std::lock_guard lock(m_mutex);
+            requiredCookie = m_requiredCookie;
+            sessionCookie = m_sessionCookie;
+        }
+        const std::string cookies = "; " + req.get_header_value("Cookie") + ";";
+        if (kind == Kind::LoginRedirect ||
+            (!requiredCookie.empty() &&
+             cookies.find("; " + requiredCookie + ";") == std::string::npos)) {
+            res.set_redirect(loginUrl() + "?from=search");
+            return;
+        }
+        if (!sessionCookie.empty()) {
+            res.set_header("Set-Cookie", sessionCookie + "; Path=/");
+        }
         if (kind == Kind::Status) {
             res.status = fault->status;
+            if (!fault->retryAfter.empty()) {
+                res.set_header("Retry-After", fault->retryAfter);
+            }
             res.set_content("<html><body>error " + std::to_string(fault->status) + "</body></html>",
                             "text/html; charset=utf-8");
             return;
@@ -388,6 +427,11 @@ void TestMarket::setupRoutes()
     });
     m_server->Get("/loop", [](const httplib::Request&, httplib::Response& res) {
         res.set_redirect("/loop");
+    });
+    m_server->Get("/login", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<html><head><meta charset=\"utf-8\"><title>登录</title></head>"
+                        "<body><form method=\"post\">请先登录</form></body></html>",
+                        "text/html; charset=utf-8");
     });
 
     m_server->Get("/item.htm", [](const httplib::Request& req, httplib::Response& res) {

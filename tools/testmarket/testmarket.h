@@ -25,7 +25,8 @@ struct MarketFault
 {
     enum class Kind {
         None,
-        Status,    // answer with `status` and a short error page
+        Status,    // answer with `status` (and retryAfter) and a short error page
+        LoginRedirect, // 302 to the login page on another host name (localhost)
         Drop,      // send the headers and half the page, then close the connection
         Stall,     // wait stallMs (0: until stop) before answering at all
         StallBody, // send half the page, then wait like Stall, then the rest
@@ -39,6 +40,8 @@ struct MarketFault
     };
     Kind kind = Kind::None;
     int status = 500;
+    // Sent as Retry-After with a Status fault when not empty.
+    std::string retryAfter;
     int stallMs = 0;
     // Only for requests with this "s" offset; -1 for every page.
     int offset = -1;
@@ -58,13 +61,15 @@ struct MarketRequest
     std::string key; // the decoded "q"
     int offset = -1; // the "s" offset, -1 without one
     std::string userAgent;
+    std::string host;   // the Host header: which name the client used
+    std::string cookie; // the Cookie header, "" without one
 };
 
 // A local marketplace on 127.0.0.1 serving search-result pages of 40 items at
 // offsets "&s=0", "&s=40", ..., from a scenario that a test may change at any
 // time from any thread. Every request is recorded. Besides /search it serves
 // /item.htm?id=..., /go?... (a redirect to /search with the same query) and
-// /loop (a redirect to itself).
+// /loop (a redirect to itself) and /login (a login page without results).
 class TestMarket
 {
 public:
@@ -100,6 +105,15 @@ public:
     void setGlobalFault(MarketFault fault);
     void clearFaults();
 
+    // From now on /search answers only requests whose Cookie header holds
+    // cookie ("name=value"); others get a 302 to loginUrl(). "" lifts it.
+    void requireCookie(std::string cookie);
+    // Sent as Set-Cookie with every result page, "" for none.
+    void setSessionCookie(std::string cookie);
+    // The login page under another host name of this machine, as a
+    // marketplace sends a search it will not answer to its login site.
+    std::string loginUrl() const;
+
     std::vector<MarketRequest> requests() const;
     std::size_t requestCount() const;
     void clearRequests();
@@ -128,6 +142,8 @@ private:
     std::map<std::string, std::vector<MarketItem>> m_items;
     std::map<std::string, MarketFault> m_keyFaults;
     std::optional<MarketFault> m_globalFault;
+    std::string m_requiredCookie;
+    std::string m_sessionCookie;
     std::vector<MarketRequest> m_requests;
 };
 

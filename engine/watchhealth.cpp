@@ -1,0 +1,57 @@
+#include "engine/watchhealth.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace tw {
+
+std::string clockText(WallTime t, bool seconds)
+{
+    const std::time_t time = std::chrono::system_clock::to_time_t(t);
+    std::tm local{};
+    localtime_r(&time, &local);
+    char buffer[16];
+    std::strftime(buffer, sizeof buffer, seconds ? "%H:%M:%S" : "%H:%M", &local);
+    return buffer;
+}
+
+std::string healthText(const WatchHealth& health, WallTime now)
+{
+    if (health.checks == 0) {
+        return {};
+    }
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.1f",
+                  static_cast<double>(health.lastDuration.count()) / 1000.0);
+    std::string text = "上次检测 " + clockText(health.lastCheck, true) + "，用时 " + duration +
+                       " 秒，" + std::to_string(health.pages) + " 页 " +
+                       std::to_string(health.items) + " 个宝贝";
+    text += health.lastNewItem ? "；上次发现新宝贝 " + clockText(*health.lastNewItem, false)
+                               : std::string("；尚未发现新宝贝");
+    if (health.consecutiveFailures > 0) {
+        text += "；连续失败 " + std::to_string(health.consecutiveFailures) + " 次";
+    }
+    if (!health.lastFailure.empty()) {
+        text += "；上次失败：" + health.lastFailure;
+    }
+    if (health.blockedStreak > 0) {
+        text += "；连续 " + std::to_string(health.blockedStreak) + " 次疑似被拦截";
+    }
+    if (health.isPaused(now)) {
+        text += "；暂停至 " + clockText(*health.pausedUntil, true);
+    }
+    return text;
+}
+
+std::string failedRowText(const WatchHealth& health, WallTime now)
+{
+    if (health.looksBlocked()) {
+        return "疑似被拦截";
+    }
+    if (health.isPaused(now)) {
+        return "暂停至 " + clockText(*health.pausedUntil, false);
+    }
+    return "检测失败";
+}
+
+} // namespace tw
