@@ -5,6 +5,8 @@
 #include "core/watchlist.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
+#include "engine/sessioncheck.h"
+#include "engine/watchhealth.h"
 #include "store/itemdb.h"
 #include "ui/dialogunits.h"
 #include "ui/itemlistdlg.h"
@@ -124,6 +126,11 @@ void CWatchDlg::createControls()
     m_clearData = place<QPushButton>(this, du, IDC_CLEAR_DATA, "IDC_CLEAR_DATA", 223, 7, 50, 14);
     m_clearData->setText(QStringLiteral("清空数据"));
     m_clearData->hide();
+
+    // Between the list and the buttons; shown only once there is something to tell.
+    m_notice = place<QLabel>(this, du, IDC_NOTICE, "IDC_NOTICE", 7, 234, 481, 10);
+    m_notice->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_notice->hide();
 
     QWidget::setTabOrder(m_start, m_interval);
     QWidget::setTabOrder(m_interval, m_watchListView);
@@ -254,7 +261,10 @@ void CWatchDlg::showTable()
     m_watchListView->setRowCount(n);
     for (int i = 0; i < n; ++i) {
         const std::string url = m_table->url(i);
-        m_watchListView->setItem(i, 0, new QTableWidgetItem(qs(CCore::getFg(url, '?', 1))));
+        // Shown decoded; the table and the file keep the URL as written.
+        m_watchListView->setItem(
+            i, 0, new QTableWidgetItem(qs(text::readableQuery(CCore::getFg(url, '?', 1)))));
+        setRowToolTip(i, {}, {});
     }
 }
 
@@ -375,10 +385,22 @@ void CWatchDlg::OnStartStop()
         m_worker.reset();
     }
     m_settings.readRunOptions(*m_core);
+    SessionSettings session = m_sessionSettings;
+    session.cookieFile = m_settings.cookieFile;
+    if (!session.cookieFile.empty() && session.cookieFile.front() != '/') {
+        // Like every file of the program, a bare name lives beside it.
+        session.cookieFile = m_paths.appPath + session.cookieFile;
+    }
+    session.userAgent = m_settings.userAgent;
+    session.proxy = m_settings.proxy;
+    if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
+        m_core->msgboxWarning(this, problem);
+        return;
+    }
     prepareStore();
 
     PollThreadParams params{*this, *m_table, m_runFlag, m_settings, m_paths, *m_itemDb, *m_core};
-    params.session = m_sessionSettings;
+    params.session = session;
     params.openSession = m_openSession;
     params.clock = m_pollClock;
     m_worker = std::make_unique<CPollThread>(std::move(params));
@@ -515,12 +537,50 @@ void CWatchDlg::handleProgress(std::intptr_t wParam, std::intptr_t lParam)
         status = QStringLiteral("发现更新！");
         raiseAlert(newIds, row);
     }
-    setRowStatus(row, status);
-    if (wParam == PROGRESS_FAILED && m_worker) {
-        if (QTableWidgetItem* item = m_watchListView->item(row, 1)) {
-            item->setToolTip(qs(m_worker->failureReason(row)));
+    std::string reason;
+    std::string health;
+    if (m_worker) {
+        reason = m_worker->failureReason(row);
+        const WatchHealth record = m_worker->health(row);
+        if (record.url == m_table->url(row)) {
+            health = healthText(record, m_worker->wallNow());
+            if (wParam == PROGRESS_FAILED && newIds.empty()) {
+                status = qs(failedRowText(record, m_worker->wallNow()));
+            }
         }
     }
+    setRowStatus(row, status);
+    setRowToolTip(row, reason, health);
+    if (wParam == PROGRESS_FAILED && m_worker && m_worker->takeBlockedNotice(row)) {
+        noticeBlocked(row, reason);
+    }
+}
+
+void CWatchDlg::setRowToolTip(int row, const std::string& reason, const std::string& health)
+{
+    if (row < 0 || row >= m_watchListView->rowCount()) {
+        return;
+    }
+    std::string tip = text::readableUrl(m_table->url(row));
+    for (const std::string* part : {&reason, &health}) {
+        if (!part->empty()) {
+            tip += "\n" + *part;
+        }
+    }
+    for (int column = 0; column < 2; ++column) {
+        if (QTableWidgetItem* item = m_watchListView->item(row, column)) {
+            item->setToolTip(qs(tip));
+        }
+    }
+}
+
+void CWatchDlg::noticeBlocked(int row, const std::string& reason)
+{
+    const std::string query = text::readableQuery(CCore::getFg(m_table->url(row), '?', 1));
+    m_notice->setText(qs("第 " + CCore::getStrInt(row + 1) + " 行疑似被拦截（" + query +
+                         "）：请检查 cookiefile 等设置，或稍后再试。"));
+    m_notice->setToolTip(qs(reason));
+    m_notice->show();
 }
 
 void CWatchDlg::handleDone(std::intptr_t)

@@ -47,6 +47,7 @@ public:
     static constexpr int IDC_STOP_ALARM = 1007;
     static constexpr int IDC_FILTER_STOCK = 1009;
     static constexpr int IDC_CLEAR_DATA = 1010;
+    static constexpr int IDC_NOTICE = 1011;
     static constexpr int ALARM_TIMER = 2;
     static constexpr std::chrono::milliseconds kAlarmReplay{4000};
 
@@ -88,6 +89,9 @@ public:
     // The session bus address of desktop notifications; "" (the default) is
     // the desktop's own. Tests hand in a bus of their own.
     void setNotifyBus(QString address) { m_notifyBus = std::move(address); }
+    // Tells the user, once per episode, that a watch looks blocked: a note in
+    // the window, never a modal box and never the alarm.
+    void noticeBlocked(int row, const std::string& reason);
 
     // Worker messages arrive here from any thread as posted events.
     void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override;
@@ -128,6 +132,8 @@ private:
     void handleProgress(std::intptr_t wParam, std::intptr_t lParam);
     void handleDone(std::intptr_t lParam);
     void setRowStatus(int row, const QString& text);
+    // The URL as a person reads it, then the failure reason and the health.
+    void setRowToolTip(int row, const std::string& reason, const std::string& health);
     void warnLeftOut(int leftOut);
     // Row i shows slot i: the rows are rebuilt from the table, statuses cleared.
     void showTable();
@@ -154,6 +160,7 @@ private:
     QPushButton* m_stopAlarm = nullptr;
     QCheckBox* m_filterStock = nullptr;
     QPushButton* m_clearData = nullptr;
+    QLabel* m_notice = nullptr;
     QTimer m_alarmTimer;
 
     std::unique_ptr<CCore> m_core;

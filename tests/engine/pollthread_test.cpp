@@ -678,7 +678,7 @@ TEST_F(PollHealthTest, tooManyRequestsPausesTheWatchWithoutRequestsUntilRetryAft
     settings.interval = 10; // a pass every 9 s of the fake clock
     setWatches({"alpha", "beta"});
     market.setFault("alpha", {.kind = MarketFault::Kind::Status, .status = 429,
-                              .retryAfter = "60", .times = 1});
+                              .times = 1, .retryAfter = "60"});
     std::vector<std::chrono::milliseconds> alphaChecks;
     beforeCheck = [&](int slot, int) {
         if (slot == 0) {
@@ -709,7 +709,7 @@ TEST_F(PollHealthTest, backOffWithoutRetryAfterGrowsWhileFailingAndASuccessEndsI
         checksAt.push_back(elapsed);
         if (n == 3) {
             market.setGlobalFault({.kind = MarketFault::Kind::Status, .status = 503,
-                                   .retryAfter = "nonsense", .times = 1});
+                                   .times = 1, .retryAfter = "nonsense"});
         }
     };
     onEvent = [&, inner = onEvent](const PolledMessage& m) {

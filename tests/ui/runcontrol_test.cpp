@@ -1,6 +1,9 @@
+#include "core/text.h"
 #include "tests/ui/windowfixture.h"
 #include "tools/testmarket/testmarket.h"
 #include "ui/qthostservices.h"
+
+#include <filesystem>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -144,6 +147,87 @@ TEST_F(RunControl, anImportDuringARunHandsTheWorkerTheNewList)
     importFile(market.searchUrl("new") + "\n");
     EXPECT_TRUE(dlg->isRunning());
     EXPECT_TRUE(waitUntil([&] { return market.requests().back().key == "new"; }, 20000));
+}
+
+TEST_F(RunControl, aStartIsRefusedForAnUnreadableCookieFileOrABadProxyReadAfresh)
+{
+    openWindow("http://127.0.0.1:9/s?c=1&q=a\n",
+               "[General]\ninterval=30\ncookiefile=missing.txt\n");
+    const auto edit = [&](const std::string& ini) {
+        writeFile(dir.file("tidewatch.ini"), ini);
+        std::filesystem::last_write_time(dir.file("tidewatch.ini"),
+                                         std::filesystem::file_time_type::clock::now() +
+                                             std::chrono::seconds(++iniWrites));
+    };
+    dlg->OnStartStop();
+    expectState("开始", "就绪", true, false);
+    ASSERT_EQ(host->warnings().size(), 1u);
+    EXPECT_TRUE(host->warnings()[0].starts_with("Cookie 文件无法读取：" + dir.file("missing.txt")))
+        << host->warnings()[0];
+
+    edit("[General]\ninterval=30\nproxy=ftp://127.0.0.1:21\n");
+    dlg->OnStartStop();
+    expectState("开始", "就绪", true, false);
+    ASSERT_EQ(host->warnings().size(), 2u);
+    EXPECT_NE(host->warnings()[1].find("代理地址无效"), std::string::npos) << host->warnings()[1];
+
+    writeFile(dir.file("cookies.txt"), "# Netscape HTTP Cookie File\n");
+    edit("[General]\ninterval=30\ncookiefile=cookies.txt\nproxy=socks5://127.0.0.1:1080\n");
+    SessionSettings opened;
+    dlg->setPollOptions({}, [&](const SessionSettings& s) {
+        opened = s;
+        return std::unique_ptr<HttpSession>();
+    });
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(host->warnings().size(), 2u);
+    EXPECT_EQ(opened.cookieFile, dir.file("cookies.txt"));
+    EXPECT_EQ(opened.proxy, "socks5://127.0.0.1:1080");
+    EXPECT_EQ(opened.userAgent, "");
+}
+
+// Behind a login wall every check fails as blocked: the third in a row marks
+// the row and tells the user once, without a box or the alarm; with the
+// cookie file the same watch goes through.
+TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("手机", TestMarket::makeItems(3));
+    market.requireCookie("login=yes");
+    const std::string url = market.searchUrl("手机");
+    openWindow(url + "\n", "[General]\ninterval=1\n");
+    auto* notice = child<QLabel>("IDC_NOTICE");
+    EXPECT_TRUE(notice->isHidden());
+
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "疑似被拦截"; }));
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_NE(notice->text().toStdString().find("手机"), std::string::npos);
+    const std::string tip = watchList()->item(0, 1)->toolTip().toStdString();
+    EXPECT_TRUE(tip.starts_with(text::readableUrl(url) + "\n")) << tip;
+    EXPECT_NE(tip.find("被重定向到其他网站 localhost"), std::string::npos) << tip;
+    EXPECT_NE(tip.find("\n上次检测 "), std::string::npos) << tip;
+    EXPECT_EQ(watchList()->item(0, 0)->toolTip().toStdString(), tip);
+
+    notice->hide();
+    const std::size_t seen = market.requestCount();
+    ASSERT_TRUE(market.waitForRequests(seen + 10, std::chrono::seconds(20)));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(notice->isHidden()) << "one notice for the episode";
+    EXPECT_TRUE(host->warnings().empty());
+    EXPECT_TRUE(host->sounds().empty());
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+
+    writeFile(dir.file("cookies.txt"), "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tyes\n");
+    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=1\ncookiefile=cookies.txt\n");
+    std::filesystem::last_write_time(dir.file("tidewatch.ini"),
+                                     std::filesystem::file_time_type::clock::now() +
+                                         std::chrono::seconds(++iniWrites));
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle()) << "the alert ends the run";
+    EXPECT_EQ(host->urls().size(), 3u) << "the three items were reported";
 }
 
 TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)

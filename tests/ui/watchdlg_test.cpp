@@ -131,6 +131,30 @@ TEST_F(WatchDlgSetUp, handMadeDatabaseGetsItsIndexAtSetUp)
     EXPECT_TRUE(host->warnings().empty());
 }
 
+TEST_F(WatchDlgSetUp, rowsShowTheSearchWordsDecodedAndTheFileKeepsEveryByte)
+{
+    const std::string items = "http://127.0.0.1/search?cat=1&q=%E6%89%8B%E6%9C%BA&sort=new\r\n"
+                              "http://127.0.0.1/search?cat=1&q=red+shoes&sort=new\r\n"
+                              "http://127.0.0.1/s%20x?cat=1&q=%E6%89%ZZ%FF&sort=new\r\n";
+    openWindow(items);
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"cat=1&q=手机&sort=new", "http://127.0.0.1/search?cat=1&q=手机&sort=new",
+         "%E6%89%8B%E6%9C%BA"},
+        {"cat=1&q=red shoes&sort=new", "http://127.0.0.1/search?cat=1&q=red shoes&sort=new",
+         "red+shoes"},
+        {"cat=1&q=%E6%89%ZZ%FF&sort=new", "http://127.0.0.1/s x?cat=1&q=%E6%89%ZZ%FF&sort=new",
+         "%E6%89%ZZ%FF"},
+    };
+    for (int row = 0; row < 3; ++row) {
+        const auto& [shown, tip, sid] = rows[row];
+        EXPECT_EQ(cell(row, 0).toStdString(), shown);
+        EXPECT_EQ(watchList()->item(row, 0)->toolTip().toStdString(), tip);
+        EXPECT_EQ(dlg->table()->sid(row), sid) << "the search key stays as written";
+    }
+    dlg.reset();
+    EXPECT_EQ(list(), items);
+}
+
 using WatchList = WindowTest;
 
 std::string urlOfLength(std::size_t n)

@@ -40,8 +40,6 @@ struct MarketFault
     };
     Kind kind = Kind::None;
     int status = 500;
-    // Sent as Retry-After with a Status fault when not empty.
-    std::string retryAfter;
     int stallMs = 0;
     // Only for requests with this "s" offset; -1 for every page.
     int offset = -1;
@@ -51,6 +49,8 @@ struct MarketFault
     long long bytes = 0;
     // Redirect: the Location sent.
     std::string target;
+    // Sent as Retry-After with a Status fault when not empty.
+    std::string retryAfter;
 };
 
 struct MarketRequest
