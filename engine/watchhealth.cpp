@@ -31,7 +31,8 @@ std::string healthText(const WatchHealth& health, WallTime now)
     if (health.consecutiveFailures > 0) {
         text += "；连续失败 " + std::to_string(health.consecutiveFailures) + " 次";
     }
-    if (!health.lastFailure.empty()) {
+    // While failing, the row's reason line already says why.
+    if (!health.lastFailure.empty() && health.consecutiveFailures == 0) {
         text += "；上次失败：" + health.lastFailure;
     }
     if (health.blockedStreak > 0) {

@@ -55,8 +55,9 @@ std::string clockText(WallTime t, bool seconds);
 // "" before the first check.
 std::string healthText(const WatchHealth& health, WallTime now);
 
-// The status a row shows after a failed check: "暂停至 14:05" while paused,
-// "疑似被拦截" after kBlockedAfter blocked checks in a row, else "检测失败".
+// The status a row shows after a failed check: "疑似被拦截" after
+// kBlockedAfter blocked checks in a row (the stronger news; a pause then shows
+// in the tooltip), else "暂停至 14:05" while paused, else "检测失败".
 std::string failedRowText(const WatchHealth& health, WallTime now);
 
 } // namespace tw

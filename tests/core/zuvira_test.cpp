@@ -1,3 +1,4 @@
+#include "core/runsettings.h"
 #include "core/settings.h"
 #include "core/zuvira.h"
 #include "tests/support/tempdir.h"
@@ -88,6 +89,31 @@ TEST_F(CoreSettings, readsAFileWrittenByHand)
     EXPECT_EQ(core.getConfigStr("mallhost"), "detail.example.com");
     // The existing file is not rewritten with defaults.
     EXPECT_EQ(readFile(ini()).find("mallhost"), std::string::npos);
+}
+
+// A browser's User-Agent holds ";" and ",", which an INI file reads as a
+// comment and a list unless the value is quoted; cookie and proxy values too.
+TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
+{
+    const std::string agent =
+        "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0";
+    writeFile(ini(), "[General]\njitter=15\nuseragent=\"" + agent +
+                         "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n");
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    RunSettings settings;
+    settings.readRunOptions(core);
+    EXPECT_EQ(settings.jitter, 15);
+    EXPECT_EQ(settings.userAgent, agent);
+    EXPECT_EQ(settings.cookieFile, "/home/u/cookies 1.txt");
+    EXPECT_EQ(settings.proxy, "socks5://127.0.0.1:1080");
+
+    writeFile(ini(), "[General]\njitter=0\n");
+    std::filesystem::last_write_time(ini(), std::filesystem::file_time_type::clock::now() +
+                                                std::chrono::seconds(5));
+    settings.readRunOptions(core);
+    EXPECT_EQ(settings.jitter, 0);
+    EXPECT_EQ(settings.userAgent, "") << "read again at every Start";
 }
 
 TEST_F(CoreSettings, savedValuesReachAnotherReaderAtOnce)

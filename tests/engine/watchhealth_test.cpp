@@ -47,9 +47,16 @@ TEST_F(WatchHealthTest, healthReadsAsPlainChinese)
     h.pausedUntil = kCheck + 150s;
     EXPECT_EQ(healthText(h, kCheck),
               "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝；上次发现新宝贝 13:40；"
-              "连续失败 3 次；上次失败：HTTP 429；连续 3 次疑似被拦截；暂停至 14:05:01");
+              "连续失败 3 次；连续 3 次疑似被拦截；暂停至 14:05:01");
     EXPECT_EQ(healthText(h, kCheck + 150s).find("暂停"), std::string::npos)
         << "a pause that has ended is not shown";
+
+    h.consecutiveFailures = 0;
+    h.blockedStreak = 0;
+    EXPECT_EQ(healthText(h, kCheck + 150s),
+              "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝；上次发现新宝贝 13:40；"
+              "上次失败：HTTP 429")
+        << "after a recovery the last failure is still told";
 }
 
 TEST_F(WatchHealthTest, failedRowTellsPauseAndBlockApartFromAPlainFailure)
