@@ -243,11 +243,10 @@ size_t HttpSession::Impl::onHeader(char* data, size_t size, size_t count, void* 
         return bytes;
     }
     constexpr std::string_view name = "retry-after:";
-    if (line.size() > name.size() && std::equal(name.begin(), name.end(), line.begin(),
-                                                [](char a, char b) {
-                                                    return a == std::tolower(
-                                                                    static_cast<unsigned char>(b));
-                                                })) {
+    if (line.size() > name.size() &&
+        std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+            return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
         line.remove_prefix(name.size());
         const std::size_t b = line.find_first_not_of(" \t\r\n");
         const std::size_t e = line.find_last_not_of(" \t\r\n");

@@ -244,8 +244,9 @@ void CPollThread::recordHealth(int slot, const std::string& url, const CheckResu
     m_health.update(slot, url, [&](WatchHealth& h) {
         ++h.checks;
         h.lastCheck = began;
-        h.lastDuration = std::max(std::chrono::milliseconds(0),
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(ended - began));
+        h.lastDuration =
+            std::max(std::chrono::milliseconds(0),
+                     std::chrono::duration_cast<std::chrono::milliseconds>(ended - began));
         h.pages = result.pages;
         h.items = result.items;
         if (!result.fresh.empty()) {

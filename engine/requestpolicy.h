@@ -37,8 +37,8 @@ public:
     // Updates the watch's back-off after a check: a success ends it; a 429
     // or 503 pauses the watch until Retry-After says, else for the next
     // back-off step. Other failures leave it as it is.
-    static void afterCheck(WatchHealth& health, bool ok, long status,
-                           std::string_view retryAfter, WallTime now);
+    static void afterCheck(WatchHealth& health, bool ok, long status, std::string_view retryAfter,
+                           WallTime now);
 
     // wait made longer or shorter by up to the jitter share of itself.
     std::chrono::milliseconds jittered(std::chrono::milliseconds wait);

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstring>
 #include <curl/curl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <system_error>
-#include <filesystem>
 
 namespace tw {
 
@@ -36,9 +36,8 @@ std::string lower(std::string s)
 std::string urlPart(std::string_view url, CURLUPart part)
 {
     std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
-    if (!handle ||
-        curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(),
-                     CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(),
+                                CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
         return {};
     }
     char* raw = nullptr;
@@ -51,8 +50,7 @@ std::string urlPart(std::string_view url, CURLUPart part)
 
 bool hasControl(std::string_view s)
 {
-    return std::any_of(s.begin(), s.end(),
-                       [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+    return std::any_of(s.begin(), s.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::string cookieFileProblem(const std::string& path)

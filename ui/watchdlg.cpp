@@ -13,6 +13,7 @@
 #include "ui/pollevent.h"
 #include "ui/qtconvert.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include <QApplication>
@@ -387,7 +388,9 @@ void CWatchDlg::OnStartStop()
     m_settings.readRunOptions(*m_core);
     SessionSettings session = m_sessionSettings;
     session.cookieFile = m_settings.cookieFile;
-    if (!session.cookieFile.empty() && session.cookieFile.front() != '/') {
+    if (session.cookieFile.starts_with("~/") && std::getenv("HOME")) {
+        session.cookieFile = std::getenv("HOME") + session.cookieFile.substr(1);
+    } else if (!session.cookieFile.empty() && session.cookieFile.front() != '/') {
         // Like every file of the program, a bare name lives beside it.
         session.cookieFile = m_paths.appPath + session.cookieFile;
     }

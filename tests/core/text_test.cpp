@@ -103,7 +103,6 @@ TEST(Text, percentEncodeLeavesOnlyUnreservedBytes)
     EXPECT_EQ(text::percentEncode("二"), "%E4%BA%8C");
 }
 
-
 TEST(Text, readableQueryDecodesValidUtf8AndKeepsWhatIsNot)
 {
     const struct
@@ -114,18 +113,18 @@ TEST(Text, readableQueryDecodesValidUtf8AndKeepsWhatIsNot)
         {"cat=1&q=%E6%89%8B%E6%9C%BA&sort=new", "cat=1&q=手机&sort=new"},
         {"q=%e6%89%8b", "q=手"}, // lower-case hex digits
         {"q=red+shoes", "q=red shoes"},
-        {"q=a%2Bb", "q=a+b"},             // an encoded "+" is a plus sign
-        {"q=%E6%89", "q=%E6%89"},         // a character cut short
-        {"q=%FF%E6%89%8B", "q=%FF手"},    // a bad byte before a good character
-        {"q=%E6%89%8B%E6", "q=手%E6"},    // and after it
-        {"q=%C0%AF", "q=%C0%AF"},         // overlong
-        {"q=%ED%A0%80", "q=%ED%A0%80"},   // a surrogate
-        {"q=%zz%4", "q=%zz%4"},           // not an escape at all
+        {"q=a%2Bb", "q=a+b"},           // an encoded "+" is a plus sign
+        {"q=%E6%89", "q=%E6%89"},       // a character cut short
+        {"q=%FF%E6%89%8B", "q=%FF手"},  // a bad byte before a good character
+        {"q=%E6%89%8B%E6", "q=手%E6"},  // and after it
+        {"q=%C0%AF", "q=%C0%AF"},       // overlong
+        {"q=%ED%A0%80", "q=%ED%A0%80"}, // a surrogate
+        {"q=%zz%4", "q=%zz%4"},         // not an escape at all
         {"q=100%", "q=100%"},
         {"q=a%0Ab%00%7F", "q=a%0Ab%00%7F"}, // control characters would break the row
-        {"q=%C2%85", "q=%C2%85"},         // a C1 control character
+        {"q=%C2%85", "q=%C2%85"},           // a C1 control character
         {"q=%41%20%E2%82%AC", "q=A €"},
-        {"q=手机+壳", "q=手机 壳"},       // raw UTF-8 passes through
+        {"q=手机+壳", "q=手机 壳"}, // raw UTF-8 passes through
         {"", ""},
     };
     for (const auto& c : cases) {

@@ -210,7 +210,7 @@ TEST_F(HttpSessionTest, refusalsKeepTheirStatusAndRetryAfterAndRedirectsTheirEnd
     EXPECT_EQ(session->lastAnswer().redirectCount, 0);
     EXPECT_EQ(session->lastAnswer().finalUrl, url);
 
-    market.setFault("camera", {.kind = Kind::LoginRedirect});
+    market.setFault("camera", {.kind = Kind::Login});
     std::ignore = session->download(url, pageFile);
     EXPECT_EQ(session->lastAnswer().redirectCount, 1);
     EXPECT_EQ(session->lastAnswer().finalUrl, market.loginUrl() + "?from=search");

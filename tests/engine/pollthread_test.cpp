@@ -133,7 +133,8 @@ protected:
 
     PollThreadParams params()
     {
-        return {*this, table, runFlag, settings, paths, db, core, session, openSession, this, random};
+        return {*this, table,   runFlag,     settings, paths, db,
+                core,  session, openSession, this,     random};
     }
 
     // Runs a worker until it ends by itself: a hook must stop it.
@@ -615,7 +616,7 @@ protected:
 TEST_F(PollHealthTest, blockedChecksFailNamingTheCauseAndTheNoticeComesOncePerEpisode)
 {
     const std::pair<MarketFault, const char*> walls[] = {
-        {{.kind = MarketFault::Kind::LoginRedirect}, "被重定向到其他网站 localhost"},
+        {{.kind = MarketFault::Kind::Login}, "被重定向到其他网站 localhost"},
         {{.kind = MarketFault::Kind::Status, .status = 401}, "HTTP 401"},
         {{.kind = MarketFault::Kind::Status, .status = 403}, "HTTP 403"},
         {{.kind = MarketFault::Kind::Status, .status = 429, .retryAfter = "0"}, "HTTP 429"},
@@ -669,16 +670,17 @@ TEST_F(PollHealthTest, emptyFirstPageIsQuietUntilTheWatchHasListedItems)
         }
     };
     run();
-    EXPECT_EQ(messages, (Messages{begun(0), done(0), begun(0), done(0), begun(0), failed(0),
-                                  stopped}));
+    EXPECT_EQ(messages,
+              (Messages{begun(0), done(0), begun(0), done(0), begun(0), failed(0), stopped}));
 }
 
 TEST_F(PollHealthTest, tooManyRequestsPausesTheWatchWithoutRequestsUntilRetryAfter)
 {
     settings.interval = 10; // a pass every 9 s of the fake clock
     setWatches({"alpha", "beta"});
-    market.setFault("alpha", {.kind = MarketFault::Kind::Status, .status = 429,
-                              .times = 1, .retryAfter = "60"});
+    market.setFault(
+        "alpha",
+        {.kind = MarketFault::Kind::Status, .status = 429, .times = 1, .retryAfter = "60"});
     std::vector<std::chrono::milliseconds> alphaChecks;
     beforeCheck = [&](int slot, int) {
         if (slot == 0) {
@@ -708,8 +710,10 @@ TEST_F(PollHealthTest, backOffWithoutRetryAfterGrowsWhileFailingAndASuccessEndsI
     beforeCheck = [&](int, int n) {
         checksAt.push_back(elapsed);
         if (n == 3) {
-            market.setGlobalFault({.kind = MarketFault::Kind::Status, .status = 503,
-                                   .times = 1, .retryAfter = "nonsense"});
+            market.setGlobalFault({.kind = MarketFault::Kind::Status,
+                                   .status = 503,
+                                   .times = 1,
+                                   .retryAfter = "nonsense"});
         }
     };
     onEvent = [&, inner = onEvent](const PolledMessage& m) {
@@ -740,7 +744,10 @@ TEST_F(PollHealthTest, jitterStretchesOrShortensEachWaitBetweenPasses)
         double uniform;
         std::chrono::milliseconds wait;
     } cases[] = {
-        {0, 1.0, 9000ms}, {50, 1.0, 13500ms}, {50, 0.0, 4500ms}, {20, 0.75, 9900ms},
+        {0, 1.0, 9000ms},
+        {50, 1.0, 13500ms},
+        {50, 0.0, 4500ms},
+        {20, 0.75, 9900ms},
     };
     settings.interval = 10;
     for (const auto& c : cases) {
@@ -805,8 +812,7 @@ TEST_F(PollHealthTest, healthFollowsEachCheckAndStartsAfreshForAnotherUrl)
 TEST_F(PollHealthTest, cookieFileOpensTheLoginWall)
 {
     market.requireCookie("login=yes");
-    test::writeFile(dir.file("cookies.txt"),
-                    "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tyes\n");
+    test::writeFile(dir.file("cookies.txt"), "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tyes\n");
     stopAfterChecks(0, 1);
     run();
     ASSERT_EQ(seen.size(), 1u);

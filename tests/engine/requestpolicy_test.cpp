@@ -23,7 +23,7 @@ TEST(RequestPolicy, retryAfterReadsSecondsAndTheThreeHttpDateForms)
     } cases[] = {
         {"120", 120s},
         {"0", 0s},
-        {"3601", 3600s},                  // capped at an hour
+        {"3601", 3600s},                    // capped at an hour
         {"99999999999999999999999", 3600s}, // and never overflows
         {"Wed, 21 Oct 2026 07:30:00 GMT", 120s},
         {"Wednesday, 21-Oct-26 07:30:00 GMT", 120s},
@@ -85,7 +85,7 @@ TEST(RequestPolicy, jitterVariesAWaitByUpToItsShareEitherWay)
         double uniform;
         long long ms;
     } cases[] = {
-        {0, 0.0, 1000},  {0, 0.99, 1000}, {20, 0.0, 800},  {20, 0.5, 1000},
+        {0, 0.0, 1000},  {0, 0.99, 1000}, {20, 0.0, 800},   {20, 0.5, 1000},
         {20, 1.0, 1200}, {100, 0.0, 0},   {100, 1.0, 2000}, {250, 1.0, 2000}, // clamped to 100
         {-5, 0.0, 1000},
     };

@@ -344,7 +344,7 @@ void TestMarket::setupRoutes()
             sessionCookie = m_sessionCookie;
         }
         const std::string cookies = "; " + req.get_header_value("Cookie") + ";";
-        if (kind == Kind::LoginRedirect ||
+        if (kind == Kind::Login ||
             (!requiredCookie.empty() &&
              cookies.find("; " + requiredCookie + ";") == std::string::npos)) {
             res.set_redirect(loginUrl() + "?from=search");

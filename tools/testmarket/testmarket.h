@@ -26,7 +26,6 @@ struct MarketFault
     enum class Kind {
         None,
         Status,    // answer with `status` (and retryAfter) and a short error page
-        LoginRedirect, // 302 to the login page on another host name (localhost)
         Drop,      // send the headers and half the page, then close the connection
         Stall,     // wait stallMs (0: until stop) before answering at all
         StallBody, // send half the page, then wait like Stall, then the rest
@@ -37,6 +36,7 @@ struct MarketFault
         GzipBomb,  // a small gzip body (Content-Encoding: gzip) that decodes to `bytes` zeros
         Binary,    // a 200 body of `bytes` pseudo-random bytes, many of them NUL
         Redirect,  // a 302 to `target`
+        Login,     // a 302 to loginUrl(), the login page under another host name
     };
     Kind kind = Kind::None;
     int status = 500;
