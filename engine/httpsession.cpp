@@ -404,10 +404,12 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
     }
     if (std::string reason = cutReason(); !reason.empty()) {
         attempt.result = Failure{std::move(reason)};
+    } else if (code == CURLE_HTTP_RETURNED_ERROR || status >= 400) {
+        // Before the size: an error page is dropped unread, so its status
+        // is the news even when its announced length was too large.
+        attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_FILESIZE_EXCEEDED) {
         attempt.result = Failure{pageTooLargeReason(settings.maxPageBytes)};
-    } else if (code == CURLE_HTTP_RETURNED_ERROR || (code == CURLE_OK && status >= 400)) {
-        attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_WRITE_ERROR && writeFailed) {
         attempt.result = Failure{"cannot write the page file"};
     } else {
