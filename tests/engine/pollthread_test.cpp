@@ -133,8 +133,10 @@ protected:
 
     PollThreadParams params()
     {
-        return {*this, table,   runFlag,     settings, paths, db,
-                core,  session, openSession, this,     random};
+        PollThreadParams p{*this, table, runFlag, settings, paths, db, core, session, openSession};
+        p.clock = this;
+        p.random = random;
+        return p;
     }
 
     // Runs a worker until it ends by itself: a hook must stop it.

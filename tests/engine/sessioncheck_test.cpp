@@ -1,6 +1,6 @@
 #include "engine/httpsession.h"
 #include "engine/sessioncheck.h"
-#include "support/tempdir.h"
+#include "tests/support/tempdir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
