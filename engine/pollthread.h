@@ -151,8 +151,8 @@ private:
     // The id list a slot's field stands for; see m_fullLastIds.
     std::string fullLastIds(int slot, const SlotCopy& copy) const;
     void setLastIds(int slot, const std::string& url, const std::string& ids);
-    CheckResult runCheck(const std::string& url, const std::string& sid,
-                         const std::string& lastIds, bool everListed);
+    CheckResult runCheck(const std::string& url, const std::string& sid, const std::string& lastIds,
+                         bool everListed);
     // For settings.pagestop: true when pageIds holds ids and each of them is
     // in lastIds or stored (under sid, or with dedupe anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
