@@ -580,10 +580,36 @@ void CWatchDlg::setRowToolTip(int row, const std::string& reason, const std::str
 void CWatchDlg::noticeBlocked(int row, const std::string& reason)
 {
     const std::string query = text::readableQuery(CCore::getFg(m_table->url(row), '?', 1));
-    m_notice->setText(qs("第 " + CCore::getStrInt(row + 1) + " 行疑似被拦截（" + query +
-                         "）：请检查 cookiefile 等设置，或稍后再试。"));
-    m_notice->setToolTip(qs(reason));
+    const QString note = qs("第 " + CCore::getStrInt(row + 1) + " 行疑似被拦截（" + query +
+                            "）：请检查 cookiefile 等设置，或稍后再试。");
+    // The desktop's notification where it has one; the note in the window
+    // when it has none or the service turns the notification down.
+    m_pendingNote = {note, qs(reason)};
+    if (!m_settings.notify || !notifier().notify(QStringLiteral("疑似被拦截"), note)) {
+        showPendingNote();
+    }
+}
+
+void CWatchDlg::showPendingNote()
+{
+    if (m_pendingNote.first.isEmpty()) {
+        return;
+    }
+    m_notice->setText(m_pendingNote.first);
+    m_notice->setToolTip(m_pendingNote.second);
     m_notice->show();
+    m_pendingNote = {};
+}
+
+DesktopNotifier& CWatchDlg::notifier()
+{
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(m_notifyBus, this);
+        connect(m_notifier, &DesktopNotifier::activated, this, [this] { bringToFront(); });
+        connect(m_notifier, &DesktopNotifier::shown, this, [this] { m_pendingNote = {}; });
+        connect(m_notifier, &DesktopNotifier::notShown, this, [this] { showPendingNote(); });
+    }
+    return *m_notifier;
 }
 
 void CWatchDlg::handleDone(std::intptr_t)
@@ -655,12 +681,8 @@ void CWatchDlg::notifyAlert(const std::string& idList, int row)
     } catch (const DbError&) {
         // The notification goes out without the titles it could not read.
     }
-    if (!m_notifier) {
-        m_notifier = new DesktopNotifier(m_notifyBus, this);
-        connect(m_notifier, &DesktopNotifier::activated, this, [this] { bringToFront(); });
-    }
-    m_notifier->notifyAlert(DesktopNotifier::readableKey(sid), count, titles,
-                            count > 30 ? count - 30 : 0);
+    notifier().notifyAlert(DesktopNotifier::readableKey(sid), count, titles,
+                           count > 30 ? count - 30 : 0);
 }
 
 void CWatchDlg::bringToFront()

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <QDialog>
 #include <QIcon>
@@ -89,8 +90,9 @@ public:
     // The session bus address of desktop notifications; "" (the default) is
     // the desktop's own. Tests hand in a bus of their own.
     void setNotifyBus(QString address) { m_notifyBus = std::move(address); }
-    // Tells the user, once per episode, that a watch looks blocked: a note in
-    // the window, never a modal box and never the alarm.
+    // Tells the user, once per episode, that a watch looks blocked: a desktop
+    // notification (with notify=1), else a note in the window; never a modal
+    // box and never the alarm.
     void noticeBlocked(int row, const std::string& reason);
 
     // Worker messages arrive here from any thread as posted events.
@@ -144,6 +146,8 @@ private:
     void notifyAlert(const std::string& idList, int row);
     void prepareStore();
     void bringToFront();
+    DesktopNotifier& notifier();
+    void showPendingNote();
 
     std::shared_ptr<HostServices> m_host;
     std::string m_appDir;
@@ -174,6 +178,9 @@ private:
     PollClock* m_pollClock = nullptr;
     QString m_notifyBus;
     DesktopNotifier* m_notifier = nullptr;
+    // A blocked watch's note and its reason, shown in the window when no
+    // desktop notification carries it.
+    std::pair<QString, QString> m_pendingNote;
     std::unique_ptr<CMarkSeenTask> m_markSeen;
     // Declared last: destroyed first, so the worker is joined before
     // anything it reads goes away.

@@ -182,6 +182,30 @@ TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
     EXPECT_EQ(service.received().size(), 1u);
 }
 
+// A blocked watch is told through the desktop's notification service where
+// there is one, and by the note in the window where there is none.
+TEST_F(Alert, aBlockedWatchIsToldByTheDesktopOrElseByTheWindowsNote)
+{
+    TestBus bus;
+    dlg->setNotifyBus(bus.address());
+    auto* notice = child<QLabel>("IDC_NOTICE");
+    dlg->noticeBlocked(0, "HTTP 403");
+    EXPECT_TRUE(waitUntil([&] { return !notice->isHidden(); })) << "a bus without the service";
+    EXPECT_EQ(notice->toolTip(), "HTTP 403");
+
+    notice->hide();
+    FakeNotificationService service(bus.address());
+    ASSERT_TRUE(service.registered());
+    dlg->noticeBlocked(0, "HTTP 403");
+    ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
+    EXPECT_EQ(service.received()[0].summary, QStringLiteral("疑似被拦截"));
+    EXPECT_TRUE(service.received()[0].body.contains(QStringLiteral("疑似被拦截")));
+    QTest::qWait(50);
+    EXPECT_TRUE(notice->isHidden());
+    EXPECT_TRUE(host->sounds().empty());
+    EXPECT_TRUE(host->warnings().empty());
+}
+
 TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
 {
     post(PROGRESS_BASELINE, 0);
