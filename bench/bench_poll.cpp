@@ -4,6 +4,7 @@
 // pass runs with pagestop off and on: on a search sorted newest first with
 // nothing new, a check then stops after its first page (800 requests -> 100).
 
+#include "bench/passsink.h"
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
@@ -36,72 +37,8 @@ using tw::test::TestMarket;
 constexpr int kWatches = 100;
 constexpr int kPages = 8;
 
-// Sleeps pass at once: a pass never waits for the next tick here.
-class NoWaitClock : public tw::PollClock
-{
-public:
-    void sleepFor(std::chrono::milliseconds) override {}
-    void interrupt() override {}
-};
-
-// Lets one long-running worker make one pass at a time, as a run does between
-// two ticks: after the last watch's check it reports the pass and waits for
-// the next go. Blocking here is fine for a benchmark, never for a window.
-class PassSink : public tw::PollSink
-{
-public:
-    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
-    {
-        if (msg != tw::WM_POLL_PROGRESS || wParam == tw::PROGRESS_BEGIN) {
-            return;
-        }
-        std::unique_lock lock(m_mutex);
-        if (wParam == tw::PROGRESS_FAILED) {
-            ++m_failures;
-        }
-        if (lParam == kWatches - 1) {
-            m_passDone = true;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return m_go; });
-            m_go = false;
-        }
-    }
-
-    // Releases the worker for one pass and waits for its end; the number of
-    // failed checks in it.
-    int runPass()
-    {
-        std::unique_lock lock(m_mutex);
-        m_failures = 0;
-        m_passDone = false;
-        m_go = true;
-        m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_passDone; });
-        return m_failures;
-    }
-
-    // The first pass begins at once after start: wait for it, without a go.
-    int firstPass()
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_passDone; });
-        return m_failures;
-    }
-
-    void release()
-    {
-        std::lock_guard lock(m_mutex);
-        m_go = true;
-        m_changed.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_passDone = false;
-    bool m_go = false;
-    int m_failures = 0;
-};
+using tw::bench::NoWaitClock;
+using tw::bench::PassSink;
 
 struct Environment
 {
@@ -167,7 +104,7 @@ struct Environment
     tw::WatchTable table;
     tw::RunFlag runFlag;
     tw::CItemDb db;
-    PassSink sink;
+    PassSink sink{kWatches};
     NoWaitClock clock;
     std::unique_ptr<tw::CPollThread> worker;
 };

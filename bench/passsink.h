@@ -1,0 +1,83 @@
+#pragma once
+
+#include "engine/pollclock.h"
+#include "engine/pollmessages.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace tw::bench {
+
+// Sleeps pass at once: a pass never waits for the next tick here.
+class NoWaitClock : public PollClock
+{
+public:
+    void sleepFor(std::chrono::milliseconds) override {}
+    void interrupt() override {}
+};
+
+// Lets one long-running worker make one pass at a time, as a run does between
+// two ticks: after the last watch's check it reports the pass and waits for
+// the next go. Blocking here is fine for a benchmark, never for a window.
+class PassSink : public PollSink
+{
+public:
+    explicit PassSink(int watches) : m_lastSlot(watches - 1) {}
+
+    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
+    {
+        if (msg != WM_POLL_PROGRESS || wParam == PROGRESS_BEGIN) {
+            return;
+        }
+        std::unique_lock lock(m_mutex);
+        if (wParam == PROGRESS_FAILED) {
+            ++m_failures;
+        }
+        if (lParam == m_lastSlot) {
+            m_passDone = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_go; });
+            m_go = false;
+        }
+    }
+
+    // Releases the worker for one pass and waits for its end; the number of
+    // failed checks in it.
+    int runPass()
+    {
+        std::unique_lock lock(m_mutex);
+        m_failures = 0;
+        m_passDone = false;
+        m_go = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_passDone; });
+        return m_failures;
+    }
+
+    // The first pass begins at once after start: wait for it, without a go.
+    int firstPass()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_passDone; });
+        return m_failures;
+    }
+
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_go = true;
+        m_changed.notify_all();
+    }
+
+private:
+    const std::intptr_t m_lastSlot;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_passDone = false;
+    bool m_go = false;
+    int m_failures = 0;
+};
+
+} // namespace tw::bench
