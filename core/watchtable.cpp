@@ -16,7 +16,9 @@ template <std::size_t N> void store(char (&field)[N], std::string_view text)
 {
     const std::size_t n = text.size() < N ? text.size() : N - 1;
     const std::size_t old = strnlen(field, N);
-    std::memcpy(field, text.data(), n);
+    if (n > 0) {
+        std::memcpy(field, text.data(), n);
+    }
     if (old > n) {
         std::memset(field + n, 0, old - n);
     }
