@@ -1,0 +1,87 @@
+// The settings reader over a fuzzed tidewatch.ini.
+#include "core/settings.h"
+#include "core/zuvira.h"
+#include "fuzz/fuzzcheck.h"
+#include "fuzz/fuzzdir.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using tw::CCore;
+
+// QSettings keeps files it has read in a process-wide cache, so every input
+// gets a folder of its own rather than a rewritten file.
+std::string freshDir()
+{
+    static unsigned long long count = 0;
+    const std::string dir = tw::fuzz::runDir() + std::to_string(count++) + "/";
+    std::filesystem::create_directory(dir);
+    return dir;
+}
+
+struct Values
+{
+    std::vector<int> ints;
+    std::vector<std::string> strs;
+    std::vector<int> flags;
+    friend bool operator==(const Values&, const Values&) = default;
+};
+
+Values readAll(CCore& core)
+{
+    Values v;
+    for (const tw::SettingDef& def : tw::kSettings) {
+        v.ints.push_back(core.getConfigInt(def.key));
+        v.strs.push_back(core.getConfigStr(def.key));
+        const int flag = core.getConfigB(def.key);
+        FUZZ_CHECK(flag == 0 || flag == 1);
+        v.flags.push_back(flag);
+    }
+    // A key the program does not know reads as nothing.
+    FUZZ_CHECK(core.getConfigInt("no such key") == 0);
+    return v;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view ini(reinterpret_cast<const char*>(data), size);
+    const std::string dir = freshDir();
+    const std::string file = dir + std::string(tw::kConfigFileName);
+    tw::fuzz::writeFile(file, ini);
+
+    CCore core(nullptr, dir);
+    core.autoFileConfig();
+    const Values first = readAll(core);
+    // Reading never writes: the file stays as the user left it.
+    std::error_code ec;
+    FUZZ_CHECK(std::filesystem::file_size(file, ec) == size);
+
+    // Saving one value keeps it and every other key's value, also for the
+    // next start that reads the file afresh.
+    core.saveConfigInt("interval", 7);
+    FUZZ_CHECK(core.getConfigInt("interval") == 7);
+    const Values saved = readAll(core);
+    const std::string next = freshDir();
+    std::filesystem::copy_file(file, next + std::string(tw::kConfigFileName), ec);
+    FUZZ_CHECK(!ec);
+    CCore reread(nullptr, next);
+    reread.autoFileConfig();
+    FUZZ_CHECK(readAll(reread) == saved);
+    for (std::size_t i = 0; i < std::size(tw::kSettings); ++i) {
+        if (tw::kSettings[i].key != "interval") {
+            FUZZ_CHECK(saved.strs[i] == first.strs[i]);
+        }
+    }
+
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::remove_all(next, ec);
+    return 0;
+}
