@@ -17,8 +17,10 @@ struct ChildResult
 
 // Runs body in a forked child, so that a process-wide fault (a file size
 // limit) stays there. The child ends with _exit: no destructor of the
-// parent's objects runs in it. It may start threads of its own, but must not
-// touch locks that the parent's other threads hold (the test marketplace).
+// parent's objects runs in it. Call it while the process has no thread but
+// its main one (ThreadSanitizer cannot follow the fork of a multi-threaded
+// process); the child may start threads of its own (the test marketplace,
+// the worker).
 ChildResult runInChild(const std::function<std::string()>& body);
 
 // From now on no file of this process grows past bytes: a write beyond fails
