@@ -174,7 +174,8 @@ std::string expectedRecovery()
            "second check: done\n"
            "every item reported once, in order: yes\n"
            "stored with their own titles: yes\n"
-           "lastIds: every id\n";
+           "lastIds: every id\n"
+           "database: ok\n";
 }
 
 struct ScratchCase
@@ -255,6 +256,7 @@ TEST_F(FaultTest, diskFullWhileAScratchFileIsWrittenFailsTheCheckAndTheNextPassR
             line("lastIds", table.slot(0).lastIds == fitIdList(all, WatchTable::kLastIdsMax)
                                 ? "every id"
                                 : table.slot(0).lastIds);
+            line("database", integrity());
             return out;
         });
         EXPECT_TRUE(child.finished);
