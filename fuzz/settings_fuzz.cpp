@@ -66,7 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Saving one value keeps it and every other key's value, also for the
     // next start that reads the file afresh.
-    core.saveConfigInt("interval", 7);
+    const tw::Result<void> save = core.saveConfigInt("interval", 7);
+    if (!save.ok()) {
+        // QSettings leaves a file it could not parse alone, and says so.
+        FUZZ_CHECK(!save.error().empty());
+        FUZZ_CHECK(std::filesystem::file_size(file, ec) == size);
+        std::filesystem::remove_all(dir, ec);
+        return 0;
+    }
     FUZZ_CHECK(core.getConfigInt("interval") == 7);
     const Values saved = readAll(core);
     const std::string next = freshDir();

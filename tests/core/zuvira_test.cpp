@@ -162,7 +162,7 @@ TEST_F(CoreSettings, savingAnotherValueKeepsAListWithAnEscapedWord)
     core.autoFileConfig();
     const std::string ignore = core.getConfigStr("ignore");
     EXPECT_EQ(ignore, std::string("a,b\0c", 5));
-    core.saveConfigB("filtkc", 1);
+    ASSERT_TRUE(core.saveConfigB("filtkc", 1).ok());
 
     // A fresh folder: QSettings' process-wide cache must not answer.
     TempDir next;

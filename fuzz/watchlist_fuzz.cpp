@@ -1,10 +1,10 @@
 // The watch list and import parser, read from a file as the window reads it,
 // then saved and read back as an import does.
+#include "core/watchlist.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "fuzz/fuzzcheck.h"
 #include "fuzz/fuzzdir.h"
-#include "ui/watchlistfile.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,8 +15,8 @@
 namespace {
 
 using tw::WatchLines;
-using tw::WatchListFile;
 using tw::WatchTable;
+namespace watchlist = tw::watchlist;
 
 bool isBlank(char c)
 {
@@ -29,7 +29,7 @@ void checkBounds(const WatchLines& parsed, int usable)
     FUZZ_CHECK(static_cast<int>(parsed.watches.size()) + parsed.leftOut == usable);
     for (const tw::Watch& w : parsed.watches) {
         FUZZ_CHECK(WatchTable::fits(w));
-        FUZZ_CHECK(w.sid == WatchListFile::searchKey(w.url));
+        FUZZ_CHECK(w.sid == watchlist::searchKey(w.url));
     }
 }
 
@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string listFile = tw::fuzz::runDir() + "_items.txt";
     tw::fuzz::writeFile(file, content);
 
-    std::vector<std::string> lines;
-    FUZZ_CHECK(WatchListFile::readLines(file, lines));
+    const auto read = watchlist::readLines(file);
+    FUZZ_CHECK(read.ok());
+    const std::vector<std::string>& lines = read.value();
 
     int nonBlank = 0;
     int importable = 0;
@@ -74,14 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         importable += (line.find("&s=") == std::string::npos && !urlBlank) ? 1 : 0;
     }
 
-    const WatchLines list = WatchListFile::parseList(lines);
+    const WatchLines list = watchlist::parseList(lines);
     checkBounds(list, nonBlank);
     checkTable(list);
     for (const tw::Watch& w : list.watches) {
         FUZZ_CHECK(!w.url.empty() && !isBlank(w.url.front()) && !isBlank(w.url.back()));
     }
 
-    const WatchLines imported = WatchListFile::parseImport(lines);
+    const WatchLines imported = watchlist::parseImport(lines);
     checkBounds(imported, importable);
     checkTable(imported);
     std::vector<std::string> urls;
@@ -96,10 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (urls.empty()) {
         return 0;
     }
-    FUZZ_CHECK(WatchListFile::save(listFile, urls).ok);
-    std::vector<std::string> saved;
-    FUZZ_CHECK(WatchListFile::readLines(listFile, saved));
-    const WatchLines reloaded = WatchListFile::parseList(saved);
+    FUZZ_CHECK(watchlist::save(listFile, urls).ok());
+    const auto saved = watchlist::readLines(listFile);
+    FUZZ_CHECK(saved.ok());
+    const WatchLines reloaded = watchlist::parseList(saved.value());
     FUZZ_CHECK(reloaded.leftOut == 0);
     FUZZ_CHECK(reloaded.watches.size() == imported.watches.size());
     for (std::size_t i = 0; i < reloaded.watches.size(); ++i) {

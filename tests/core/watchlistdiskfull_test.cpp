@@ -1,8 +1,8 @@
 // The watch list saved on a full disk: the save fails with its reason and
 // leaves the old list whole; once there is room again it succeeds.
-#include "support/childprocess.h"
-#include "support/tempdir.h"
-#include "ui/watchlistfile.h"
+#include "core/watchlist.h"
+#include "tests/support/childprocess.h"
+#include "tests/support/tempdir.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -29,16 +29,16 @@ TEST(WatchListDiskFull, saveFailsWithItsReasonKeepsTheOldListAndSucceedsWithRoom
     const test::ChildResult child = test::runInChild([&] {
         std::string out;
         test::limitFileSize(old.size());
-        const SaveResult full = WatchListFile::save(path, urls);
-        out += std::string("full disk: ") + (full.ok ? "saved" : "failed") + "\n";
-        out += "reason: " + full.error.substr(full.error.rfind(": ") + 2) + "\n";
+        const Result<void> full = watchlist::save(path, urls);
+        out += std::string("full disk: ") + (full.ok() ? "saved" : "failed") + "\n";
+        out += "reason: " + full.error().substr(full.error().rfind(": ") + 2) + "\n";
         out += "old list: " + std::string(test::readFile(path) == old ? "whole" : "changed") + "\n";
         out += "temporary file left: " +
-               std::string(std::filesystem::exists(WatchListFile::tempPathFor(path)) ? "yes" : "no") +
+               std::string(std::filesystem::exists(watchlist::tempPathFor(path)) ? "yes" : "no") +
                "\n";
         test::liftFileSizeLimit();
-        const SaveResult room = WatchListFile::save(path, urls);
-        out += std::string("with room: ") + (room.ok ? "saved" : "failed: " + room.error) + "\n";
+        const Result<void> room = watchlist::save(path, urls);
+        out += std::string("with room: ") + (room.ok() ? "saved" : "failed: " + room.error()) + "\n";
         out += "new list: " + std::string(test::readFile(path) == saved ? "whole" : "wrong") + "\n";
         return out;
     });
