@@ -1,7 +1,7 @@
 // Writes the page extraction seeds: result pages of the test marketplace in
 // the fuzz target's input form, cut down to their item blocks so that each
 // stays a few KB.
-#include "testmarket/resultpage.h"
+#include "tools/testmarket/resultpage.h"
 
 #include <cstdio>
 #include <fstream>
