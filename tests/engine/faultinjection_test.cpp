@@ -321,6 +321,8 @@ TEST_F(DbFaultTest, itemDatabaseGoneReadOnlyOrLockedMidRunFailsTheCheckAndLosesN
         SCOPED_TRACE(fault.name);
         market.setItems("alpha", TestMarket::makeItems(3, 100));
         db.deleteAllItems();
+        // A fresh list: a replaced one would keep the url's lastIds.
+        table.clear();
         table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
         checks.clear();
         runFlag.clear();
