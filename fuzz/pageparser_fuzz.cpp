@@ -50,9 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     tw::PageParser parser(ignoreWords);
     for (const std::string_view page : split(input, kPageSeparator)) {
+        const std::size_t before = parser.count();
         const bool more = parser.addPage(page);
         // The page loop ends exactly where a page holds no item block start.
         FUZZ_CHECK(more == (page.find(kBlockStart) != std::string_view::npos));
+        // The last page's ids are the ones it added, at the end of the list.
+        const std::vector<std::string> added = parser.lastPageIds();
+        FUZZ_CHECK(added.size() == parser.count() - before);
+        if (!added.empty()) {
+            const std::string ids = parser.idList();
+            FUZZ_CHECK(ids.size() >= added.back().size() &&
+                       ids.compare(ids.size() - added.back().size(), std::string::npos,
+                                   added.back()) == 0);
+        }
         if (!more) {
             break;
         }
@@ -72,6 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string_view> idFields = split(ids, ',');
     FUZZ_CHECK(idFields.size() == parser.count());
     std::unordered_set<std::string_view> seen;
+    // A NUL would cut the id and title fields the window reads short.
+    FUZZ_CHECK(ids.find('\0') == std::string::npos);
+    FUZZ_CHECK(titles.find('\0') == std::string::npos);
     for (const std::string_view id : idFields) {
         FUZZ_CHECK(!id.empty());
         FUZZ_CHECK(seen.insert(id).second);
