@@ -42,8 +42,8 @@ bool isKeyChar(char c)
 
 // A file as a person writes one: valid UTF-8 without control bytes, and
 // every line blank, a comment, a "[section]" or "key=value" with a plain key.
-// QSettings rewrites other files in its own way (a "[" without "]" moves the
-// keys after it), which no reader of ours can undo.
+// QSettings rewrites other files in its own way (the keys after a "[" without
+// "]" or an empty "[]" move), which no reader of ours can undo.
 bool wellFormed(std::string_view ini)
 {
     if (!QByteArrayView(ini.data(), static_cast<qsizetype>(ini.size())).isValidUtf8()) {
@@ -66,7 +66,8 @@ bool wellFormed(std::string_view ini)
         }
         line.remove_prefix(first);
         if (line.front() == '[') {
-            if (line.back() != ']' || line.find_first_of("[]", 1) != line.size() - 1) {
+            if (line.size() < 3 || line.back() != ']' ||
+                line.find_first_of("[]", 1) != line.size() - 1) {
                 return false;
             }
             continue;
