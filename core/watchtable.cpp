@@ -76,7 +76,10 @@ void WatchTable::zeroTouched()
 
 bool WatchTable::fits(const Watch& watch)
 {
-    return watch.url.size() <= kUrlMax && watch.sid.size() <= kSidMax;
+    // A zero byte would end the field early: the slot would poll another
+    // address than the line names, under a key taken from the whole line.
+    return watch.url.size() <= kUrlMax && watch.sid.size() <= kSidMax &&
+           watch.url.find('\0') == std::string::npos;
 }
 
 int WatchTable::watchCount() const

@@ -186,8 +186,10 @@ std::string CCore::configValue(std::string_view key)
     if (!value.isValid()) {
         return fallback;
     }
-    // An unquoted "a,b" in a hand-written file reads as a string list.
-    if (value.typeId() == QMetaType::QStringList) {
+    // An unquoted "a,b" in a hand-written file reads as a string list; once
+    // QSettings has written back a list with an escaped element, it reads as
+    // a list of variants.
+    if (value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList) {
         return value.toStringList().join(QLatin1Char(',')).toStdString();
     }
     return value.toString().toStdString();

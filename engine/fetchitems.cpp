@@ -125,7 +125,10 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     outcome.titles = parser.titles();
     outcome.items = parser.count();
     if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
-        // The titles are read back by position: stale ones would misname items.
+        // The titles are read back by position: a stale or cut file would
+        // store items under wrong or empty titles, for good. So no id is
+        // handed on: the next check finds them all again.
+        outcome.ids.clear();
         outcome.failed = true;
         if (!outcome.error.empty()) {
             outcome.error += "; ";

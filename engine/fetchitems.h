@@ -28,7 +28,8 @@ struct FetchOutcome
     // The titles text written to titlesFile.
     std::string titles;
     // A download failed: ids holds what the pages before it gave, and the
-    // caller must not take the check as complete.
+    // caller must not take the check as complete. When the titles could not
+    // be written, ids is empty.
     bool failed = false;
     std::string error;
     // Pages downloaded whole, and the items they listed.

@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev qt6-multimedia-dev
     libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # The fuzz targets: libFuzzer and the sanitizers come with clang.
+    clang libclang-rt-14-dev
     # The end-to-end test runs the real program in a virtual display and
     # hands addresses to a stand-in xdg-open; the font renders the Chinese UI.
     xvfb xauth xdg-utils fonts-wqy-zenhei

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test in the plain build, then under ASan+UBSan, then the threaded
-# layers (all that build without the windows) under TSan, and prints one summary line for all three.
+# layers (all that build without the windows) under TSan, then each fuzz
+# target for a short while, and prints one summary line for all four.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -63,6 +64,15 @@ if build_preset tsan; then
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_ctest build-tsan
 else
     echo "thread sanitizer build failed"
+    failed=$((failed + 1))
+    status=1
+fi
+
+echo "== fuzz targets, ${FUZZ_SECONDS:-20} s each =="
+if build_preset fuzz; then
+    FUZZ_SECONDS=${FUZZ_SECONDS:-20} run_ctest build-fuzz
+else
+    echo "fuzz build failed"
     failed=$((failed + 1))
     status=1
 fi

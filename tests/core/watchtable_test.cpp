@@ -95,7 +95,9 @@ TEST(WatchTable, replaceAllZeroesEverythingAndSkipsWhatDoesNotFit)
     table.setWatch(0, {"old", "o"});
     table.setLastIds(0, "1,2");
     table.setNewIds(7, "9");
-    std::vector<Watch> watches = {{"a", "ka"}, {std::string(1024, 'x'), "too long"}, {"b", ""}};
+    // A zero byte in a line would cut its url short in the slot.
+    std::vector<Watch> watches = {
+        {"a", "ka"}, {std::string(1024, 'x'), "too long"}, {std::string("c\0d", 3), ""}, {"b", ""}};
     EXPECT_EQ(table.replaceAll(watches), 2);
     EXPECT_EQ(table.watchCount(), 2);
     EXPECT_EQ(table.url(0), "a");

@@ -153,6 +153,26 @@ TEST_F(CoreSettings, garbageReadsAsTheDefault)
     EXPECT_EQ(core.getConfigInt("maxitemshow"), 100);
 }
 
+// QSettings writes a list element it must escape as "@String(...)", and then
+// reads the whole list back as variants, not as strings.
+TEST_F(CoreSettings, savingAnotherValueKeepsAListWithAnEscapedWord)
+{
+    writeFile(ini(), std::string("[General]\nignore=a,\"b\\0c\"\n"));
+    CCore core(nullptr, dir.path());
+    core.autoFileConfig();
+    const std::string ignore = core.getConfigStr("ignore");
+    EXPECT_EQ(ignore, std::string("a,b\0c", 5));
+    ASSERT_TRUE(core.saveConfigB("filtkc", 1).ok());
+
+    // A fresh folder: QSettings' process-wide cache must not answer.
+    TempDir next;
+    writeFile(next.file("tidewatch.ini"), readFile(ini()));
+    CCore reread(nullptr, next.path());
+    reread.autoFileConfig();
+    EXPECT_EQ(reread.getConfigStr("ignore"), ignore);
+    EXPECT_EQ(reread.getConfigB("filtkc"), 1);
+}
+
 // Without a desktop nothing may block: questions are answered no and the
 // file dialog is cancelled.
 TEST(CoreHost, headlessHostNeverBlocks)

@@ -245,6 +245,7 @@ TEST_F(FetchItemsTest, unwritableTitlesFileFailsCheck)
     const FetchOutcome outcome = check("camera");
     EXPECT_TRUE(outcome.failed);
     EXPECT_NE(outcome.error.find("titles.txt"), std::string::npos) << outcome.error;
+    EXPECT_EQ(outcome.ids, "") << "no id may be stored without its title";
 }
 
 } // namespace
