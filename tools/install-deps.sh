@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev qt6-multimedia-dev
     libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
+    # The test marketplace builds its compressed bomb with zlib.
+    zlib1g-dev
     # The fuzz targets: libFuzzer and the sanitizers come with clang.
     clang libclang-rt-14-dev
     # The end-to-end test runs the real program in a virtual display and
