@@ -28,11 +28,12 @@ int main(int argc, char** argv)
     if (!dir.isValid() || tw::runSetup(path, quiet, std::cerr) != 0) {
         return 1;
     }
+    // Percent-encoded, as a browser's address bar hands them over.
     std::ofstream(path + "_items.txt", std::ios::binary)
-        << "http://search.example.com/search?cat=50&q=相机&sort=new\r\n"
-           "http://search.example.com/search?cat=12&q=山地车&price=300-900\r\n"
-           "http://search.example.com/search?cat=50&q=镜头&sort=new&city=杭州\r\n"
-           "http://search.example.com/search?cat=3&q=机械键盘\r\n";
+        << "http://search.example.com/search?cat=50&q=%E7%9B%B8%E6%9C%BA&sort=new\r\n"
+           "http://search.example.com/search?cat=12&q=%E5%B1%B1%E5%9C%B0%E8%BD%A6&price=300-900\r\n"
+           "http://search.example.com/search?cat=50&q=%E9%95%9C%E5%A4%B4&sort=new&city=%E6%9D%AD%E5%B7%9E\r\n"
+           "http://search.example.com/search?cat=3&q=%E6%9C%BA%E6%A2%B0%E9%94%AE%E7%9B%98\r\n";
 
     tw::CWatchDlg window(std::make_shared<tw::HeadlessHost>(), path);
     if (!window.OnInitDialog()) {
