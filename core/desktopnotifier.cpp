@@ -6,8 +6,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QStringDecoder>
-#include <QUrl>
 #include <QVariantMap>
 
 namespace tw {
@@ -123,19 +121,6 @@ QString DesktopNotifier::alertBody(const QString& key, int newCount, const QStri
         body += QStringLiteral("\n另有 %1 件未在浏览器中打开").arg(notOpened);
     }
     return body;
-}
-
-QString DesktopNotifier::readableKey(const std::string& sid)
-{
-    QByteArray raw = QByteArray::fromStdString(sid);
-    raw.replace('+', ' ');
-    const QByteArray decoded = QByteArray::fromPercentEncoding(raw);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(decoded);
-    if (utf8.hasError()) {
-        return QString::fromUtf8(sid);
-    }
-    return text;
 }
 
 void DesktopNotifier::onActionInvoked(uint id, const QString& action)

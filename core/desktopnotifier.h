@@ -37,9 +37,6 @@ public:
     static QString alertSummary(const QString& key);
     static QString alertBody(const QString& key, int newCount, const QStringList& titles,
                              int notOpened);
-    // A search key as a person reads it: percent-encoding and "+" undone when
-    // that gives UTF-8, else the key as it stands.
-    static QString readableKey(const std::string& sid);
 
 Q_SIGNALS:
     // A notification of ours was clicked.

@@ -97,10 +97,11 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         if (!download) {
             // Whatever pageFile holds now is not this page: never parse it.
             outcome.failed = true;
-            outcome.error = pageUrl + ": " + download.error() + refusalText(answer.status);
+            const std::string refusal = refusalText(answer.status);
+            outcome.error = pageUrl + ": " + download.error() + refusal;
             outcome.httpStatus = answer.status;
             outcome.retryAfter = answer.retryAfter;
-            if (!refusalText(answer.status).empty()) {
+            if (!refusal.empty()) {
                 outcome.blocked = BlockCause::Status;
             }
             break;
@@ -124,7 +125,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     outcome.ids = parser.idList();
     outcome.titles = parser.titles();
     outcome.items = parser.count();
-    if (!CCore::outTxtFile(parser.titles(), ctx.titlesFile)) {
+    if (!CCore::outTxtFile(outcome.titles, ctx.titlesFile)) {
         // The titles are read back by position: a stale or cut file would
         // store items under wrong or empty titles, for good. So no id is
         // handed on: the next check finds them all again.

@@ -69,7 +69,9 @@ bool cutToWritten(std::FILE* file)
     }
     // A cut costs a metadata update even when nothing is cut: skip it when
     // the page was as long as the old one or longer.
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (fstat(fileno(file), &st) == 0 && st.st_size == length) {
         return true;
     }
@@ -89,12 +91,13 @@ std::string byteCount(long long n)
     return std::to_string(n) + " bytes";
 }
 
-} // namespace
-
+// "page larger than 16 MiB": why a page past maxPageBytes was refused.
 std::string pageTooLargeReason(long long maxPageBytes)
 {
     return "page larger than " + byteCount(maxPageBytes);
 }
+
+} // namespace
 
 struct HttpSession::Impl
 {
@@ -445,7 +448,7 @@ HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
 HttpSession::~HttpSession() = default;
 
 Result<long> HttpSession::download(const std::string& url, const std::string& path,
-                                  std::string* body)
+                                   std::string* body)
 {
     Impl& impl = *m_impl;
     impl.answer = {};
@@ -487,11 +490,6 @@ void HttpSession::abort()
     }
     m_impl->waitCv.notify_all();
     curl_multi_wakeup(m_impl->multi.get());
-}
-
-const SessionSettings& HttpSession::settings() const
-{
-    return m_impl->settings;
 }
 
 } // namespace tw

@@ -43,9 +43,6 @@ struct HttpAnswer
     std::string retryAfter;
 };
 
-// "page larger than 16 MiB": why a page past maxPageBytes was refused.
-std::string pageTooLargeReason(long long maxPageBytes);
-
 // The worker's internet session: one reused curl easy handle, so that
 // connections are kept alive from page to page. Move-only; one thread uses it
 // at a time, but abort() may be called from any thread.
@@ -75,8 +72,6 @@ public:
 
     // Makes the running download and every later one fail at once (close-down).
     void abort();
-
-    const SessionSettings& settings() const;
 
 private:
     struct Impl;

@@ -1,10 +1,12 @@
 #include "engine/sessioncheck.h"
 
+#include "core/runsettings.h"
 #include "engine/httpsession.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
 #include <filesystem>
@@ -89,6 +91,20 @@ std::string proxyProblem(const std::string& proxy)
 std::string urlHost(std::string_view url)
 {
     return lower(urlPart(url, CURLUPART_HOST));
+}
+
+SessionSettings requestSession(SessionSettings base, const RunSettings& run,
+                               const std::string& appDir)
+{
+    base.cookieFile = run.cookieFile;
+    if (base.cookieFile.starts_with("~/") && std::getenv("HOME")) {
+        base.cookieFile = std::getenv("HOME") + base.cookieFile.substr(1);
+    } else if (!base.cookieFile.empty() && base.cookieFile.front() != '/') {
+        base.cookieFile = appDir + base.cookieFile;
+    }
+    base.userAgent = run.userAgent;
+    base.proxy = run.proxy;
+    return base;
 }
 
 std::string sessionSettingsProblem(const SessionSettings& settings)

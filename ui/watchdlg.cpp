@@ -13,7 +13,6 @@
 #include "ui/pollevent.h"
 #include "ui/qtconvert.h"
 
-#include <cstdlib>
 #include <iostream>
 
 #include <QApplication>
@@ -321,7 +320,7 @@ void CWatchDlg::OnImport()
         const std::string pending = m_table->takeNewIds(row);
         if (!pending.empty()) {
             setRowStatus(row, QStringLiteral("发现更新！"));
-            raiseAlert(pending);
+            raiseAlert(pending, row);
         }
     }
 
@@ -385,25 +384,14 @@ void CWatchDlg::OnStartStop()
         m_worker->join();
         m_worker.reset();
     }
-    m_settings.readRunOptions(*m_core);
-    SessionSettings session = m_sessionSettings;
-    session.cookieFile = m_settings.cookieFile;
-    if (session.cookieFile.starts_with("~/") && std::getenv("HOME")) {
-        session.cookieFile = std::getenv("HOME") + session.cookieFile.substr(1);
-    } else if (!session.cookieFile.empty() && session.cookieFile.front() != '/') {
-        // Like every file of the program, a bare name lives beside it.
-        session.cookieFile = m_paths.appPath + session.cookieFile;
-    }
-    session.userAgent = m_settings.userAgent;
-    session.proxy = m_settings.proxy;
-    if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
-        m_core->msgboxWarning(this, problem);
+    const std::optional<SessionSettings> session = requestSession();
+    if (!session) {
         return;
     }
     prepareStore();
 
     PollThreadParams params{*this, *m_table, m_runFlag, m_settings, m_paths, *m_itemDb, *m_core};
-    params.session = session;
+    params.session = *session;
     params.openSession = m_openSession;
     params.clock = m_pollClock;
     m_worker = std::make_unique<CPollThread>(std::move(params));
@@ -415,6 +403,17 @@ void CWatchDlg::OnStartStop()
     m_start->setText(QStringLiteral("停止"));
     m_status->setText(QStringLiteral("执行中"));
     m_isRunning = true;
+}
+
+std::optional<SessionSettings> CWatchDlg::requestSession()
+{
+    m_settings.readRunOptions(*m_core);
+    SessionSettings session = tw::requestSession(m_sessionSettings, m_settings, m_paths.appPath);
+    if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
+        warnUser(problem);
+        return std::nullopt;
+    }
+    return session;
 }
 
 void CWatchDlg::stopWorker()
@@ -681,7 +680,7 @@ void CWatchDlg::notifyAlert(const std::string& idList, int row)
     } catch (const DbError&) {
         // The notification goes out without the titles it could not read.
     }
-    notifier().notifyAlert(DesktopNotifier::readableKey(sid), count, titles,
+    notifier().notifyAlert(qs(text::readableQuery(sid)), count, titles,
                            count > 30 ? count - 30 : 0);
 }
 
@@ -752,12 +751,17 @@ void CWatchDlg::OnMarkAllSeen(int row)
         warnUser("正在标记另一个监控，请稍候。");
         return;
     }
+    // Behind the same login wall as a run: the same cookies, User-Agent and proxy.
+    const std::optional<SessionSettings> session = requestSession();
+    if (!session) {
+        return;
+    }
     const SlotCopy copy = m_table->slot(row);
     MarkSeenParams params{*this, *m_itemDb, *m_core, row, copy.url, copy.sid};
     params.pageFile = m_paths.pageFile;
     params.titlesFile = m_paths.titlesFile;
     params.ignoreWords = m_settings.ignoreWords;
-    params.session = m_sessionSettings;
+    params.session = *session;
     params.openSession = m_openSession;
     m_markSeen = std::make_unique<CMarkSeenTask>(std::move(params));
     if (!m_markSeen->start()) {
@@ -780,11 +784,7 @@ void CWatchDlg::handleMarkSeenDone(std::intptr_t wParam, std::intptr_t lParam)
     m_start->setEnabled(true);
     const int row = static_cast<int>(lParam);
     setRowStatus(row, statusText(wParam ? PROGRESS_BASELINE : PROGRESS_FAILED));
-    if (!wParam) {
-        if (QTableWidgetItem* item = m_watchListView->item(row, 1)) {
-            item->setToolTip(qs(error));
-        }
-    }
+    setRowToolTip(row, wParam ? std::string() : error, {});
 }
 
 void CWatchDlg::OnClearData()

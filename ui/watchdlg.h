@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -147,6 +148,9 @@ private:
     void prepareStore();
     void bringToFront();
     DesktopNotifier& notifier();
+    // The session a run or a marking uses, with the request settings read
+    // afresh; nullopt, after one box, when they cannot work.
+    std::optional<SessionSettings> requestSession();
     void showPendingNote();
 
     std::shared_ptr<HostServices> m_host;

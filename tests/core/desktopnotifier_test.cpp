@@ -136,12 +136,5 @@ TEST_F(DesktopNotifierTest, withoutABusOrAServiceNothingIsShownAndNothingFails)
     EXPECT_FALSE(named.notify(QStringLiteral("s"), QStringLiteral("b")));
 }
 
-TEST_F(DesktopNotifierTest, keysAreShownDecodedWhenTheyAreUtf8)
-{
-    EXPECT_EQ(DesktopNotifier::readableKey("%E6%AF%9B%E8%A1%A3+red"), QStringLiteral("毛衣 red"));
-    EXPECT_EQ(DesktopNotifier::readableKey("plain"), QStringLiteral("plain"));
-    EXPECT_EQ(DesktopNotifier::readableKey("%C3%28"), QStringLiteral("%C3%28"));
-}
-
 } // namespace
 } // namespace tw

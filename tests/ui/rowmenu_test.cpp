@@ -1,5 +1,5 @@
-#include "tools/testmarket/testmarket.h"
 #include "tests/ui/windowfixture.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <memory>
 
@@ -105,6 +105,18 @@ TEST_F(RowMenu, markAllSeenStoresWhatTheWatchListsWithoutReportingIt)
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
     EXPECT_EQ(host->urls(), std::vector<std::string>{"http://item.example.com/item.htm?id=555"});
+}
+
+// Behind a login wall the marking needs the run's cookie file, read afresh.
+TEST_F(RowMenu, markAllSeenGoesThroughALoginWallWithTheRunsCookieFile)
+{
+    market.requireCookie("login=yes");
+    writeFile(dir.file("cookies.txt"), "127.0.0.1\tFALSE\t/\tFALSE\t0\tlogin\tyes\n");
+    openWindow(market.searchUrl("a") + "\n", "[General]\ncookiefile=cookies.txt\n");
+    trigger(0, "全部标记为已见");
+    ASSERT_TRUE(waitUntil([&] { return !dlg->markingSeen(); }));
+    EXPECT_EQ(cell(0, 1), "已建立基线");
+    EXPECT_EQ(stored("a"), (std::vector<std::string>{"100", "101", "102"}));
 }
 
 TEST_F(RowMenu, markAllSeenIsRefusedDuringARunOrAnotherMarkingAndAFailureIsShownInTheRow)
