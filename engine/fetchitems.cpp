@@ -3,9 +3,12 @@
 #include "core/text.h"
 #include "core/zuvira.h"
 #include "engine/httpsession.h"
+#include "engine/pagefile.h"
 #include "engine/pageparser.h"
 #include "engine/sessioncheck.h"
 #include "store/itemdb.h"
+
+#include <tuple>
 
 namespace tw {
 
@@ -74,13 +77,15 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
 {
     FetchOutcome outcome;
     PageParser parser(ctx.ignoreWords);
-    // The page is parsed from the bytes the session wrote to pageFile, kept
-    // in memory as well: reading the file back cost as much as writing it.
     std::string localPage;
     std::string& page = ctx.pageBuffer ? *ctx.pageBuffer : localPage;
+    const auto pageUrlAt = [&](int offset) {
+        return requestUrl + "&s=" + CCore::getStrInt(offset);
+    };
+    std::string pageUrl = pageUrlAt(0);
+    ctx.session.request(pageUrl);
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
-        const std::string pageUrl = requestUrl + "&s=" + CCore::getStrInt(offset);
-        const Result<long> download = ctx.session.download(pageUrl, ctx.pageFile, &page);
+        const Result<long> download = ctx.session.receive(page);
         const HttpAnswer& answer = ctx.session.lastAnswer();
         // A redirect the session refused (file://, say) has no host: its
         // own failure tells more.
@@ -92,6 +97,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             outcome.blocked = BlockCause::OtherHost;
             outcome.httpStatus = answer.status;
             outcome.error = pageUrl + ": 被重定向到其他网站 " + host + "（疑似登录或验证页）";
+            std::ignore = writePageFile(ctx.pageFile, {});
             break;
         }
         if (!download) {
@@ -104,19 +110,46 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             if (!refusal.empty()) {
                 outcome.blocked = BlockCause::Status;
             }
+            std::ignore = writePageFile(ctx.pageFile, {});
             break;
         }
         ++outcome.pages;
-        // The bytes the session wrote to pageFile, counted against its cap as
-        // they came: the file is not read back, so nobody else's write to it
-        // can reach the parser.
+        // The next page is asked for before this one is written and parsed,
+        // so that the server prepares it meanwhile. It is the request the
+        // loop makes anyway: only a page with items is followed by another,
+        // and where the page's ids decide, they are looked at first.
+        const int next = offset + kPageSize;
+        const bool more = next < kOffsetLimit && PageParser::holdsItems(page);
+        std::string nextUrl;
+        if (more && !ctx.stopAfterPage) {
+            nextUrl = pageUrlAt(next);
+            ctx.session.request(nextUrl);
+        }
+        if (Result<void> written = writePageFile(ctx.pageFile, page); !written) {
+            ctx.session.cancel();
+            std::ignore = writePageFile(ctx.pageFile, {});
+            outcome.failed = true;
+            outcome.error = pageUrl + ": " + written.error();
+            break;
+        }
+        // Parsed from the bytes written to pageFile, kept in memory and
+        // counted against the cap as they came: the file is not read back,
+        // so nobody else's write to it can reach the parser.
         if (!parser.addPage(page)) {
             outcome.firstPageEmpty = offset == 0;
             break;
         }
-        if (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds())) {
+        if (ctx.stopAfterPage) {
+            if (!more || ctx.stopAfterPage(parser.lastPageIds())) {
+                break;
+            }
+            nextUrl = pageUrlAt(next);
+            ctx.session.request(nextUrl);
+        }
+        if (!more) {
             break;
         }
+        pageUrl = std::move(nextUrl);
     }
     // A page far beyond a result page's size is not kept between checks.
     if (page.capacity() > kKeptPageBytes) {

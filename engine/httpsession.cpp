@@ -1,17 +1,17 @@
 #include "engine/httpsession.h"
 
+#include "engine/pagefile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <curl/curl.h>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <tuple>
 
 namespace tw {
 
@@ -40,44 +40,6 @@ struct MultiDeleter
 {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
-struct FileCloser
-{
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Leaves path empty; a failed download must not leave a page behind.
-void emptyFile(const std::string& path)
-{
-    FilePtr(std::fopen(path.c_str(), "wb"));
-}
-
-// The page file is rewritten for every page. Truncating it first makes ext4
-// flush it on close (its guard for replace-by-truncate), a few ms a page, so
-// it is overwritten in place and cut to length afterwards.
-FilePtr openForRewrite(const std::string& path)
-{
-    FilePtr file(std::fopen(path.c_str(), "r+b"));
-    return file ? std::move(file) : FilePtr(std::fopen(path.c_str(), "wb"));
-}
-
-bool cutToWritten(std::FILE* file)
-{
-    const long length = std::ftell(file);
-    if (std::fflush(file) != 0 || length < 0) {
-        return false;
-    }
-    // A cut costs a metadata update even when nothing is cut: skip it when
-    // the page was as long as the old one or longer.
-    struct stat st
-    {
-    };
-    if (fstat(fileno(file), &st) == 0 && st.st_size == length) {
-        return true;
-    }
-    return ftruncate(fileno(file), length) == 0;
-}
-
 std::string byteCount(long long n)
 {
     constexpr long long kKiB = 1024;
@@ -112,9 +74,15 @@ struct HttpSession::Impl
     std::condition_variable waitCv;
 
     // State of the transfer under way; touched only by the downloading thread.
-    std::FILE* out = nullptr;
-    std::string* body = nullptr;
-    bool writeFailed = false;
+    // The body lands in incoming; receive() swaps it with the caller's buffer,
+    // so both keep their capacity from page to page.
+    std::string incoming;
+    // The page of a download() without a body of the caller's.
+    std::string scratch;
+    std::string url;
+    bool pending = false;
+    bool added = false;
+    bool memoryFailed = false;
     std::string retryAfter;
     // Of the last transfer that got an answer; see lastAnswer().
     HttpAnswer answer;
@@ -134,7 +102,13 @@ struct HttpSession::Impl
     };
 
     bool setUp();
-    Attempt transfer(const std::string& url, const std::string& path, std::string* copy);
+    // Starts the transfer of url: the request goes out if the connection
+    // allows it at once.
+    void start();
+    // Runs the started transfer to its end.
+    Attempt complete();
+    // Takes the handle off the multi handle, which cuts a running transfer.
+    void detach();
     Attempt finish(CURLcode code);
     // True once the transfer must end: no data for too long, or past the deadline.
     bool checkLimits(Clock::time_point now);
@@ -180,7 +154,7 @@ bool HttpSession::Impl::setUp()
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     set(CURLOPT_ACCEPT_ENCODING, "");
     // A result page is over 100 KB: a larger buffer takes it in a few reads
-    // and file writes instead of one per 16 KB.
+    // instead of one per 16 KB.
     set(CURLOPT_BUFFERSIZE, kBufferBytes);
     // No CURLOPT_FAILONERROR: it ends the transfer at the status line, before
     // a Retry-After header arrives. Error bodies are dropped in onWrite.
@@ -218,18 +192,12 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
         return 0;
     }
     impl->received += static_cast<long long>(bytes);
-    if (std::fwrite(data, 1, bytes, impl->out) != bytes) {
-        impl->writeFailed = true;
+    // No exception may cross curl's C frames.
+    try {
+        impl->incoming.append(data, bytes);
+    } catch (const std::bad_alloc&) {
+        impl->memoryFailed = true;
         return 0;
-    }
-    if (impl->body) {
-        // No exception may cross curl's C frames.
-        try {
-            impl->body->append(data, bytes);
-        } catch (const std::bad_alloc&) {
-            impl->writeFailed = true;
-            return 0;
-        }
     }
     impl->lastMove = Clock::now();
     return bytes;
@@ -313,21 +281,10 @@ std::string HttpSession::Impl::cutReason() const
     return {};
 }
 
-HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
-                                                       const std::string& path, std::string* copy)
+void HttpSession::Impl::start()
 {
-    Attempt attempt;
-    FilePtr file(openForRewrite(path));
-    if (!file) {
-        attempt.result = Failure{"cannot write " + path + ": " + std::strerror(errno)};
-        return attempt;
-    }
-    out = file.get();
-    body = copy;
-    if (body) {
-        body->clear();
-    }
-    writeFailed = false;
+    incoming.clear();
+    memoryFailed = false;
     connected = false;
     stalled = false;
     overdue = false;
@@ -338,23 +295,38 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
     lastMove = started;
     errorBuffer[0] = '\0';
     retryAfter.clear();
-    answer = {};
 
     CURL* h = easy.get();
-    if (curl_easy_setopt(h, CURLOPT_URL, url.c_str()) != CURLE_OK ||
-        curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+    added = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+            curl_multi_add_handle(multi.get(), h) == CURLM_OK;
+    if (added) {
+        // Sends the request now, so that the server works on it while the
+        // caller does other work; complete() reads the answer.
+        int running = 0;
+        curl_multi_perform(multi.get(), &running);
+    }
+}
+
+void HttpSession::Impl::detach()
+{
+    if (added) {
+        curl_multi_remove_handle(multi.get(), easy.get());
+        added = false;
+    }
+}
+
+HttpSession::Impl::Attempt HttpSession::Impl::complete()
+{
+    Attempt attempt;
+    answer = {};
+    if (!added) {
         attempt.result = Failure{"cannot start the download of " + url};
         return attempt;
     }
-
+    CURL* h = easy.get();
     std::optional<CURLcode> done;
     bool interrupted = false;
     while (!done) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            interrupted = true;
-            break;
-        }
         int queued = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) {
@@ -369,24 +341,20 @@ HttpSession::Impl::Attempt HttpSession::Impl::transfer(const std::string& url,
             break;
         }
         curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            interrupted = true;
+            break;
+        }
     }
-    // Removing the handle also cuts a transfer that is still running.
-    curl_multi_remove_handle(multi.get(), h);
-    out = nullptr;
-    body = nullptr;
-    const bool flushed = cutToWritten(file.get());
-    file.reset();
+    detach();
 
     if (interrupted || !done) {
         std::string reason = cutReason();
         attempt.result = Failure{reason.empty() ? "download interrupted" : std::move(reason)};
         return attempt;
     }
-    attempt = finish(*done);
-    if (attempt.result.ok() && !flushed) {
-        attempt.result = Failure{"cannot write " + path};
-    }
-    return attempt;
+    return finish(*done);
 }
 
 HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
@@ -413,8 +381,8 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
         attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_FILESIZE_EXCEEDED) {
         attempt.result = Failure{pageTooLargeReason(settings.maxPageBytes)};
-    } else if (code == CURLE_WRITE_ERROR && writeFailed) {
-        attempt.result = Failure{"cannot write the page file"};
+    } else if (code == CURLE_WRITE_ERROR && memoryFailed) {
+        attempt.result = Failure{"not enough memory for the page"};
     } else {
         attempt.result = Failure{errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code)};
     }
@@ -447,34 +415,77 @@ HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {
 
 HttpSession::~HttpSession() = default;
 
-Result<long> HttpSession::download(const std::string& url, const std::string& path,
-                                   std::string* body)
+void HttpSession::request(const std::string& url)
 {
     Impl& impl = *m_impl;
-    impl.answer = {};
+    impl.detach();
+    impl.url = url;
+    impl.pending = true;
+    if (!impl.aborted.load()) {
+        impl.start();
+    }
+}
+
+Result<long> HttpSession::receive(std::string& body)
+{
+    Impl& impl = *m_impl;
+    body.clear();
+    if (!impl.pending) {
+        return Failure{"no request made"};
+    }
+    impl.pending = false;
     Impl::Attempt attempt;
     for (int tries = 0;; ++tries) {
         if (impl.aborted.load()) {
-            emptyFile(path);
+            impl.detach();
+            impl.answer = {};
             attempt = {};
             attempt.result = Failure{"download aborted"};
             break;
         }
-        attempt = impl.transfer(url, path, body);
+        attempt = impl.complete();
         if (attempt.result.ok() || !attempt.connectFailed ||
             tries >= impl.settings.connectRetries) {
             break;
         }
         // The back-off ends early on abort(); the loop head then reports it.
         impl.waitBackoff();
-    }
-    if (!attempt.result.ok()) {
-        emptyFile(path);
-        if (body) {
-            body->clear();
+        if (!impl.aborted.load()) {
+            impl.start();
         }
     }
+    if (attempt.result.ok()) {
+        body.swap(impl.incoming);
+    }
+    impl.incoming.clear();
     return attempt.result;
+}
+
+void HttpSession::cancel()
+{
+    m_impl->detach();
+    m_impl->pending = false;
+}
+
+Result<long> HttpSession::download(const std::string& url, const std::string& path,
+                                   std::string* body)
+{
+    std::string& page = body ? *body : m_impl->scratch;
+    request(url);
+    Result<long> result = receive(page);
+    // A failed download must not leave an earlier page behind.
+    if (Result<void> written = writePageFile(path, page); !written) {
+        page.clear();
+        std::ignore = writePageFile(path, {});
+        return result.ok() ? Result<long>(Failure{written.error()}) : result;
+    }
+    return result;
+}
+
+void HttpSession::releaseBuffers()
+{
+    std::string().swap(m_impl->incoming);
+    std::string().swap(m_impl->scratch);
 }
 
 const HttpAnswer& HttpSession::lastAnswer() const

@@ -55,16 +55,28 @@ public:
     HttpSession(const HttpSession&) = delete;
     HttpSession& operator=(const HttpSession&) = delete;
 
-    // Writes the response body of url to path, replacing it, and gives the
-    // HTTP status. A status of 400 or more, a transport error, a page past the
-    // size cap or the deadline, or an abort is a failure (with its reason),
-    // and then path is left empty so that no earlier page can be mistaken for
-    // this one. path never holds more than the cap. With body, the same bytes
-    // also land there (emptied first, its capacity reused, never more than the
-    // cap), so the caller need not read the file back; after a failure body is
-    // empty too.
+    // Sends the request for url and returns without waiting for the answer,
+    // so that the server works on it while the caller handles the page
+    // before; receive() takes the answer. A request not received yet is
+    // dropped.
+    void request(const std::string& url);
+    // Waits for the answer to the last request() and gives its HTTP status,
+    // its body in body (whose capacity is kept for the next page, never more
+    // than the cap). A status of 400 or more, a transport error, a page past
+    // the size cap or the deadline, or an abort is a failure with its reason,
+    // and then body is empty. Writes no file.
+    Result<long> receive(std::string& body);
+    // Drops a request not received yet; its connection is closed.
+    void cancel();
+
+    // request() and receive(), then the body replaces the content of path:
+    // after a failure path is left empty, so that no earlier page can be
+    // mistaken for this one. With body, the page is left there too.
     Result<long> download(const std::string& url, const std::string& path,
                           std::string* body = nullptr);
+
+    // Gives back the memory of the page buffer the session keeps.
+    void releaseBuffers();
 
     // Status, final URL and Retry-After of the last download's answer, also
     // of a failed one; empty when it got none.

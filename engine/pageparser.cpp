@@ -145,6 +145,11 @@ bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
 
 PageParser::PageParser(std::string_view ignoreWords) : m_ignoreWords(ignoreWords) {}
 
+bool PageParser::holdsItems(std::string_view page)
+{
+    return findMarker(page, kBlockStart, 0) != std::string_view::npos;
+}
+
 bool PageParser::addPage(std::string_view page)
 {
     m_pageStart = m_ids.size();

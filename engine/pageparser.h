@@ -23,6 +23,9 @@ public:
     // Scans one page in a single forward pass. False when the page holds no
     // item block start at all: the page loop ends there.
     bool addPage(std::string_view page);
+    // What addPage will answer for page, found by looking only as far as the
+    // first item block.
+    static bool holdsItems(std::string_view page);
 
     // Ids joined by ",", no final ",".
     std::string idList() const;

@@ -186,6 +186,9 @@ void CPollThread::releasePassMemory()
     // Idle between passes the worker should hold no more than it must: the
     // page buffer and what the checks freed go back to the system.
     std::string().swap(m_pageBuffer);
+    if (m_session) {
+        m_session->releaseBuffers();
+    }
     returnFreeMemory();
 }
 

@@ -121,6 +121,7 @@ TEST_F(HttpSessionTest, failuresEmptyTheFileAndSayWhy)
         expectFailure(*openSession(stallMs), market.searchUrl("camera"), errorPart);
     }
 
+    market.clearFaults();
     const Result<long> result =
         openSession()->download(market.searchUrl("camera"), dir.file("missing/dir/page.txt"));
     EXPECT_FALSE(result.ok());
