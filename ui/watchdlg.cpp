@@ -12,6 +12,7 @@
 #include "ui/itemlistdlg.h"
 #include "ui/pollevent.h"
 #include "ui/qtconvert.h"
+#include "ui/rowtips.h"
 
 #include <iostream>
 
@@ -210,6 +211,7 @@ bool CWatchDlg::OnInitDialog()
     m_watchListView->setColumnWidth(1, 220);
 
     m_table = std::make_unique<WatchTable>();
+    m_rowTips = std::make_unique<RowTips>(*m_table);
     loadWatchList();
 
     m_isRunning = false;
@@ -259,12 +261,12 @@ void CWatchDlg::showTable()
     m_watchListView->setRowCount(0);
     const int n = m_table->watchCount();
     m_watchListView->setRowCount(n);
+    m_rowTips->reset(n);
     for (int i = 0; i < n; ++i) {
         const std::string url = m_table->url(i);
         // Shown decoded; the table and the file keep the URL as written.
         m_watchListView->setItem(
-            i, 0, new QTableWidgetItem(qs(text::readableQuery(CCore::getFg(url, '?', 1)))));
-        setRowToolTip(i, {}, {});
+            i, 0, m_rowTips->cell(qs(text::readableQuery(CCore::getFg(url, '?', 1)))));
     }
 }
 
@@ -485,7 +487,7 @@ void CWatchDlg::setRowStatus(int row, const QString& text)
     if (row < 0 || row >= m_watchListView->rowCount()) {
         return;
     }
-    m_watchListView->setItem(row, 1, new QTableWidgetItem(text));
+    m_watchListView->setItem(row, 1, m_rowTips->cell(text));
 }
 
 QString CWatchDlg::statusText(std::intptr_t progress)
@@ -563,17 +565,7 @@ void CWatchDlg::setRowToolTip(int row, const std::string& reason, const std::str
     if (row < 0 || row >= m_watchListView->rowCount()) {
         return;
     }
-    std::string tip = text::readableUrl(m_table->url(row));
-    for (const std::string* part : {&reason, &health}) {
-        if (!part->empty()) {
-            tip += "\n" + *part;
-        }
-    }
-    for (int column = 0; column < 2; ++column) {
-        if (QTableWidgetItem* item = m_watchListView->item(row, column)) {
-            item->setToolTip(qs(tip));
-        }
-    }
+    m_rowTips->set(row, reason, health);
 }
 
 void CWatchDlg::noticeBlocked(int row, const std::string& reason)

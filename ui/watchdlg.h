@@ -32,6 +32,7 @@ namespace tw {
 class CCore;
 class CItemDb;
 class DesktopNotifier;
+class RowTips;
 class WatchTable;
 
 // The main window: the watch list, run control and alerts.
@@ -176,6 +177,7 @@ private:
     std::unique_ptr<CItemDb> m_itemDb;
     RunSettings m_settings;
     std::unique_ptr<WatchTable> m_table;
+    std::unique_ptr<RowTips> m_rowTips;
 
     SessionSettings m_sessionSettings;
     SessionFactory m_openSession;
