@@ -90,11 +90,8 @@ void setItemDb(tw::CItemDb& db, const std::string& path)
 }
 
 // Half of the look-ups find a stored row, half ask for an id never stored.
-void BM_LookupPerOperation(benchmark::State& state)
+void lookUpHalfStored(benchmark::State& state, tw::CItemDb& db, long long rows)
 {
-    const long long rows = state.range(0);
-    tw::CItemDb db;
-    setItemDb(db, filledDatabase(rows));
     uint64_t seed = 1;
     bool hit = false;
     for (auto _ : state) {
@@ -102,6 +99,14 @@ void BM_LookupPerOperation(benchmark::State& state)
         hit = !hit;
         benchmark::DoNotOptimize(db.isItemExist(keyOf(row), hit ? idOf(row) : idOf(row + rows)));
     }
+}
+
+void BM_LookupPerOperation(benchmark::State& state)
+{
+    const long long rows = state.range(0);
+    tw::CItemDb db;
+    setItemDb(db, filledDatabase(rows));
+    lookUpHalfStored(state, db, rows);
 }
 
 void BM_LookupInsertPerOperation(benchmark::State& state)
@@ -209,13 +214,7 @@ void BM_LookupHandMadeTable(benchmark::State& state)
     const std::string path = handMadeDatabase(rows, state.range(1) != 0);
     tw::CItemDb db;
     setItemDb(db, path);
-    uint64_t seed = 1;
-    bool hit = false;
-    for (auto _ : state) {
-        const long long row = nextRow(seed, rows);
-        hit = !hit;
-        benchmark::DoNotOptimize(db.isItemExist(keyOf(row), hit ? idOf(row) : idOf(row + rows)));
-    }
+    lookUpHalfStored(state, db, rows);
     fs::remove(path);
 }
 

@@ -4,29 +4,18 @@
 // pass runs with pagestop off and on: on a search sorted newest first with
 // nothing new, a check then stops after its first page (800 requests -> 100).
 
-#include "bench/passsink.h"
-#include "core/apppaths.h"
-#include "core/runflag.h"
-#include "core/runsettings.h"
-#include "core/watchtable.h"
-#include "core/zuvira.h"
+#include "bench/nginxserver.h"
+#include "bench/passworker.h"
 #include "engine/httpsession.h"
-#include "engine/pollclock.h"
-#include "engine/pollmessages.h"
-#include "engine/pollthread.h"
-#include "store/itemdb.h"
-#include "store/schema.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <benchmark/benchmark.h>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,23 +26,18 @@ using tw::test::TestMarket;
 constexpr int kWatches = 100;
 constexpr int kPages = 8;
 
-using tw::bench::NoWaitClock;
-using tw::bench::PassSink;
-
 struct Environment
 {
     explicit Environment(bool pageStop)
     {
         // The page and titles files are rewritten for every page and watch, so
         // the file system under them counts: TIDEWATCH_BENCH_DIR picks it.
-        const char* base = std::getenv("TIDEWATCH_BENCH_DIR");
-        std::string templ = std::string(base && *base ? base : "/tmp") + "/tidewatch-bench-XXXXXX";
-        if (!mkdtemp(templ.data())) {
-            std::fprintf(stderr, "cannot make %s\n", templ.c_str());
+        dir = tw::bench::NginxServer::makeBenchDir("tidewatch-bench");
+        if (dir.empty()) {
+            std::fprintf(stderr, "cannot make a folder for the benchmark\n");
             std::exit(1);
         }
-        dir = templ + "/";
-        paths = tw::AppPaths::under(dir);
+        worker = std::make_unique<tw::bench::PassWorker>(dir, kWatches);
         market.start();
         std::vector<tw::Watch> watches;
         for (int w = 0; w < kWatches; ++w) {
@@ -66,47 +50,21 @@ struct Environment
                                "&vk1=123456&s=" + std::to_string(page * TestMarket::kPageSize));
             }
         }
-        table.replaceAll(watches);
-        tw::createItemDatabase(dir + "sys.mdb");
-        db.setConnStr(tw::CCore::getDbConnStrMdb(dir + "sys.mdb"));
-        settings.interval = 1;
-        settings.pagestop = pageStop ? 1 : 0;
+        worker->table.replaceAll(watches);
+        worker->settings.pagestop = pageStop ? 1 : 0;
     }
     ~Environment()
     {
-        if (worker) {
-            runFlag.requestStop();
-            sink.release();
-            worker->join();
-        }
+        worker.reset();
         market.stop();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
 
-    // Starts the worker; its first pass stores every item. The failed checks.
-    int start()
-    {
-        worker = std::make_unique<tw::CPollThread>(
-            tw::PollThreadParams{sink, table, runFlag, settings, paths, db, core, {}, {}, &clock});
-        if (!worker->CreateThread()) {
-            return kWatches;
-        }
-        return sink.firstPass();
-    }
-
     std::string dir;
     TestMarket market;
     std::vector<std::string> urls;
-    tw::CCore core{nullptr, "/tmp/"};
-    tw::AppPaths paths;
-    tw::RunSettings settings;
-    tw::WatchTable table;
-    tw::RunFlag runFlag;
-    tw::CItemDb db;
-    PassSink sink{kWatches};
-    NoWaitClock clock;
-    std::unique_ptr<tw::CPollThread> worker;
+    std::unique_ptr<tw::bench::PassWorker> worker;
 };
 
 // One per pagestop value, each with its own market, store and worker: the
@@ -157,7 +115,7 @@ void BM_SessionLoop(benchmark::State& state)
     auto session = tw::HttpSession::open();
     for (auto _ : state) {
         for (const std::string& url : env.urls) {
-            if (!session->download(url, env.paths.pageFile).ok()) {
+            if (!session->download(url, env.worker->paths.pageFile).ok()) {
                 state.SkipWithError("a session download failed");
                 break;
             }
@@ -173,13 +131,13 @@ void BM_SessionLoop(benchmark::State& state)
 void BM_PollPass(benchmark::State& state)
 {
     Environment& env = environment(state.range(0) != 0);
-    if (!env.worker && env.start() != 0) {
+    if (!env.worker->started() && env.worker->start() != 0) {
         state.SkipWithError("the first pass failed");
         return;
     }
     const std::size_t before = env.market.requestCount();
     for (auto _ : state) {
-        if (env.sink.runPass() != 0) {
+        if (env.worker->runPass() != 0) {
             state.SkipWithError("a check failed");
             break;
         }

@@ -15,24 +15,13 @@
 // folder, and with it the page file, lives.
 
 #include "bench/nginxserver.h"
-#include "bench/passsink.h"
-#include "core/apppaths.h"
-#include "core/runflag.h"
-#include "core/runsettings.h"
-#include "core/watchtable.h"
-#include "core/zuvira.h"
+#include "bench/passworker.h"
 #include "engine/httpsession.h"
-#include "engine/pollclock.h"
-#include "engine/pollmessages.h"
-#include "engine/pollthread.h"
-#include "store/itemdb.h"
-#include "store/schema.h"
 #include "tools/testmarket/resultpage.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <ctime>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +29,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,9 +40,6 @@ using tw::test::TestMarket;
 constexpr int kWatches = 100;
 constexpr int kPages = 8;
 constexpr int kPageSize = TestMarket::kPageSize;
-
-using tw::bench::NoWaitClock;
-using tw::bench::PassSink;
 
 [[noreturn]] void fail(const std::string& why)
 {
@@ -91,9 +76,8 @@ struct Environment
             fail("cannot start nginx (install nginx-light); see " + serverDir + "error.log");
         }
 
-        appDir = dir + "app/";
-        std::filesystem::create_directories(appDir);
-        paths = tw::AppPaths::under(appDir);
+        std::filesystem::create_directories(dir + "app/");
+        worker = std::make_unique<tw::bench::PassWorker>(dir + "app/", kWatches);
         std::vector<tw::Watch> watches;
         const std::string origin = "http://127.0.0.1:" + std::to_string(nginx.port());
         for (int w = 0; w < kWatches; ++w) {
@@ -104,49 +88,22 @@ struct Environment
                 urls.push_back(url + "&vk1=123456&s=" + std::to_string(page * kPageSize));
             }
         }
-        table.replaceAll(watches);
-        tw::createItemDatabase(appDir + "sys.mdb");
-        db.setConnStr(tw::CCore::getDbConnStrMdb(appDir + "sys.mdb"));
-        settings.interval = 1;
+        worker->table.replaceAll(watches);
     }
 
     ~Environment()
     {
-        if (worker) {
-            runFlag.requestStop();
-            sink.release();
-            worker->join();
-        }
+        worker.reset();
         nginx.stop();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
 
-    // Starts the worker; its first pass stores every item. The failed checks.
-    int start()
-    {
-        worker = std::make_unique<tw::CPollThread>(
-            tw::PollThreadParams{sink, table, runFlag, settings, paths, db, core, {}, {}, &clock});
-        if (!worker->CreateThread()) {
-            return kWatches;
-        }
-        return sink.firstPass();
-    }
-
     std::string dir;
-    std::string appDir;
     std::size_t pageBytes = 0;
     tw::bench::NginxServer nginx;
     std::vector<std::string> urls;
-    tw::CCore core{nullptr, "/tmp/"};
-    tw::AppPaths paths;
-    tw::RunSettings settings;
-    tw::WatchTable table;
-    tw::RunFlag runFlag;
-    tw::CItemDb db;
-    PassSink sink{kWatches};
-    NoWaitClock clock;
-    std::unique_ptr<tw::CPollThread> worker;
+    std::unique_ptr<tw::bench::PassWorker> worker;
 };
 
 Environment& environment()
@@ -204,7 +161,7 @@ double sessionLoop(tw::HttpSession& session, const Environment& env)
 {
     return timed([&] {
         for (const std::string& url : env.urls) {
-            const tw::Result<long> result = session.download(url, env.paths.pageFile);
+            const tw::Result<long> result = session.download(url, env.worker->paths.pageFile);
             if (!result) {
                 fail("a session download failed: " + result.error());
             }
@@ -259,7 +216,7 @@ int main(int argc, char** argv)
     // Steady state: every item seen by an earlier pass, as between two new
     // listings. The first pass, which stores all 32000 items, is not timed.
     const double first = timed([&] {
-        if (env.start() != 0) {
+        if (env.worker->start() != 0) {
             fail("the first pass failed");
         }
     });
@@ -280,7 +237,7 @@ int main(int argc, char** argv)
         plain.add(plainLoop(h, env));
         alone.add(sessionLoop(*session, env));
         int failed = 0;
-        pass.add(timed([&] { failed = env.sink.runPass(); }));
+        pass.add(timed([&] { failed = env.worker->runPass(); }));
         if (failed != 0) {
             fail(std::to_string(failed) + " checks of a pass failed");
         }

@@ -97,11 +97,9 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             outcome.blocked = BlockCause::OtherHost;
             outcome.httpStatus = answer.status;
             outcome.error = pageUrl + ": 被重定向到其他网站 " + host + "（疑似登录或验证页）";
-            std::ignore = writePageFile(ctx.pageFile, {});
             break;
         }
         if (!download) {
-            // Whatever pageFile holds now is not this page: never parse it.
             outcome.failed = true;
             const std::string refusal = refusalText(answer.status);
             outcome.error = pageUrl + ": " + download.error() + refusal;
@@ -110,7 +108,6 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             if (!refusal.empty()) {
                 outcome.blocked = BlockCause::Status;
             }
-            std::ignore = writePageFile(ctx.pageFile, {});
             break;
         }
         ++outcome.pages;
@@ -120,14 +117,12 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         // and where the page's ids decide, they are looked at first.
         const int next = offset + kPageSize;
         const bool more = next < kOffsetLimit && PageParser::holdsItems(page);
-        std::string nextUrl;
+        const std::string nextUrl = more ? pageUrlAt(next) : std::string();
         if (more && !ctx.stopAfterPage) {
-            nextUrl = pageUrlAt(next);
             ctx.session.request(nextUrl);
         }
         if (Result<void> written = writePageFile(ctx.pageFile, page); !written) {
             ctx.session.cancel();
-            std::ignore = writePageFile(ctx.pageFile, {});
             outcome.failed = true;
             outcome.error = pageUrl + ": " + written.error();
             break;
@@ -139,17 +134,17 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
             outcome.firstPageEmpty = offset == 0;
             break;
         }
-        if (ctx.stopAfterPage) {
-            if (!more || ctx.stopAfterPage(parser.lastPageIds())) {
-                break;
-            }
-            nextUrl = pageUrlAt(next);
-            ctx.session.request(nextUrl);
-        }
-        if (!more) {
+        if (!more || (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds()))) {
             break;
         }
-        pageUrl = std::move(nextUrl);
+        if (ctx.stopAfterPage) {
+            ctx.session.request(nextUrl);
+        }
+        pageUrl = nextUrl;
+    }
+    if (outcome.failed) {
+        // Whatever pageFile holds now is not the page that failed.
+        std::ignore = writePageFile(ctx.pageFile, {});
     }
     // A page far beyond a result page's size is not kept between checks.
     if (page.capacity() > kKeptPageBytes) {

@@ -24,13 +24,6 @@
 #include <string>
 #include <vector>
 
-// As in the poll worker's tests: the marketplace's HTTP library is not built
-// with ThreadSanitizer.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libcpp-httplib.so\n";
-}
-
 namespace tw {
 namespace {
 

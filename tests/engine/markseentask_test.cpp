@@ -12,11 +12,6 @@
 #include <string>
 #include <vector>
 
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libcpp-httplib.so\n";
-}
-
 namespace tw {
 namespace {
 

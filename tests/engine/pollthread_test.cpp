@@ -26,14 +26,6 @@
 #include <tuple>
 #include <vector>
 
-// The test marketplace's HTTP library is not built with ThreadSanitizer, so
-// the sanitizer cannot see how its connection threads hand data over and
-// reports races wholly inside it while a stalled answer waits.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libcpp-httplib.so\n";
-}
-
 namespace tw {
 namespace {
 

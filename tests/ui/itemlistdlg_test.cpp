@@ -89,13 +89,7 @@ TEST_F(ItemList, theMainWindowOpensItForTheDoubleClickedWatch)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
 
     QString caption;
-    QTimer::singleShot(0, [&caption] {
-        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
-        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            caption = modal->windowTitle();
-            modal->reject();
-        }
-    });
+    closeNextDialog(caption);
     doubleClickRow(watchList(), 1);
     EXPECT_EQ(caption, "共 1 个宝贝");
 

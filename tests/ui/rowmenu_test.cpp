@@ -76,13 +76,7 @@ TEST_F(RowMenu, opensAndCopiesTheWatchsOwnUrlAndShowsItsItems)
     db().insertItem("b", "22", "t", 0);
     dlg->show();
     QString caption;
-    QTimer::singleShot(0, [&caption] {
-        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
-        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            caption = modal->windowTitle();
-            modal->reject();
-        }
-    });
+    closeNextDialog(caption);
     trigger(1, "查看宝贝列表");
     EXPECT_EQ(caption, "共 1 个宝贝");
 }

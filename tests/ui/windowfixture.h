@@ -15,9 +15,12 @@
 #include <memory>
 #include <string>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 namespace tw::test {
 
@@ -35,6 +38,19 @@ inline void doubleClickRow(QTableWidget* view, int row, int column = 0, int rows
                       QPoint(0, rowsBelow * view->rowHeight(row));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+}
+
+// Once the next modal dialog opens, writes its caption to caption and closes
+// it; call before the action that opens it. caption must outlive the dialog.
+inline void closeNextDialog(QString& caption)
+{
+    QTimer::singleShot(0, [&caption] {
+        waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = modal->windowTitle();
+            modal->reject();
+        }
+    });
 }
 
 // Each test gets a program folder of its own and a host that never blocks.

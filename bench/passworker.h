@@ -1,12 +1,22 @@
 #pragma once
 
+#include "core/apppaths.h"
+#include "core/runflag.h"
+#include "core/runsettings.h"
+#include "core/watchtable.h"
+#include "core/zuvira.h"
 #include "engine/pollclock.h"
 #include "engine/pollmessages.h"
+#include "engine/pollthread.h"
+#include "store/itemdb.h"
+#include "store/schema.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
 
 namespace tw::bench {
 
@@ -78,6 +88,60 @@ private:
     bool m_passDone = false;
     bool m_go = false;
     int m_failures = 0;
+};
+
+// One poll worker with its own table, store and settings in appDir, making a
+// pass whenever runPass() asks. Fill table and settings before start(): the
+// worker reads them while it runs.
+struct PassWorker
+{
+    PassWorker(const std::string& appDir, int watches)
+        : paths(AppPaths::under(appDir)), sink(watches), m_watches(watches)
+    {
+        createItemDatabase(appDir + "sys.mdb");
+        db.setConnStr(CCore::getDbConnStrMdb(appDir + "sys.mdb"));
+        settings.interval = 1;
+    }
+    PassWorker(const PassWorker&) = delete;
+    PassWorker& operator=(const PassWorker&) = delete;
+    ~PassWorker() { stop(); }
+
+    // Starts the worker; its first pass stores every item. The failed checks.
+    int start()
+    {
+        m_worker = std::make_unique<CPollThread>(
+            PollThreadParams{sink, table, runFlag, settings, paths, db, core, {}, {}, &clock});
+        if (!m_worker->CreateThread()) {
+            m_worker.reset();
+            return m_watches;
+        }
+        return sink.firstPass();
+    }
+    bool started() const { return m_worker != nullptr; }
+    int runPass() { return sink.runPass(); }
+
+    void stop()
+    {
+        if (m_worker) {
+            runFlag.requestStop();
+            sink.release();
+            m_worker->join();
+            m_worker.reset();
+        }
+    }
+
+    CCore core{nullptr, "/tmp/"};
+    AppPaths paths;
+    RunSettings settings;
+    WatchTable table;
+    RunFlag runFlag;
+    CItemDb db;
+    PassSink sink;
+    NoWaitClock clock;
+
+private:
+    std::unique_ptr<CPollThread> m_worker;
+    const int m_watches;
 };
 
 } // namespace tw::bench
