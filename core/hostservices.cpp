@@ -4,18 +4,18 @@
 
 namespace tw {
 
-void HeadlessHost::warning(QWidget*, const std::string& text)
+void HeadlessHost::warning(QObject*, const std::string& text)
 {
     std::cerr << "tidewatch: " << text << '\n';
 }
 
-int HeadlessHost::confirm(QWidget*, const std::string& text)
+int HeadlessHost::confirm(QObject*, const std::string& text)
 {
     std::cerr << "tidewatch: " << text << " (answered no: no desktop)\n";
     return IDNO;
 }
 
-std::string HeadlessHost::openTextFile(QWidget*)
+std::string HeadlessHost::openTextFile(QObject*)
 {
     return {};
 }

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-class QWidget;
+class QObject;
 
 namespace tw {
 
@@ -19,11 +19,11 @@ class HostServices
 public:
     virtual ~HostServices() = default;
 
-    virtual void warning(QWidget* owner, const std::string& text) = 0;
+    virtual void warning(QObject* owner, const std::string& text) = 0;
     // IDYES or IDNO.
-    virtual int confirm(QWidget* owner, const std::string& text) = 0;
+    virtual int confirm(QObject* owner, const std::string& text) = 0;
     // The chosen path, or "" when cancelled.
-    virtual std::string openTextFile(QWidget* owner) = 0;
+    virtual std::string openTextFile(QObject* owner) = 0;
     // Starts the sound and returns at once; never fails loudly.
     virtual void playSound(const std::string& path) = 0;
     virtual void stopSound() = 0;
@@ -46,9 +46,9 @@ public:
 class HeadlessHost : public HostServices
 {
 public:
-    void warning(QWidget* owner, const std::string& text) override;
-    int confirm(QWidget* owner, const std::string& text) override;
-    std::string openTextFile(QWidget* owner) override;
+    void warning(QObject* owner, const std::string& text) override;
+    int confirm(QObject* owner, const std::string& text) override;
+    std::string openTextFile(QObject* owner) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;

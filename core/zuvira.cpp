@@ -251,17 +251,17 @@ Result<void> CCore::saveConfigB(std::string_view key, int value)
     return saveConfigInt(key, value != 0 ? 1 : 0);
 }
 
-void CCore::msgboxWarning(QWidget* owner, const std::string& text)
+void CCore::msgboxWarning(QObject* owner, const std::string& text)
 {
     m_host->warning(owner, text);
 }
 
-int CCore::msgboxConfirm(QWidget* owner, const std::string& text)
+int CCore::msgboxConfirm(QObject* owner, const std::string& text)
 {
     return m_host->confirm(owner, text);
 }
 
-std::string CCore::fileTxtOpen(QWidget* owner)
+std::string CCore::fileTxtOpen(QObject* owner)
 {
     return m_host->openTextFile(owner);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+class QObject;
 class QSettings;
 
 namespace tw {
@@ -52,9 +53,9 @@ public:
     Result<void> saveConfigInt(std::string_view key, int value);
     Result<void> saveConfigB(std::string_view key, int value);
 
-    void msgboxWarning(QWidget* owner, const std::string& text);
-    int msgboxConfirm(QWidget* owner, const std::string& text);
-    std::string fileTxtOpen(QWidget* owner = nullptr);
+    void msgboxWarning(QObject* owner, const std::string& text);
+    int msgboxConfirm(QObject* owner, const std::string& text);
+    std::string fileTxtOpen(QObject* owner = nullptr);
     void playWav(const std::string& path);
     // The "close all" of the media control: stops the sound that plays.
     void stopWav();

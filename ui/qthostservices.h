@@ -2,19 +2,19 @@
 
 #include "core/hostservices.h"
 
-#include <memory>
-
 #include <QObject>
 #include <QString>
 
-class QSoundEffect;
-
 namespace tw {
 
-// The desktop behind CCore: message boxes, the file dialog, the alarm sound
-// and the browser. Every call may come from any thread; the widgets and the
-// sound live on the GUI thread, so calls from elsewhere are carried over to
-// it (boxes and dialogs wait for the answer, sound and browser do not).
+class AlarmSound;
+
+// The desktop behind CCore: message boxes and the file dialog here, the alarm
+// and the browser from the desktop layer. Boxes and dialogs belong to the
+// window thread alone: asked from another thread they are not shown (a
+// warning goes to stderr, a question is answered no), because a thread that
+// waits for the window thread could hold up its close-down for ever. Sound
+// and browser calls from elsewhere are carried over without waiting.
 class QtHostServices : public QObject, public HostServices
 {
     Q_OBJECT
@@ -23,9 +23,9 @@ public:
     explicit QtHostServices(QObject* parent = nullptr);
     ~QtHostServices() override;
 
-    void warning(QWidget* owner, const std::string& text) override;
-    int confirm(QWidget* owner, const std::string& text) override;
-    std::string openTextFile(QWidget* owner) override;
+    void warning(QObject* owner, const std::string& text) override;
+    int confirm(QObject* owner, const std::string& text) override;
+    std::string openTextFile(QObject* owner) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;
@@ -37,12 +37,8 @@ public:
 
 private:
     bool onGuiThread() const;
-    void playOnGuiThread(const QString& path);
-    void stopOnGuiThread();
 
-    // Made on the first alarm, then kept: creating one per alarm is slow and
-    // leaks audio streams on some back ends.
-    QSoundEffect* m_sound = nullptr;
+    AlarmSound* m_sound;
 };
 
 } // namespace tw

@@ -1,6 +1,6 @@
 #include "ui/watchdlg.h"
 
-#include "core/desktopnotifier.h"
+#include "desktop/desktopnotifier.h"
 #include "core/text.h"
 #include "core/watchlist.h"
 #include "core/watchtable.h"

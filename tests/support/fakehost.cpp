@@ -2,7 +2,7 @@
 
 namespace tw::test {
 
-void FakeHost::warning(QWidget*, const std::string& text)
+void FakeHost::warning(QObject*, const std::string& text)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -13,7 +13,7 @@ void FakeHost::warning(QWidget*, const std::string& text)
     }
 }
 
-int FakeHost::confirm(QWidget*, const std::string& text)
+int FakeHost::confirm(QObject*, const std::string& text)
 {
     int answer = IDNO;
     {
@@ -30,7 +30,7 @@ int FakeHost::confirm(QWidget*, const std::string& text)
     return answer;
 }
 
-std::string FakeHost::openTextFile(QWidget*)
+std::string FakeHost::openTextFile(QObject*)
 {
     std::lock_guard lock(m_mutex);
     if (m_fileNames.empty()) {

@@ -15,9 +15,9 @@ namespace tw::test {
 class FakeHost : public HostServices
 {
 public:
-    void warning(QWidget* owner, const std::string& text) override;
-    int confirm(QWidget* owner, const std::string& text) override;
-    std::string openTextFile(QWidget* owner) override;
+    void warning(QObject* owner, const std::string& text) override;
+    int confirm(QObject* owner, const std::string& text) override;
+    std::string openTextFile(QObject* owner) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;

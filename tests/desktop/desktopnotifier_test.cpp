@@ -1,4 +1,4 @@
-#include "core/desktopnotifier.h"
+#include "desktop/desktopnotifier.h"
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 

@@ -1,4 +1,4 @@
-#include "core/desktopnotifier.h"
+#include "desktop/desktopnotifier.h"
 
 #include <algorithm>
 
