@@ -25,6 +25,7 @@
 #include "tools/testmarket/resultpage.h"
 #include "tools/testmarket/testmarket.h"
 #include "core/watchtable.h"
+#include "ui/runcontroller.h"
 #include "ui/watchdlg.h"
 
 #include <algorithm>
@@ -375,29 +376,6 @@ StartUp timeStartUp(const std::string& appDir, Listener& listener)
     return result;
 }
 
-// The window, told when the last watch of a pass is done.
-class BenchDlg : public tw::CWatchDlg
-{
-public:
-    using CWatchDlg::CWatchDlg;
-
-    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
-    {
-        if (msg == tw::WM_POLL_PROGRESS && wParam != tw::PROGRESS_BEGIN) {
-            if (wParam == tw::PROGRESS_FAILED) {
-                ++failures;
-            }
-            if (lParam == kWatches - 1) {
-                passDone = true;
-            }
-        }
-        CWatchDlg::postMessage(msg, wParam, lParam);
-    }
-
-    std::atomic<bool> passDone{false};
-    std::atomic<int> failures{0};
-};
-
 void processEventsFor(std::chrono::milliseconds span)
 {
     const Clock::time_point end = Clock::now() + span;
@@ -459,10 +437,18 @@ int main(int argc, char** argv)
     double passMs = 0;
     {
         const Clock::time_point begin = Clock::now();
-        BenchDlg dlg(std::make_shared<tw::HeadlessHost>(), appDir);
+        tw::CWatchDlg dlg(std::make_shared<tw::HeadlessHost>(), appDir);
         if (!dlg.OnInitDialog()) {
             fail("the window's set-up failed");
         }
+        // The window's side tells when the last watch of a pass is done.
+        bool passDone = false;
+        int failures = 0;
+        QObject::connect(&dlg.runner(), &tw::RunController::checkEnded, &dlg,
+                         [&](const tw::PollMessage& m) {
+                             failures += m.progress == tw::PROGRESS_FAILED ? 1 : 0;
+                             passDone = passDone || m.slot == kWatches - 1;
+                         });
         dlg.show();
         QApplication::processEvents();
         windowMs = ms(Clock::now() - begin);
@@ -484,7 +470,7 @@ int main(int argc, char** argv)
         const Clock::time_point passBegin = Clock::now();
         dlg.OnStartStop();
         const Clock::time_point limit = passBegin + std::chrono::minutes(5);
-        while (!dlg.passDone && Clock::now() < limit) {
+        while (!passDone && Clock::now() < limit) {
             QApplication::processEvents(QEventLoop::AllEvents, 20);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -496,11 +482,11 @@ int main(int argc, char** argv)
         smapsAfter = readSmaps();
         tableAfter = tablePagesWithTextKb(*dlg.table());
         peak = std::max(highest.load(), idleAfter);
-        if (!dlg.passDone) {
+        if (!passDone) {
             fail("the pass did not end within 5 minutes");
         }
-        if (dlg.failures != 0) {
-            fail(std::to_string(dlg.failures.load()) + " checks failed");
+        if (failures != 0) {
+            fail(std::to_string(failures) + " checks failed");
         }
         dlg.OnStartStop();
         processEventsFor(std::chrono::milliseconds(200));

@@ -36,16 +36,16 @@ class PassSink : public PollSink
 public:
     explicit PassSink(int watches) : m_lastSlot(watches - 1) {}
 
-    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
+    void postMessage(PollMessage m) override
     {
-        if (msg != WM_POLL_PROGRESS || wParam == PROGRESS_BEGIN) {
+        if (m.code != WM_POLL_PROGRESS || m.progress == PROGRESS_BEGIN) {
             return;
         }
         std::unique_lock lock(m_mutex);
-        if (wParam == PROGRESS_FAILED) {
+        if (m.progress == PROGRESS_FAILED) {
             ++m_failures;
         }
-        if (lParam == m_lastSlot) {
+        if (m.slot == m_lastSlot) {
             m_passDone = true;
             m_changed.notify_all();
             m_changed.wait(lock, [this] { return m_go; });

@@ -226,21 +226,10 @@ int WatchTable::slotHolding(int i, std::string_view url) const
     return -1;
 }
 
-int WatchTable::appendNewIdsFor(int i, std::string_view url, std::string_view ids)
+int WatchTable::slotOf(int i, std::string_view url) const
 {
     std::lock_guard lock(m_mutex);
-    const int at = slotHolding(i, url);
-    if (at < 0 || ids.empty()) {
-        return at;
-    }
-    std::string all = load(m_slots[at].newIds);
-    if (!all.empty()) {
-        all += ',';
-    }
-    all += ids;
-    touch(at);
-    store(m_slots[at].newIds, fitIdList(all, kNewIdsMax));
-    return at;
+    return slotHolding(i, url);
 }
 
 int WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
@@ -253,17 +242,6 @@ int WatchTable::setLastIdsFor(int i, std::string_view url, std::string_view ids)
         store(m_slots[at].lastIds, fitted);
     }
     return at;
-}
-
-std::string WatchTable::takeNewIds(int i)
-{
-    if (!inRange(i)) {
-        return {};
-    }
-    std::lock_guard lock(m_mutex);
-    std::string ids = load(m_slots[i].newIds);
-    store(m_slots[i].newIds, {});
-    return ids;
 }
 
 WatchSlot WatchTable::rawSlot(int i) const

@@ -86,17 +86,13 @@ public:
     // Id lists too long for their field are kept up to the last whole id.
     void setLastIds(int i, std::string_view ids);
     void setNewIds(int i, std::string_view ids);
-    // The worker's writes at the end of a check of the watch with url, which
-    // was in slot i when the check began. They go to the slot that holds url
-    // now: i, or the first slot it moved to when the list was replaced during
-    // the check; a url that left the list gets nothing. newIds is added after
-    // the ids the window has not taken yet, so a later check can never
-    // overwrite a report before it was read. The slot written, or -1.
-    int appendNewIdsFor(int i, std::string_view url, std::string_view ids);
+    // The slot that holds url now: i, or the first slot it moved to when the
+    // list was replaced; -1 when url left the list.
+    int slotOf(int i, std::string_view url) const;
+    // The worker's write at the end of a check of the watch with url, which
+    // was in slot i when the check began: it goes to slotOf(i, url), or
+    // nowhere. The slot written, or -1.
     int setLastIdsFor(int i, std::string_view url, std::string_view ids);
-    // Reads newIds and empties it in one step, so a worker write between the
-    // two can never be lost.
-    std::string takeNewIds(int i);
 
     // A copy of slot i byte for byte; a zero slot for out of range.
     WatchSlot rawSlot(int i) const;

@@ -41,6 +41,19 @@ DesktopNotifier::~DesktopNotifier()
     }
 }
 
+void DesktopNotifier::setBusAddress(QString busAddress)
+{
+    if (busAddress == m_busAddress) {
+        return;
+    }
+    if (!m_connectionName.isEmpty()) {
+        QDBusConnection::disconnectFromBus(m_connectionName);
+        m_connectionName.clear();
+    }
+    m_busAddress = std::move(busAddress);
+    m_connected = false;
+}
+
 bool DesktopNotifier::connectBus()
 {
     if (m_connected) {
@@ -67,7 +80,8 @@ bool DesktopNotifier::connectBus()
     return true;
 }
 
-bool DesktopNotifier::notify(const QString& summary, const QString& body)
+bool DesktopNotifier::notify(const QString& summary, const QString& body,
+                             std::function<void(bool shown)> outcome)
 {
     if (!connectBus()) {
         return false;
@@ -85,16 +99,20 @@ bool DesktopNotifier::notify(const QString& summary, const QString& body)
          << hints << int(-1);
 
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
-        const QDBusPendingReply<uint> reply = *w;
-        if (reply.isError()) {
-            Q_EMIT notShown(reply.error().message());
-        } else {
-            m_ids.insert(reply.value());
-            Q_EMIT shown(reply.value());
-        }
-        w->deleteLater();
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, outcome = std::move(outcome)](QDBusPendingCallWatcher* w) {
+                const QDBusPendingReply<uint> reply = *w;
+                if (outcome) {
+                    outcome(!reply.isError());
+                }
+                if (reply.isError()) {
+                    Q_EMIT notShown(reply.error().message());
+                } else {
+                    m_ids.insert(reply.value());
+                    Q_EMIT shown(reply.value());
+                }
+                w->deleteLater();
+            });
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <QObject>
@@ -27,9 +28,14 @@ public:
     explicit DesktopNotifier(QString busAddress = {}, QObject* parent = nullptr);
     ~DesktopNotifier() override;
 
+    // Another bus from the next notification on; tests hand in their own.
+    void setBusAddress(QString busAddress);
+
     // Sends one notification whose click emits activated(). body is plain
-    // text. False when no bus could be reached and nothing was sent.
-    bool notify(const QString& summary, const QString& body);
+    // text. False when no bus could be reached and nothing was sent; else
+    // outcome, when given, learns later whether the service showed it.
+    bool notify(const QString& summary, const QString& body,
+                std::function<void(bool shown)> outcome = {});
 
     // The alert of one watch: its key, how many items are new, the titles of
     // the first of them and how many were not opened in the browser.

@@ -75,7 +75,13 @@ void CMarkSeenTask::run()
         m_session = nullptr;
     }
     session.reset();
-    m_params.sink.postMessage(WM_MARK_SEEN_DONE, m_succeeded ? 1 : 0, m_params.slot);
+    PollMessage done;
+    done.code = WM_MARK_SEEN_DONE;
+    done.progress = m_succeeded ? 1 : 0;
+    done.slot = m_params.slot;
+    done.url = m_params.url;
+    done.reason = m_error;
+    m_params.sink.postMessage(std::move(done));
 }
 
 void CMarkSeenTask::markSeen(HttpSession& session)

@@ -17,7 +17,8 @@ class PollSink;
 
 struct MarkSeenParams
 {
-    // Receives WM_MARK_SEEN_DONE (pollmessages.h), posted from the task's thread.
+    // Receives WM_MARK_SEEN_DONE (pollmessages.h) with the slot, the url and
+    // the reason of a failure, posted from the task's thread.
     PollSink& sink;
     CItemDb& db;
     CCore& core;

@@ -78,13 +78,6 @@ void CPollThread::join()
     }
 }
 
-std::string CPollThread::failureReason(int slot) const
-{
-    std::lock_guard lock(m_failureMutex);
-    const auto it = m_failures.find(slot);
-    return it == m_failures.end() ? std::string() : it->second;
-}
-
 unsigned CPollThread::pollThreadProc(CPollThread* thread)
 {
     thread->pollLoop();
@@ -94,7 +87,7 @@ unsigned CPollThread::pollThreadProc(CPollThread* thread)
 int CPollThread::pollLoop()
 {
     if (!openSession()) {
-        post(WM_POLL_DONE, 0, -1);
+        post(PollMessage::done(-1));
         return 0;
     }
 
@@ -138,13 +131,13 @@ int CPollThread::pollLoop()
     // The session is the worker's own: close it before telling the window we
     // are done, so that nothing is left to do after the message.
     closeHandles();
-    post(WM_POLL_DONE, 0, 0);
+    post(PollMessage::done(0));
     return 1;
 }
 
 bool CPollThread::checkWatch(int slot)
 {
-    post(WM_POLL_PROGRESS, PROGRESS_BEGIN, slot);
+    post(PollMessage::progressOf(PROGRESS_BEGIN, slot, m_params.table.url(slot)));
     m_finder.setCurSlot(slot);
     const SlotCopy copy = m_params.table.slot(slot);
     m_finder.setCheckSid(copy.sid);
@@ -154,27 +147,37 @@ bool CPollThread::checkWatch(int slot)
     const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy),
                                         before.url == copy.url && before.everListed);
 
-    // A list replaced during the check may have moved the watch: its result
-    // and the message that hands it over go to where it is now. A watch that
-    // left the list drops its result; its old row only loses "执行中".
-    const int filed = m_params.table.appendNewIdsFor(slot, copy.url, result.fresh);
+    // A list replaced during the check may have moved the watch: its record
+    // and lastIds go to where it is now. A watch that left the list keeps
+    // neither; its message still tells what was stored for it.
+    const int filed = m_params.table.slotOf(slot, copy.url);
     const int row = filed >= 0 ? filed : slot;
-    // Before the message: the window reads the record when it handles it.
+    PollMessage message = PollMessage::progressOf(PROGRESS_DONE, row, copy.url);
+    message.newIds = result.fresh;
+    message.at = m_clock.wallNow();
+    if (result.cut) {
+        // A stop cut the check short: it tells nothing about the watch.
+        message.progress = PROGRESS_STOPPED;
+        post(std::move(message));
+        return true;
+    }
     if (filed >= 0) {
         recordHealth(filed, copy.url, result, began);
+        message.health = m_health.get(filed);
+        message.blockedNotice = result.failed && m_health.takeBlockedNotice(filed);
     }
     if (result.failed) {
-        setFailure(row, result.error);
-        post(WM_POLL_PROGRESS, PROGRESS_FAILED, row);
-    } else {
-        setFailure(row, {});
-        post(WM_POLL_PROGRESS, result.baseline ? PROGRESS_BASELINE : PROGRESS_DONE, row);
+        message.progress = PROGRESS_FAILED;
+        message.reason = result.error;
+    } else if (result.baseline) {
+        message.progress = PROGRESS_BASELINE;
     }
-    // A walk cut short by a stop or a store failure leaves lastIds alone: the
-    // ids it did not get to must be looked at next time, not taken as seen.
-    // After a failed download the walk covered the pages that came whole, so
-    // those ids are seen; a page failing every time would otherwise cost a
-    // store look-up for every id at every check.
+    post(std::move(message));
+    // A walk cut short by a store failure leaves lastIds alone: the ids it
+    // did not get to must be looked at next time, not taken as seen. After a
+    // failed download the walk covered the pages that came whole, so those
+    // ids are seen; a page failing every time would otherwise cost a store
+    // look-up for every id at every check.
     if (result.complete && !(result.failed && result.ids.empty())) {
         setLastIds(row, copy.url, result.ids);
     }
@@ -311,6 +314,12 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
             };
         }
         FetchOutcome fetched = fetchItems(ctx, requestUrl);
+        if (stopRequested()) {
+            // The pages may be cut off: nothing is stored or claimed now, and
+            // the next run looks at them again.
+            result.cut = true;
+            return result;
+        }
         result.ids = std::move(fetched.ids);
         result.pages = fetched.pages;
         result.items = fetched.items;
@@ -350,6 +359,7 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
             result.complete = true;
             break;
         case NewItemFinder::WalkEnd::Stopped:
+            result.cut = true;
             break;
         case NewItemFinder::WalkEnd::Failed:
             result.failed = true;
@@ -408,19 +418,9 @@ int CPollThread::interval() const
     return value < 1 ? 1 : value;
 }
 
-void CPollThread::post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam)
+void CPollThread::post(PollMessage message)
 {
-    m_params.sink.postMessage(msg, wParam, lParam);
-}
-
-void CPollThread::setFailure(int slot, std::string reason)
-{
-    std::lock_guard lock(m_failureMutex);
-    if (reason.empty()) {
-        m_failures.erase(slot);
-    } else {
-        m_failures[slot] = std::move(reason);
-    }
+    m_params.sink.postMessage(std::move(message));
 }
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include "engine/httpsession.h"
 #include "engine/newitemfinder.h"
+#include "engine/pollmessages.h"
 #include "engine/pollclock.h"
 #include "engine/requestpolicy.h"
 #include "engine/watchhealthbook.h"
@@ -20,7 +21,6 @@ namespace tw {
 
 class CCore;
 class CItemDb;
-class PollSink;
 class RunFlag;
 class WatchTable;
 struct AppPaths;
@@ -37,7 +37,7 @@ struct PollThreadParams
 {
     // Receives every message, posted from the worker thread; never waited on.
     PollSink& sink;
-    // Read: url, lastIds and watchCount; written: the slot's newIds and lastIds.
+    // Read: url, lastIds and watchCount; written: the slot's lastIds.
     WatchTable& table;
     // Read only: the window writes "STOP" to end the run.
     const RunFlag& runFlag;
@@ -70,28 +70,26 @@ struct PollThreadParams
 //       join(), which returns within about a second even during a stalled
 //       download, because abort() wakes the sleep and aborts the transfer.
 //
-// Messages: PROGRESS_BEGIN when a slot's check begins; then PROGRESS_DONE
-// after its newIds was written (lastIds is written after the message),
-// PROGRESS_BASELINE in its place when the check stored the watch's first
-// items without reporting them (settings.baseline), or
-// PROGRESS_FAILED when a download or the store failed: newIds then holds
-// what was stored before the failure, and failureReason(slot) tells why;
-// lastIds is left as it was after a store failure, and after a failed
+// Messages (engine/pollmessages.h), each carrying its slot and the watch's
+// url: PROGRESS_BEGIN when a check begins; at its end PROGRESS_DONE,
+// PROGRESS_BASELINE when it stored the watch's first items without reporting
+// them (settings.baseline), PROGRESS_FAILED with the reason when a download
+// or the store failed, or PROGRESS_STOPPED when a stop cut it short. An end
+// message carries the items the check stored and reports (also after a
+// failure: what the pages before it gave), the watch's health record and
+// whether the blocked notice is due. lastIds is written after the message; it
+// is left as it was after a store failure or a stop, and after a failed
 // download becomes the ids of the pages that came whole (when there were
 // any). A pass whose checks all failed is followed by at least one second's
-// sleep. newIds is only ever appended to: a check
-// adds its ids after those the window has not taken yet (takeNewIds), so the
-// window should take newIds on every progress message. WM_POLL_DONE (0, 0)
-// ends every run that opened its session, also one ended by abort(); (0, -1)
-// means the session could not be opened and no slot was touched. After
-// WM_POLL_DONE the worker touches nothing the window owns.
+// sleep. WM_POLL_DONE (0) ends every run that opened its session, also one
+// ended by abort(); (-1) means the session could not be opened and no slot
+// was touched. After WM_POLL_DONE the worker touches nothing the window owns.
 //
-// Health: before each PROGRESS_DONE / PROGRESS_FAILED the worker updates the
-// slot's health record (health(slot)). A check fails as blocked when it was
-// redirected to another host, answered 401/403/429, or its first page had no
-// result list though earlier checks listed items. A 429 or 503 pauses the
-// watch (Retry-After, else a growing back-off); a paused watch is skipped in
-// passes, without any message, until its pause ends.
+// Health: a check fails as blocked when it was redirected to another host,
+// answered 401/403/429, or its first page had no result list though earlier
+// checks listed items. A 429 or 503 pauses the watch (Retry-After, else a
+// growing back-off); a paused watch is skipped in passes, without any
+// message, until its pause ends.
 class CPollThread
 {
 public:
@@ -109,16 +107,6 @@ public:
     void abort();
     // Waits for the thread to end. Not from the worker thread (the sink).
     void join();
-
-    // Why the last check of slot failed; "" when it did not. Any thread.
-    std::string failureReason(int slot) const;
-    // A copy of slot's health record. Any thread.
-    WatchHealth health(int slot) const { return m_health.get(slot); }
-    // True once for each episode of blocked checks, when the user should be
-    // told. Any thread.
-    bool takeBlockedNotice(int slot) { return m_health.takeBlockedNotice(slot); }
-    // The time the worker goes by (the injected clock).
-    WallTime wallNow() const { return m_clock.wallNow(); }
 
 private:
     // The worker's own steps, run on the worker thread only (closeHandles also
@@ -140,6 +128,9 @@ private:
         bool complete = false;
         // The items were stored as the watch's baseline, none reported.
         bool baseline = false;
+        // A stop came before the check could finish; what it stored (a walk
+        // stopped part-way) is still in fresh.
+        bool cut = false;
         std::string error;
         int pages = 0;
         std::size_t items = 0;
@@ -163,8 +154,7 @@ private:
     void sleepTick();
     bool stopRequested() const;
     int interval() const;
-    void post(unsigned msg, std::intptr_t wParam, std::intptr_t lParam);
-    void setFailure(int slot, std::string reason);
+    void post(PollMessage message);
 
     PollThreadParams m_params;
     SteadyPollClock m_steadyClock;
@@ -195,9 +185,6 @@ private:
         std::string ids;
     };
     std::map<int, FullLastIds> m_fullLastIds; // worker thread only
-
-    mutable std::mutex m_failureMutex;
-    std::map<int, std::string> m_failures;
 
     std::thread m_thread;
 };

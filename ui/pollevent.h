@@ -1,19 +1,19 @@
 #pragma once
 
-#include <cstdint>
+#include "engine/pollmessages.h"
+
+#include <utility>
 
 #include <QEvent>
 
 namespace tw {
 
-// A worker message as a posted Qt event. Posted events reach the window also
-// while a message box or a dialog runs its own loop, so none is lost.
+// A task's message as a posted Qt event. Posted events reach their receiver
+// also while a message box or a dialog runs its own loop, so none is lost.
 class PollEvent : public QEvent
 {
 public:
-    PollEvent(unsigned msg, std::intptr_t wParam, std::intptr_t lParam)
-        : QEvent(eventType()), m_msg(msg), m_wParam(wParam), m_lParam(lParam)
-    {}
+    explicit PollEvent(PollMessage message) : QEvent(eventType()), m_message(std::move(message)) {}
 
     static QEvent::Type eventType()
     {
@@ -21,14 +21,10 @@ public:
         return type;
     }
 
-    unsigned msg() const { return m_msg; }
-    std::intptr_t wParam() const { return m_wParam; }
-    std::intptr_t lParam() const { return m_lParam; }
+    const PollMessage& message() const { return m_message; }
 
 private:
-    unsigned m_msg;
-    std::intptr_t m_wParam;
-    std::intptr_t m_lParam;
+    PollMessage m_message;
 };
 
 } // namespace tw

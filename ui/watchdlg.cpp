@@ -1,18 +1,18 @@
 #include "ui/watchdlg.h"
 
-#include "desktop/desktopnotifier.h"
 #include "core/text.h"
 #include "core/watchlist.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
+#include "desktop/desktopnotifier.h"
 #include "engine/sessioncheck.h"
-#include "engine/watchhealth.h"
 #include "store/itemdb.h"
 #include "ui/dialogunits.h"
 #include "ui/itemlistdlg.h"
-#include "ui/pollevent.h"
+#include "ui/alerter.h"
+#include "ui/blockednotice.h"
 #include "ui/qtconvert.h"
-#include "ui/rowtips.h"
+#include "ui/watchlistmodel.h"
 
 #include <iostream>
 
@@ -28,7 +28,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QTableWidget>
+#include <QTableView>
 
 // Resources of a static library must be registered by name, outside any namespace.
 static void initUiResources()
@@ -61,10 +61,7 @@ CWatchDlg::CWatchDlg(std::shared_ptr<HostServices> host, std::string appDir, QWi
     initUiResources();
     m_appIcon = QIcon(QStringLiteral(":/tidewatch/tidewatch.png"));
     createControls();
-
-    m_alarmTimer.setSingleShot(true);
-    m_alarmTimer.setInterval(kAlarmReplay);
-    connect(&m_alarmTimer, &QTimer::timeout, this, [this] { OnTimer(ALARM_TIMER); });
+    m_notifier = new DesktopNotifier(QString(), this);
 }
 
 CWatchDlg::~CWatchDlg()
@@ -94,7 +91,7 @@ void CWatchDlg::createControls()
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_interval));
 
     m_watchListView =
-        place<QTableWidget>(this, du, IDC_WATCH_LIST, "IDC_WATCH_LIST", 7, 42, 481, 188);
+        place<QTableView>(this, du, IDC_WATCH_LIST, "IDC_WATCH_LIST", 7, 42, 481, 188);
     m_watchListView->setSelectionMode(QAbstractItemView::SingleSelection);
     m_watchListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_watchListView->verticalHeader()->hide();
@@ -129,9 +126,9 @@ void CWatchDlg::createControls()
     m_clearData->hide();
 
     // Between the list and the buttons; shown only once there is something to tell.
-    m_notice = place<QLabel>(this, du, IDC_NOTICE, "IDC_NOTICE", 7, 234, 481, 10);
-    m_notice->setStyleSheet(QStringLiteral("color: #b00000;"));
-    m_notice->hide();
+    m_noticeLabel = place<QLabel>(this, du, IDC_NOTICE, "IDC_NOTICE", 7, 234, 481, 10);
+    m_noticeLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_noticeLabel->hide();
 
     QWidget::setTabOrder(m_start, m_interval);
     QWidget::setTabOrder(m_interval, m_watchListView);
@@ -148,12 +145,12 @@ void CWatchDlg::createControls()
 
     connect(m_import, &QPushButton::clicked, this, [this] { OnImport(); });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStartStop(); });
-    connect(m_watchListView, &QTableWidget::doubleClicked, this,
+    connect(m_watchListView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { OnWatchListDblClk(index.row()); });
     connect(m_stopAlarm, &QPushButton::clicked, this, [this] { OnStopAlarm(); });
     connect(m_clearData, &QPushButton::clicked, this, [this] { OnClearData(); });
     m_watchListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_watchListView, &QTableWidget::customContextMenuRequested, this,
+    connect(m_watchListView, &QTableView::customContextMenuRequested, this,
             [this](const QPoint& pos) {
                 QMenu* menu = rowMenu(m_watchListView->indexAt(pos).row());
                 if (menu) {
@@ -201,30 +198,56 @@ bool CWatchDlg::OnInitDialog()
     // save them back.
     m_setUpComplete = true;
 
+    m_table = std::make_unique<WatchTable>();
+    createRooms();
     m_watchListView->setShowGrid(true);
     m_watchListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_watchListView->setColumnCount(2);
-    m_watchListView->setHorizontalHeaderLabels(
-        {QStringLiteral("网址"), QStringLiteral("执行状态")});
     m_watchListView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    m_watchListView->setColumnWidth(0, 450);
-    m_watchListView->setColumnWidth(1, 220);
-
-    m_table = std::make_unique<WatchTable>();
-    m_rowTips = std::make_unique<RowTips>(*m_table);
+    m_watchListView->setColumnWidth(WatchListModel::UrlColumn, 450);
+    m_watchListView->setColumnWidth(WatchListModel::StatusColumn, 220);
     loadWatchList();
-
-    m_isRunning = false;
-    m_runFlag.clear();
 
     QPointer<CWatchDlg> self(this);
     m_host->checkSound(m_paths.alertFile, [self](const std::string& problem) {
         if (self && !self->m_destroyed) {
-            self->m_status->setText(qs(problem));
-            self->m_status->setToolTip(qs(problem));
+            self->showStatus(qs(problem));
         }
     });
     return true;
+}
+
+void CWatchDlg::createRooms()
+{
+    m_rows = new WatchListModel(*m_table, this);
+    m_watchListView->setModel(m_rows);
+
+    m_alerter = new Alerter({*m_core, *m_itemDb, m_settings, m_paths, *m_notifier}, this);
+    connect(m_alerter, &Alerter::alarmStarted, this, [this] { m_stopAlarm->setEnabled(true); });
+    connect(m_alerter, &Alerter::replayDue, this, [this] { OnTimer(ALARM_TIMER); });
+    connect(m_alerter, &Alerter::raiseRequested, this, [this] { bringToFront(); });
+
+    m_notice = new BlockedNotice(*m_table, m_settings, *m_notifier, this);
+    connect(m_notice, &BlockedNotice::noteChanged, this,
+            [this](const QString& text, const QString& tip) {
+                m_noticeLabel->setText(text);
+                m_noticeLabel->setToolTip(tip);
+                m_noticeLabel->setVisible(!text.isEmpty());
+            });
+
+    m_run = std::make_unique<RunController>(
+        RunContext{*m_table, m_settings, m_paths, *m_itemDb, *m_core});
+    connect(m_run.get(), &RunController::stateChanged, this,
+            [this](RunController::State state) { onRunState(state); });
+    connect(m_run.get(), &RunController::checkBegan, this,
+            [this](const PollMessage& m) { m_rows->showChecking(m_rows->rowOf(m.slot, m.url)); });
+    connect(m_run.get(), &RunController::checkEnded, this,
+            [this](const PollMessage& m) { onCheckEnded(m); });
+    connect(m_run.get(), &RunController::runEnded, this, [this] {
+        showStatus(QStringLiteral("停止。"));
+        m_start->setText(QStringLiteral("执行"));
+    });
+    connect(m_run.get(), &RunController::markingEnded, this,
+            [this](const PollMessage& m) { onMarkingEnded(m); });
 }
 
 void CWatchDlg::prepareStore()
@@ -258,16 +281,8 @@ void CWatchDlg::loadWatchList()
 
 void CWatchDlg::showTable()
 {
-    m_watchListView->setRowCount(0);
-    const int n = m_table->watchCount();
-    m_watchListView->setRowCount(n);
-    m_rowTips->reset(n);
-    for (int i = 0; i < n; ++i) {
-        const std::string url = m_table->url(i);
-        // Shown decoded; the table and the file keep the URL as written.
-        m_watchListView->setItem(
-            i, 0, m_rowTips->cell(qs(text::readableQuery(CCore::getFg(url, '?', 1)))));
-    }
+    m_rows->reload();
+    m_notice->listChanged();
 }
 
 Result<void> CWatchDlg::saveWatchList()
@@ -308,24 +323,14 @@ void CWatchDlg::OnImport()
         warnLeftOut(parsed.leftOut);
         return;
     }
-
     // One step under the table's lock: a running worker sees the old list or
     // the new one, never a mixture, and a watch that stays keeps what its
     // checks left in its slot. The rows show the table, whatever happens to
     // the file, and are not read back from it: a reload would zero the table
-    // again, losing what a check filed in between.
+    // again, losing what a check filed in between. Results still on their
+    // way carry their watch's URL and find its new row.
     m_table->replaceAll(parsed.watches);
     showTable();
-    // Reports that were waiting in a slot when the list was replaced may now
-    // sit in another row, whose message has already come or never will.
-    for (int row = 0; row < m_table->watchCount(); ++row) {
-        const std::string pending = m_table->takeNewIds(row);
-        if (!pending.empty()) {
-            setRowStatus(row, QStringLiteral("发现更新！"));
-            raiseAlert(pending, row);
-        }
-    }
-
     if (const Result<void> saved = saveWatchList(); !saved) {
         warnUser("监控列表保存失败：" + saved.error());
     }
@@ -358,59 +363,78 @@ bool CWatchDlg::readRunControls(bool warn)
 void CWatchDlg::setPollOptions(SessionSettings session, SessionFactory openSession,
                                PollClock* clock)
 {
-    m_sessionSettings = session;
-    m_openSession = std::move(openSession);
-    m_pollClock = clock;
+    m_run->setPollOptions(std::move(session), std::move(openSession), clock);
+}
+
+void CWatchDlg::setNotifyBus(const QString& address)
+{
+    m_notifier->setBusAddress(address);
 }
 
 void CWatchDlg::OnStartStop()
 {
-    if (!m_table || (m_closing && !m_isRunning)) {
+    if (!m_run || m_closing) {
         return;
     }
-    if (m_isRunning) {
-        m_start->setEnabled(false);
-        m_runFlag.requestStop();
-        return;
-    }
-    if (!readRunControls(true)) {
+    if (m_run->isRunning()) {
+        m_run->stop();
         return;
     }
     // The marking writes the worker's scratch files; Start is off meanwhile.
-    if (m_markSeen) {
+    if (m_run->state() != RunController::State::Idle || !readRunControls(true)) {
         return;
-    }
-    m_runFlag.clear();
-    // The previous worker posted its last message; its thread is ending.
-    if (m_worker) {
-        m_worker->join();
-        m_worker.reset();
     }
     const std::optional<SessionSettings> session = requestSession();
     if (!session) {
         return;
     }
     prepareStore();
-
-    PollThreadParams params{*this, *m_table, m_runFlag, m_settings, m_paths, *m_itemDb, *m_core};
-    params.session = *session;
-    params.openSession = m_openSession;
-    params.clock = m_pollClock;
-    m_worker = std::make_unique<CPollThread>(std::move(params));
-    if (!m_worker->CreateThread()) {
-        m_worker.reset();
+    if (!m_run->start(*session)) {
         m_host->warning(this, "Cannot Start New Thread");
-        return;
     }
-    m_start->setText(QStringLiteral("停止"));
-    m_status->setText(QStringLiteral("执行中"));
-    m_isRunning = true;
+}
+
+void CWatchDlg::onRunState(RunController::State state)
+{
+    switch (state) {
+    case RunController::State::Running:
+        m_start->setText(QStringLiteral("停止"));
+        m_start->setEnabled(true);
+        showStatus(QStringLiteral("执行中"));
+        break;
+    case RunController::State::Stopping:
+    case RunController::State::Marking:
+        m_start->setEnabled(false);
+        break;
+    case RunController::State::Idle:
+        m_start->setEnabled(true);
+        break;
+    case RunController::State::Closing:
+        break;
+    }
+}
+
+void CWatchDlg::onCheckEnded(const PollMessage& message)
+{
+    const int row = m_rows->rowOf(message.slot, message.url);
+    m_rows->showResult(row, message);
+    if (!message.newIds.empty()) {
+        m_alerter->alert(watchlist::searchKey(message.url), message.newIds);
+        // The alert ends the run; the check under way may finish first.
+        m_run->stop(false);
+    }
+    if (message.blockedNotice) {
+        m_notice->report(message.url, message.reason);
+    } else if (message.progress == PROGRESS_DONE || message.progress == PROGRESS_BASELINE) {
+        m_notice->cleared(message.url);
+    }
 }
 
 std::optional<SessionSettings> CWatchDlg::requestSession()
 {
     m_settings.readRunOptions(*m_core);
-    SessionSettings session = tw::requestSession(m_sessionSettings, m_settings, m_paths.appPath);
+    SessionSettings session =
+        tw::requestSession(m_run->pollOptions(), m_settings, m_paths.appPath);
     if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
         warnUser(problem);
         return std::nullopt;
@@ -418,24 +442,17 @@ std::optional<SessionSettings> CWatchDlg::requestSession()
     return session;
 }
 
-void CWatchDlg::stopWorker()
-{
-    if (!m_worker) {
-        return;
-    }
-    // abort() also breaks a stalled download, so the close never waits for
-    // the network's time-outs.
-    m_runFlag.requestStop();
-    m_worker->abort();
-    m_worker->join();
-    m_worker.reset();
-}
-
 void CWatchDlg::warnUser(const std::string& text)
 {
     if (!m_closing) {
         m_core->msgboxWarning(this, text);
     }
+}
+
+void CWatchDlg::showStatus(const QString& text)
+{
+    m_status->setText(text);
+    m_status->setToolTip(text);
 }
 
 void CWatchDlg::closeBySignal()
@@ -458,12 +475,12 @@ void CWatchDlg::OnDestroy()
         return;
     }
     m_destroyed = true;
-    stopWorker();
-    if (m_markSeen) {
-        m_markSeen->abort();
-        m_markSeen.reset();
+    if (m_run) {
+        m_run->closeDown();
     }
-    m_alarmTimer.stop();
+    if (m_alerter) {
+        m_alerter->stopAlarm();
+    }
 
     // A set-up that ended at the database check never filled the controls:
     // their empty values must not replace the stored ones.
@@ -482,141 +499,6 @@ void CWatchDlg::OnDestroy()
     }
 }
 
-void CWatchDlg::setRowStatus(int row, const QString& text)
-{
-    if (row < 0 || row >= m_watchListView->rowCount()) {
-        return;
-    }
-    m_watchListView->setItem(row, 1, m_rowTips->cell(text));
-}
-
-QString CWatchDlg::statusText(std::intptr_t progress)
-{
-    switch (progress) {
-    case PROGRESS_BEGIN:
-        return QStringLiteral("执行中");
-    case PROGRESS_FAILED:
-        return QStringLiteral("检测失败");
-    case PROGRESS_BASELINE:
-        return QStringLiteral("已建立基线");
-    default:
-        return QStringLiteral("无更新");
-    }
-}
-
-void CWatchDlg::postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam)
-{
-    QCoreApplication::postEvent(this, new PollEvent(msg, wParam, lParam));
-}
-
-bool CWatchDlg::event(QEvent* e)
-{
-    if (e->type() == PollEvent::eventType()) {
-        const auto* pe = static_cast<PollEvent*>(e);
-        if (!m_destroyed && m_table) {
-            if (pe->msg() == WM_POLL_PROGRESS) {
-                handleProgress(pe->wParam(), pe->lParam());
-            } else if (pe->msg() == WM_POLL_DONE) {
-                handleDone(pe->lParam());
-            } else if (pe->msg() == WM_MARK_SEEN_DONE) {
-                handleMarkSeenDone(pe->wParam(), pe->lParam());
-            }
-        }
-        return true;
-    }
-    return QDialog::event(e);
-}
-
-void CWatchDlg::handleProgress(std::intptr_t wParam, std::intptr_t lParam)
-{
-    if (lParam < 0 || lParam >= WatchTable::kSlots) {
-        return;
-    }
-    const int row = static_cast<int>(lParam);
-    QString status = statusText(wParam);
-    // Read and emptied in one step under the table's lock, so a worker
-    // write in between is never lost.
-    const std::string newIds = m_table->takeNewIds(row);
-    if (!newIds.empty()) {
-        status = QStringLiteral("发现更新！");
-        raiseAlert(newIds, row);
-    }
-    std::string reason;
-    std::string health;
-    if (m_worker) {
-        reason = m_worker->failureReason(row);
-        const WatchHealth record = m_worker->health(row);
-        if (record.url == m_table->url(row)) {
-            health = healthText(record, m_worker->wallNow());
-            if (wParam == PROGRESS_FAILED && newIds.empty()) {
-                status = qs(failedRowText(record, m_worker->wallNow()));
-            }
-        }
-    }
-    setRowStatus(row, status);
-    setRowToolTip(row, reason, health);
-    if (wParam == PROGRESS_FAILED && m_worker && m_worker->takeBlockedNotice(row)) {
-        noticeBlocked(row, reason);
-    }
-}
-
-void CWatchDlg::setRowToolTip(int row, const std::string& reason, const std::string& health)
-{
-    if (row < 0 || row >= m_watchListView->rowCount()) {
-        return;
-    }
-    m_rowTips->set(row, reason, health);
-}
-
-void CWatchDlg::noticeBlocked(int row, const std::string& reason)
-{
-    const std::string query = text::readableQuery(CCore::getFg(m_table->url(row), '?', 1));
-    const QString note = qs("第 " + CCore::getStrInt(row + 1) + " 行疑似被拦截（" + query +
-                            "）：请检查 cookiefile 等设置，或稍后再试。");
-    // The desktop's notification where it has one; the note in the window
-    // when it has none or the service turns the notification down.
-    m_pendingNote = {note, qs(reason)};
-    if (!m_settings.notify || !notifier().notify(QStringLiteral("疑似被拦截"), note)) {
-        showPendingNote();
-    }
-}
-
-void CWatchDlg::showPendingNote()
-{
-    if (m_pendingNote.first.isEmpty()) {
-        return;
-    }
-    m_notice->setText(m_pendingNote.first);
-    m_notice->setToolTip(m_pendingNote.second);
-    m_notice->show();
-    m_pendingNote = {};
-}
-
-DesktopNotifier& CWatchDlg::notifier()
-{
-    if (!m_notifier) {
-        m_notifier = new DesktopNotifier(m_notifyBus, this);
-        connect(m_notifier, &DesktopNotifier::activated, this, [this] { bringToFront(); });
-        connect(m_notifier, &DesktopNotifier::shown, this, [this] { m_pendingNote = {}; });
-        connect(m_notifier, &DesktopNotifier::notShown, this, [this] { showPendingNote(); });
-    }
-    return *m_notifier;
-}
-
-void CWatchDlg::handleDone(std::intptr_t)
-{
-    // Nothing follows WM_POLL_DONE from the worker: its thread is ending.
-    if (m_worker) {
-        m_worker->join();
-        m_worker.reset();
-    }
-    m_isRunning = false;
-    m_runFlag.clear();
-    m_status->setText(QStringLiteral("停止。"));
-    m_start->setText(QStringLiteral("执行"));
-    m_start->setEnabled(true);
-}
-
 bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
 {
     if (e->type() == QEvent::KeyPress) {
@@ -626,54 +508,6 @@ bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
         }
     }
     return QDialog::eventFilter(watched, e);
-}
-
-void CWatchDlg::setAlarmReplayDelay(std::chrono::milliseconds delay)
-{
-    m_alarmTimer.setInterval(delay);
-}
-
-void CWatchDlg::raiseAlert(const std::string& idList, int row)
-{
-    m_stopAlarm->setEnabled(true);
-    m_alarmTimer.start();
-    m_core->playWav(m_paths.alertFile);
-    for (int n = 0; n < 30; ++n) {
-        const std::string id = CCore::getFg(idList, ',', n);
-        if (id.empty()) {
-            break;
-        }
-        m_core->openUrl("http://" + m_settings.itemHost +
-                        "/item.htm?id=" + text::percentEncode(id));
-    }
-    if (m_settings.notify && row >= 0) {
-        notifyAlert(idList, row);
-    }
-    if (m_isRunning) {
-        m_start->setEnabled(false);
-        m_runFlag.requestStop();
-    }
-}
-
-void CWatchDlg::notifyAlert(const std::string& idList, int row)
-{
-    const std::string sid = m_table->sid(row);
-    const std::vector<std::string_view> ids = text::splitFields(idList, ',');
-    const int count = static_cast<int>(ids.size());
-    QStringList titles;
-    try {
-        for (std::size_t n = 0; n < ids.size() && titles.size() < DesktopNotifier::kTitlesShown;
-             ++n) {
-            const std::string title = m_itemDb->itemTitle(sid, std::string(ids[n]));
-            if (!title.empty()) {
-                titles << qs(title);
-            }
-        }
-    } catch (const DbError&) {
-        // The notification goes out without the titles it could not read.
-    }
-    notifier().notifyAlert(qs(text::readableQuery(sid)), count, titles,
-                           count > 30 ? count - 30 : 0);
 }
 
 void CWatchDlg::bringToFront()
@@ -689,16 +523,14 @@ void CWatchDlg::bringToFront()
 void CWatchDlg::OnTimer(int id)
 {
     if (id == ALARM_TIMER) {
-        m_alarmTimer.stop();
-        m_core->playWav(m_paths.alertFile);
+        m_alerter->replay();
     }
 }
 
 void CWatchDlg::OnStopAlarm()
 {
     m_stopAlarm->setEnabled(false);
-    m_alarmTimer.stop();
-    m_core->stopWav();
+    m_alerter->stopAlarm();
 }
 
 void CWatchDlg::OnWatchListDblClk(int row)
@@ -732,14 +564,14 @@ QMenu* CWatchDlg::rowMenu(int row)
 
 void CWatchDlg::OnMarkAllSeen(int row)
 {
-    if (!m_table || !m_itemDb || m_closing || row < 0 || row >= m_table->watchCount()) {
+    if (!m_table || m_closing || row < 0 || row >= m_table->watchCount()) {
         return;
     }
-    if (m_isRunning) {
+    if (m_run->isRunning()) {
         warnUser("监控正在执行，无法标记为已见，请先停止。");
         return;
     }
-    if (m_markSeen) {
+    if (m_run->state() == RunController::State::Marking) {
         warnUser("正在标记另一个监控，请稍候。");
         return;
     }
@@ -749,34 +581,16 @@ void CWatchDlg::OnMarkAllSeen(int row)
         return;
     }
     const SlotCopy copy = m_table->slot(row);
-    MarkSeenParams params{*this, *m_itemDb, *m_core, row, copy.url, copy.sid};
-    params.pageFile = m_paths.pageFile;
-    params.titlesFile = m_paths.titlesFile;
-    params.ignoreWords = m_settings.ignoreWords;
-    params.session = *session;
-    params.openSession = m_openSession;
-    m_markSeen = std::make_unique<CMarkSeenTask>(std::move(params));
-    if (!m_markSeen->start()) {
-        m_markSeen.reset();
+    if (!m_run->markSeen(row, copy.url, copy.sid, *session)) {
         m_host->warning(this, "Cannot Start New Thread");
         return;
     }
-    m_start->setEnabled(false);
-    setRowStatus(row, statusText(PROGRESS_BEGIN));
+    m_rows->showChecking(row);
 }
 
-void CWatchDlg::handleMarkSeenDone(std::intptr_t wParam, std::intptr_t lParam)
+void CWatchDlg::onMarkingEnded(const PollMessage& message)
 {
-    if (!m_markSeen) {
-        return;
-    }
-    m_markSeen->join();
-    const std::string error = m_markSeen->error();
-    m_markSeen.reset();
-    m_start->setEnabled(true);
-    const int row = static_cast<int>(lParam);
-    setRowStatus(row, statusText(wParam ? PROGRESS_BASELINE : PROGRESS_FAILED));
-    setRowToolTip(row, wParam ? std::string() : error, {});
+    m_rows->showMarked(m_rows->rowOf(message.slot, message.url), message);
 }
 
 void CWatchDlg::OnClearData()

@@ -45,7 +45,6 @@ TEST(WatchTable, outOfRangeSlotsAreNeverTouched)
     table.setLastIds(1000, "1");
     table.setNewIds(-1, "1");
     EXPECT_EQ(table.slot(1000).url, "");
-    EXPECT_EQ(table.takeNewIds(-1), "");
     table.setWatchCount(5000);
     EXPECT_EQ(table.watchCount(), 1000);
 }
@@ -120,7 +119,7 @@ TEST(WatchTable, replaceAllCarriesAStayingWatchsPastByUrl)
     for (int i = 0; i < 4; ++i) {
         table.setLastIdsFor(i, table.slot(i).url,
                             std::to_string(i) + "1," + std::to_string(i) + "2");
-        table.appendNewIdsFor(i, table.slot(i).url, std::to_string(i) + "9");
+        table.setNewIds(i, std::to_string(i) + "9");
     }
     EXPECT_EQ(table.replaceAll(
                   {{"same", "s"}, {"new", "n"}, {"twice", "t"}, {"moves", "m"}, {"twice", "t"}}),
@@ -143,24 +142,13 @@ TEST(WatchTable, aCheckFilesItsResultWhereItsUrlIsNow)
     WatchTable table;
     table.replaceAll({{"a", "ka"}, {"b", "kb"}, {"c", "kc"}});
     table.replaceAll({{"c", "kc"}, {"a", "ka"}});
-    EXPECT_EQ(table.appendNewIdsFor(0, "a", "5,6"), 1);
+    EXPECT_EQ(table.slotOf(0, "a"), 1);
     EXPECT_EQ(table.setLastIdsFor(0, "a", "4,5,6"), 1);
-    EXPECT_EQ(table.appendNewIdsFor(2, "c", "7"), 0);
-    EXPECT_EQ(table.appendNewIdsFor(1, "b", "8"), -1);
+    EXPECT_EQ(table.slotOf(2, "c"), 0);
+    EXPECT_EQ(table.slotOf(1, "b"), -1);
     EXPECT_EQ(table.setLastIdsFor(1, "b", "8"), -1);
-    EXPECT_EQ(table.slot(1).newIds, "5,6");
     EXPECT_EQ(table.slot(1).lastIds, "4,5,6");
-    EXPECT_EQ(table.slot(0).newIds, "7");
     EXPECT_EQ(table.slot(0).lastIds, "");
-}
-
-TEST(WatchTable, takeNewIdsReadsAndEmptiesOnce)
-{
-    WatchTable table;
-    table.setNewIds(2, "5,6");
-    EXPECT_EQ(table.takeNewIds(2), "5,6");
-    EXPECT_EQ(table.takeNewIds(2), "");
-    EXPECT_EQ(table.slot(2).newIds, "");
 }
 
 // The zeroing is skipped where nothing was written, so check byte for byte
@@ -195,10 +183,9 @@ TEST(WatchTable, shorterWritesAndZeroingLeaveNoOldByteBehind)
              EXPECT_EQ(t.slot(998).lastIds, "1");
              EXPECT_EQ(t.slot(998).newIds, "2,3");
          }},
-        {"taken newIds", [](WatchTable& t) {
+        {"long then short newIds", [](WatchTable& t) {
              t.setNewIds(5, ids(60, 12));
-             t.takeNewIds(5);
-             t.appendNewIdsFor(5, "", "7");
+             t.setNewIds(5, "7");
              EXPECT_EQ(t.slot(5).newIds, "7");
          }},
         {"replaceAll after the last slot was written", [&](WatchTable& t) {
@@ -246,7 +233,7 @@ TEST(WatchTable, concurrentReadersNeverSeeATornField)
     while (!done || reads < 10) {
         const SlotCopy s = table.slot(5);
         ASSERT_TRUE(s.lastIds.empty() || s.lastIds == keptA || s.lastIds == shortB);
-        const std::string n = table.takeNewIds(5);
+        const std::string n = s.newIds;
         ASSERT_TRUE(n.empty() || n == shortB || n == "8,9");
         ++reads;
     }

@@ -36,7 +36,7 @@ struct Check
 {
     bool failed = false;
     std::string reason;
-    std::string reported; // the newIds taken on its end message
+    std::string reported; // the items its end message carried
 };
 
 // The window's side and the worker's clock; sleeps pass at once.
@@ -55,15 +55,15 @@ protected:
         session.connectBackoffMs = 10;
     }
 
-    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t) override
+    void postMessage(PollMessage m) override
     {
-        if (msg != WM_POLL_PROGRESS || wParam == PROGRESS_BEGIN) {
+        if (m.code != WM_POLL_PROGRESS || m.progress == PROGRESS_BEGIN) {
             return;
         }
         Check check;
-        check.failed = wParam == PROGRESS_FAILED;
-        check.reason = worker->failureReason(0);
-        check.reported = table.takeNewIds(0);
+        check.failed = m.progress == PROGRESS_FAILED;
+        check.reason = m.reason;
+        check.reported = m.newIds;
         checks.push_back(check);
         if (afterCheck) {
             afterCheck(static_cast<int>(checks.size()));

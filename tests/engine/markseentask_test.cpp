@@ -23,6 +23,7 @@ struct Posted
     unsigned msg;
     std::intptr_t wParam;
     std::intptr_t lParam;
+    std::string url;
 };
 
 class MarkSeenTaskTest : public ::testing::Test, public PollSink
@@ -34,10 +35,10 @@ protected:
         db.setConnStr(test::makeItemDatabase(dir.file("sys.mdb")));
     }
 
-    void postMessage(unsigned msg, std::intptr_t wParam, std::intptr_t lParam) override
+    void postMessage(PollMessage m) override
     {
         std::lock_guard lock(mutex);
-        posted.push_back({msg, wParam, lParam});
+        posted.push_back({m.code, m.progress, m.slot, m.url});
     }
 
     MarkSeenParams params(const std::string& key)
@@ -78,6 +79,7 @@ TEST_F(MarkSeenTaskTest, storesEveryListedItemOnceWithItsTitleAndReportsTheEnd)
     EXPECT_EQ(posted[0].msg, WM_MARK_SEEN_DONE);
     EXPECT_EQ(posted[0].wParam, 1);
     EXPECT_EQ(posted[0].lParam, 7);
+    EXPECT_EQ(posted[0].url, market.searchUrl("alpha")) << "the result names its watch";
     EXPECT_TRUE(task.succeeded());
     EXPECT_EQ(task.stored(), 44);
     const std::vector<std::string> rows = stored("alpha");

@@ -1,6 +1,8 @@
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 #include "tests/ui/windowfixture.h"
+#include "ui/alerter.h"
+#include "ui/blockednotice.h"
 #include "ui/qthostservices.h"
 
 #include <chrono>
@@ -51,8 +53,7 @@ protected:
     }
     void report(const std::string& ids)
     {
-        dlg->table()->setNewIds(0, ids);
-        post(PROGRESS_DONE, 0);
+        post(PROGRESS_DONE, 0, ids);
     }
 };
 
@@ -73,7 +74,7 @@ TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
         }
     }
     report(ids);
-    dlg->raiseAlert("1#x,2/../evil?y=1");
+    dlg->alerter().alert("a", "1#x,2/../evil?y=1");
     pages.push_back(page("1%23x"));
     pages.push_back(page("2%2F..%2Fevil%3Fy%3D1"));
     const std::vector<std::string> urls = host->urls();
@@ -82,15 +83,15 @@ TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
 
 TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
 {
-    dlg->setAlarmReplayDelay(20ms);
+    dlg->alerter().setReplayDelay(20ms);
     report("1");
     ASSERT_TRUE(waitUntil([this] { return host->sounds().size() == 2; }));
-    EXPECT_FALSE(dlg->alarmPending());
+    EXPECT_FALSE(dlg->alerter().alarmPending());
 
     report("5");
-    ASSERT_TRUE(dlg->alarmPending());
+    ASSERT_TRUE(dlg->alerter().alarmPending());
     dlg->OnStopAlarm();
-    EXPECT_FALSE(dlg->alarmPending());
+    EXPECT_FALSE(dlg->alerter().alarmPending());
     EXPECT_EQ(host->stops(), 1);
     EXPECT_EQ(host->sounds().size(), 3u);
 }
@@ -144,7 +145,7 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
             writeFile(dir.file("alert.wav"), alarm);
         }
         catcher.urls.clear();
-        dlg->raiseAlert("1,2");
+        dlg->alerter().alert("a", "1,2");
         EXPECT_EQ(catcher.urls, QStringList({"http://127.0.0.1:8/item.htm?id=1",
                                              "http://127.0.0.1:8/item.htm?id=2"}));
         dlg->OnStopAlarm();
@@ -189,14 +190,14 @@ TEST_F(Alert, aBlockedWatchIsToldByTheDesktopOrElseByTheWindowsNote)
     TestBus bus;
     dlg->setNotifyBus(bus.address());
     auto* notice = child<QLabel>("IDC_NOTICE");
-    dlg->noticeBlocked(0, "HTTP 403");
+    dlg->notice().report(dlg->table()->url(0), "HTTP 403");
     EXPECT_TRUE(waitUntil([&] { return !notice->isHidden(); })) << "a bus without the service";
     EXPECT_EQ(notice->toolTip(), "HTTP 403");
 
     notice->hide();
     FakeNotificationService service(bus.address());
     ASSERT_TRUE(service.registered());
-    dlg->noticeBlocked(0, "HTTP 403");
+    dlg->notice().report(dlg->table()->url(0), "HTTP 403");
     ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
     EXPECT_EQ(service.received()[0].summary, QStringLiteral("疑似被拦截"));
     EXPECT_TRUE(service.received()[0].body.contains(QStringLiteral("疑似被拦截")));

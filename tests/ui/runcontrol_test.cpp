@@ -32,7 +32,7 @@ protected:
     }
     bool waitForIdle()
     {
-        return waitUntil([this] { return !dlg->isRunning() && !dlg->workerAlive(); });
+        return waitUntil([this] { return !dlg->isRunning() && !dlg->runner().workerAlive(); });
     }
 };
 
@@ -48,21 +48,20 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
     // at once, the rest waits for WM_POLL_DONE.
     dlg->OnStartStop();
     expectState("停止", "执行中", false, true);
-    EXPECT_TRUE(dlg->runFlag().isStop());
-    EXPECT_TRUE(dlg->workerAlive());
+    EXPECT_TRUE(dlg->runner().runFlag().isStop());
+    EXPECT_TRUE(dlg->runner().workerAlive());
 
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     expectState("停止", "执行中", true, true);
-    EXPECT_FALSE(dlg->runFlag().isStop()) << "a new run starts with the flag cleared";
+    EXPECT_FALSE(dlg->runner().runFlag().isStop()) << "a new run starts with the flag cleared";
 
     // An alert during a run stops it as the button does.
-    dlg->table()->setNewIds(3, "5");
-    post(PROGRESS_DONE, 3);
+    post(PROGRESS_DONE, 3, "5");
     expectState("停止", "执行中", false, true);
-    EXPECT_TRUE(dlg->runFlag().isStop());
+    EXPECT_TRUE(dlg->runner().runFlag().isStop());
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
 }
@@ -76,7 +75,7 @@ TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
         startButton()->setFocus();
         dlg->OnStartStop();
         expectState("开始", "就绪", true, false);
-        EXPECT_FALSE(dlg->workerAlive());
+        EXPECT_FALSE(dlg->runner().workerAlive());
         EXPECT_EQ(dlg->focusWidget(), interval());
     }
     EXPECT_EQ(host->warnings(),
@@ -100,15 +99,15 @@ TEST_F(RunControl, rowStatusFollowsEachProgressMessage)
     EXPECT_EQ(cell(0, 1), "执行中");
     EXPECT_EQ(cell(1, 1), "检测失败");
 
-    // A late "begin" that finds the ids already written alerts at once; the
-    // matching "done" then finds nothing left.
-    dlg->table()->setNewIds(0, "11,12");
-    post(PROGRESS_BEGIN, 0);
+    // The row that found items says so until the watch's next check begins;
+    // a check cut short by a stop claims nothing.
+    post(PROGRESS_DONE, 0, "11,12");
     EXPECT_EQ(cell(0, 1), "发现更新！");
-    EXPECT_EQ(dlg->table()->slot(0).newIds, "");
-    post(PROGRESS_DONE, 0);
-    EXPECT_EQ(cell(0, 1), "无更新");
     EXPECT_EQ(host->urls().size(), 2u);
+    post(PROGRESS_BEGIN, 0);
+    EXPECT_EQ(cell(0, 1), "执行中");
+    post(PROGRESS_STOPPED, 0);
+    EXPECT_EQ(cell(0, 1), "已中断");
 }
 
 TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
@@ -126,7 +125,7 @@ TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
     child<QCheckBox>("IDC_FILTER_STOCK")->setChecked(true);
     dlg->show();
     dlg->close();
-    EXPECT_FALSE(dlg->workerAlive());
+    EXPECT_FALSE(dlg->runner().workerAlive());
     EXPECT_EQ(list(), url + "\r\n");
 
     CWatchDlg again(host, dir.path());
@@ -205,11 +204,11 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
     ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "疑似被拦截"; }));
     EXPECT_FALSE(notice->isHidden());
     EXPECT_NE(notice->text().toStdString().find("手机"), std::string::npos);
-    const std::string tip = watchList()->item(0, 1)->toolTip().toStdString();
+    const std::string tip = cell(0, 1, Qt::ToolTipRole).toStdString();
     EXPECT_TRUE(tip.starts_with(text::readableUrl(url) + "\n")) << tip;
     EXPECT_NE(tip.find("被重定向到其他网站 localhost"), std::string::npos) << tip;
     EXPECT_NE(tip.find("\n上次检测 "), std::string::npos) << tip;
-    EXPECT_EQ(watchList()->item(0, 0)->toolTip().toStdString(), tip);
+    EXPECT_EQ(cell(0, 0, Qt::ToolTipRole).toStdString(), tip);
 
     notice->hide();
     const std::size_t seen = market.requestCount();
@@ -242,7 +241,7 @@ TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->text(), "间隔时间不能小于1秒！");
-        dlg->postMessage(WM_POLL_DONE, 0, 0);
+        dlg->runner().postMessage(PollMessage::done(0));
         waitUntil([&] { return status() == "停止。"; });
         statusSeenInBox = status();
         box->done(QMessageBox::Ok);

@@ -6,6 +6,7 @@
 #include "store/schema.h"
 #include "tests/support/fakehost.h"
 #include "tests/support/tempdir.h"
+#include "ui/runcontroller.h"
 #include "ui/watchdlg.h"
 
 #include <chrono>
@@ -18,7 +19,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QAbstractItemModel>
 #include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -32,9 +35,9 @@ inline bool waitUntil(const std::function<bool()>& pred, int limitMs = 10000)
 
 // As a person makes it: press and release select the row first. rowsBelow
 // moves the point down into the empty space past the last row.
-inline void doubleClickRow(QTableWidget* view, int row, int column = 0, int rowsBelow = 0)
+inline void doubleClickRow(QTableView* view, int row, int column = 0, int rowsBelow = 0)
 {
-    const QPoint at = view->visualItemRect(view->item(row, column)).center() +
+    const QPoint at = view->visualRect(view->model()->index(row, column)).center() +
                       QPoint(0, rowsBelow * view->rowHeight(row));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
@@ -89,21 +92,24 @@ protected:
         dlg->OnImport();
     }
 
-    void post(std::intptr_t progress, std::intptr_t row)
+    // A worker's message about the watch in row, as the run hands it over.
+    void post(std::intptr_t progress, int row, std::string newIds = {})
     {
-        dlg->postMessage(WM_POLL_PROGRESS, progress, row);
-        QCoreApplication::sendPostedEvents(dlg.get());
+        PollMessage message = PollMessage::progressOf(progress, row, dlg->table()->url(row));
+        message.newIds = std::move(newIds);
+        dlg->runner().postMessage(std::move(message));
+        QCoreApplication::sendPostedEvents(&dlg->runner());
     }
     template <class T = QWidget> T* child(const char* name) const
     {
         return dlg->findChild<T*>(name);
     }
-    QTableWidget* watchList() const { return child<QTableWidget>("IDC_WATCH_LIST"); }
-    QString cell(int row, int column) const
+    QTableView* watchList() const { return child<QTableView>("IDC_WATCH_LIST"); }
+    QString cell(int row, int column, int role = Qt::DisplayRole) const
     {
-        const QTableWidgetItem* item = watchList()->item(row, column);
-        return item ? item->text() : QString();
+        return watchList()->model()->index(row, column).data(role).toString();
     }
+    int rowCount() const { return watchList()->model()->rowCount(); }
     CItemDb& db() { return *dlg->itemDb(); }
 
     TempDir dir;

@@ -4,6 +4,7 @@
 #include "core/watchtable.h"
 #include "engine/pollmessages.h"
 #include "tools/setup/setup.h"
+#include "ui/runcontroller.h"
 #include "ui/watchdlg.h"
 
 #include <fstream>
@@ -41,11 +42,16 @@ int main(int argc, char** argv)
     }
     window.show();
     // Statuses as a run shows them.
-    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 0);
-    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 1);
-    window.table()->setNewIds(2, "1");
-    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_DONE, 2);
-    window.postMessage(tw::WM_POLL_PROGRESS, tw::PROGRESS_BEGIN, 3);
+    const auto post = [&window](std::intptr_t progress, int slot, std::string newIds = {}) {
+        tw::PollMessage message =
+            tw::PollMessage::progressOf(progress, slot, window.table()->url(slot));
+        message.newIds = std::move(newIds);
+        window.runner().postMessage(std::move(message));
+    };
+    post(tw::PROGRESS_DONE, 0);
+    post(tw::PROGRESS_DONE, 1);
+    post(tw::PROGRESS_DONE, 2, "1");
+    post(tw::PROGRESS_BEGIN, 3);
     for (int i = 0; i < 20; ++i) {
         QApplication::processEvents();
     }

@@ -1,0 +1,140 @@
+#include "tests/engine/pollworkerfixture.h"
+
+namespace tw::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The quiet first check applies only to a key with nothing stored; the next
+// check reports what is new from then on.
+TEST_F(PollThreadTest, quietFirstCheckStoresWithoutReportingAKeyWithNothingStored)
+{
+    struct Case
+    {
+        int baseline;
+        bool keyHasItems;
+        PolledMessage firstEnd;
+        Strings reports;
+    };
+    const Case cases[] = {
+        {0, false, done(0), {"0:100,101,102", "0:777"}},
+        {1, false, baselined(0), {"0:777"}},
+        {1, true, done(0), {"0:101,102", "0:777"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "baseline " << c.baseline << " stored " << c.keyHasItems);
+        db.deleteAllItems();
+        market.setItems("alpha", TestMarket::makeItems(3, 100));
+        if (c.keyHasItems) {
+            db.insertItem("alpha", "100", "t", 0);
+        }
+        settings.baseline = c.baseline;
+        runFlag.clear();
+        messages.clear();
+        reports.clear();
+        ended.clear();
+        onEvent = [&](const PolledMessage& m) {
+            if (m.lParam == 0 && m.wParam != PROGRESS_BEGIN && ended[0] == 1) {
+                market.addItem("alpha", {"777", "新的"});
+            }
+        };
+        stopAfterChecks(0, 2);
+        run();
+
+        EXPECT_EQ(messages, (Messages{begun(0), c.firstEnd, begun(0), done(0), stopped}));
+        EXPECT_EQ(reports, c.reports);
+        EXPECT_EQ(storedIds(db, "alpha"), "100,101,102,777");
+        EXPECT_EQ(table.slot(0).lastIds, "777,100,101,102");
+        // A fresh table: the same list again would keep what the watch saw.
+        table.clear();
+        setWatches({"alpha"});
+    }
+}
+
+// A failed page during the quiet first check stores nothing: a part stored
+// would make the next check report the rest as new.
+TEST_F(PollThreadTest, quietFirstCheckWithAFailedPageStoresNothingAndTriesAgain)
+{
+    settings.baseline = 1;
+    market.setItems("alpha", TestMarket::makeItems(50, 100)); // two pages
+    market.setFault("alpha", {MarketFault::Kind::Status, 500, 0, 40, 1});
+    stopAfterChecks(0, 2);
+    run();
+
+    EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(0), baselined(0), stopped}));
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(storedIds(db, "alpha"), listed("alpha"));
+}
+
+// pagestop trades completeness for requests: on a search not sorted newest
+// first, an item listed on page 3 below a page of known items is missed.
+TEST_F(PollThreadTest, pageStopEndsAtAPageOfKnownItemsAndMissesWhatIsListedBelowIt)
+{
+    struct Case
+    {
+        int pagestop;
+        std::size_t secondPassRequests;
+        Strings secondPassReports;
+    };
+    const Case cases[] = {{0, 8, {"0:999000001"}}, {1, 1, {}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "pagestop " << c.pagestop);
+        db.deleteAllItems();
+        std::vector<MarketItem> items = TestMarket::makeItems(8 * TestMarket::kPageSize, 100);
+        market.setItems("alpha", items);
+        table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
+        settings.pagestop = c.pagestop;
+        runFlag.clear();
+        ended.clear();
+        onEvent = [&](const PolledMessage& m) {
+            if (m == begun(0) && ended[0] == 1) {
+                items.insert(items.begin() + 2 * TestMarket::kPageSize + 5, {"999000001", "页三"});
+                market.setItems("alpha", items);
+                market.clearRequests();
+                reports.clear();
+            }
+        };
+        stopAfterChecks(0, 2);
+        run();
+
+        EXPECT_EQ(market.requestCount(), c.secondPassRequests);
+        EXPECT_EQ(reports, c.secondPassReports);
+    }
+}
+
+// One alert per item across watches: with dedupe on, an item stored under one
+// key is stored under the second key too, but not reported again.
+TEST_F(PollThreadTest, dedupeReportsAnItemListedUnderTwoKeysOnce)
+{
+    struct Case
+    {
+        int dedupe;
+        Strings reports;
+    };
+    const Case cases[] = {
+        {0, {"0:100,101,102", "1:200,101,201"}},
+        {1, {"0:100,101,102", "1:200,201"}},
+    };
+    db.ensureBbidIndex();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "dedupe " << c.dedupe);
+        db.deleteAllItems();
+        market.setItems("beta", {{"200", "b"}, {"101", "共同"}, {"201", "c"}});
+        table.clear();
+        setWatches({"alpha", "beta"});
+        settings.dedupe = c.dedupe;
+        runFlag.clear();
+        reports.clear();
+        ended.clear();
+        stopAfterChecks(1, 1);
+        run();
+
+        EXPECT_EQ(reports, c.reports);
+        EXPECT_EQ(storedIds(db, "beta"), "200,101,201");
+    }
+}
+
+
+} // namespace
+} // namespace tw::test
