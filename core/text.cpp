@@ -1,5 +1,7 @@
 #include "core/text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -298,6 +300,17 @@ std::string decodeForDisplay(std::string_view s, std::size_t plusFrom)
 }
 
 } // namespace
+
+bool isWebAddress(std::string_view url)
+{
+    const auto startsWith = [url](std::string_view scheme) {
+        return url.size() > scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    return startsWith("http://") || startsWith("https://");
+}
 
 std::string readableUrl(std::string_view url)
 {

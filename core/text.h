@@ -26,6 +26,10 @@ void utf8ToNarrow(std::string& s);
 std::string parseUrl(std::string_view line);
 // Percent-encodes every byte outside RFC 3986's unreserved set.
 std::string percentEncode(std::string_view s);
+// True for an address that starts with http:// or https:// (any case): the
+// only ones a watch may be or the browser is handed.
+bool isWebAddress(std::string_view url);
+
 // For display only, never for what is stored or sent: %XX sequences that
 // form valid UTF-8 become their characters, "+" after the first "?" becomes a
 // blank; invalid sequences and encoded control characters stay as written.

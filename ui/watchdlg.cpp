@@ -7,27 +7,22 @@
 #include "desktop/desktopnotifier.h"
 #include "engine/sessioncheck.h"
 #include "store/itemdb.h"
-#include "ui/dialogunits.h"
 #include "ui/itemlistdlg.h"
 #include "ui/alerter.h"
 #include "ui/blockednotice.h"
+#include "ui/markseenflow.h"
 #include "ui/qtconvert.h"
 #include "ui/watchlistmodel.h"
 
 #include <iostream>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
-#include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QTableView>
 
 // Resources of a static library must be registered by name, outside any namespace.
@@ -38,22 +33,6 @@ static void initUiResources()
 
 namespace tw {
 
-namespace {
-
-template <typename W>
-W* place(QWidget* parent, const DialogUnits& du, int id, const char* name, int x, int y, int w,
-         int h)
-{
-    auto* widget = new W(parent);
-    if (name) {
-        widget->setObjectName(QLatin1String(name));
-    }
-    widget->setProperty("controlId", id);
-    widget->setGeometry(du.rect(x, y, w, h));
-    return widget;
-}
-
-} // namespace
 
 CWatchDlg::CWatchDlg(std::shared_ptr<HostServices> host, std::string appDir, QWidget* parent)
     : QDialog(parent), m_host(std::move(host)), m_appDir(std::move(appDir))
@@ -67,102 +46,6 @@ CWatchDlg::CWatchDlg(std::shared_ptr<HostServices> host, std::string appDir, QWi
 CWatchDlg::~CWatchDlg()
 {
     OnDestroy();
-}
-
-void CWatchDlg::createControls()
-{
-    setObjectName(QStringLiteral("IDD_WATCH"));
-    setProperty("controlId", IDD);
-    setWindowTitle(QStringLiteral("Tidewatch"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFont(DialogUnits::templateFont());
-    const DialogUnits du(font());
-    setFixedSize(du.x(495), du.y(272));
-
-    // Template order, which is also the tab order.
-    m_start = place<QPushButton>(this, du, IDC_START, "IDC_START", 438, 251, 50, 14);
-    m_start->setText(QStringLiteral("开始"));
-
-    m_interval = place<QLineEdit>(this, du, IDC_INTERVAL, "IDC_INTERVAL", 51, 7, 39, 14);
-    m_interval->setAlignment(Qt::AlignCenter);
-    // Typing takes digits only; a stored negative number is still shown as is.
-    m_interval->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_interval));
-
-    m_watchListView =
-        place<QTableView>(this, du, IDC_WATCH_LIST, "IDC_WATCH_LIST", 7, 42, 481, 188);
-    m_watchListView->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_watchListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_watchListView->verticalHeader()->hide();
-    // Rows as compact as a report list's, not the item view's roomy default.
-    m_watchListView->verticalHeader()->setDefaultSectionSize(QFontMetrics(font()).height() + 6);
-    m_watchListView->setWordWrap(false);
-
-    m_status = place<QLabel>(this, du, IDC_STATUS, "IDC_STATUS", 7, 257, 178, 8);
-    m_status->setText(QStringLiteral("就绪"));
-    m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-
-    auto* intervalLabel = place<QLabel>(this, du, -1, "IDC_STATIC_INTERVAL", 7, 9, 41, 8);
-    intervalLabel->setText(QStringLiteral("检测间隔："));
-    auto* secondsLabel = place<QLabel>(this, du, -1, "IDC_STATIC_SECONDS", 98, 9, 9, 8);
-    secondsLabel->setText(QStringLiteral("秒"));
-
-    m_import = place<QPushButton>(this, du, IDC_IMPORT, "IDC_IMPORT", 438, 26, 50, 14);
-    m_import->setText(QStringLiteral("导入"));
-
-    m_stopAlarm = place<QPushButton>(this, du, IDC_STOP_ALARM, "IDC_STOP_ALARM", 295, 251, 50, 14);
-    m_stopAlarm->setText(QStringLiteral("停止报警"));
-    m_stopAlarm->setEnabled(false);
-    m_stopAlarm->hide();
-
-    m_filterStock =
-        place<QCheckBox>(this, du, IDC_FILTER_STOCK, "IDC_FILTER_STOCK", 158, 7, 48, 10);
-    m_filterStock->setText(QStringLiteral("过滤库存"));
-    m_filterStock->hide();
-
-    m_clearData = place<QPushButton>(this, du, IDC_CLEAR_DATA, "IDC_CLEAR_DATA", 223, 7, 50, 14);
-    m_clearData->setText(QStringLiteral("清空数据"));
-    m_clearData->hide();
-
-    // Between the list and the buttons; shown only once there is something to tell.
-    m_noticeLabel = place<QLabel>(this, du, IDC_NOTICE, "IDC_NOTICE", 7, 234, 481, 10);
-    m_noticeLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
-    m_noticeLabel->hide();
-
-    QWidget::setTabOrder(m_start, m_interval);
-    QWidget::setTabOrder(m_interval, m_watchListView);
-    QWidget::setTabOrder(m_watchListView, m_import);
-    QWidget::setTabOrder(m_import, m_stopAlarm);
-    QWidget::setTabOrder(m_stopAlarm, m_filterStock);
-    QWidget::setTabOrder(m_filterStock, m_clearData);
-
-    for (QPushButton* button : {m_start, m_import, m_stopAlarm, m_clearData}) {
-        // Enter must never press a button: it does nothing in this window.
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
-
-    connect(m_import, &QPushButton::clicked, this, [this] { OnImport(); });
-    connect(m_start, &QPushButton::clicked, this, [this] { OnStartStop(); });
-    connect(m_watchListView, &QTableView::doubleClicked, this,
-            [this](const QModelIndex& index) { OnWatchListDblClk(index.row()); });
-    connect(m_stopAlarm, &QPushButton::clicked, this, [this] { OnStopAlarm(); });
-    connect(m_clearData, &QPushButton::clicked, this, [this] { OnClearData(); });
-    m_watchListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(m_watchListView, &QTableView::customContextMenuRequested, this,
-            [this](const QPoint& pos) {
-                QMenu* menu = rowMenu(m_watchListView->indexAt(pos).row());
-                if (menu) {
-                    menu->setAttribute(Qt::WA_DeleteOnClose);
-                    menu->popup(m_watchListView->viewport()->mapToGlobal(pos));
-                }
-            });
-
-    installEventFilter(this);
-    for (QWidget* child : findChildren<QWidget*>()) {
-        child->installEventFilter(this);
-    }
 }
 
 bool CWatchDlg::OnInitDialog()
@@ -246,8 +129,11 @@ void CWatchDlg::createRooms()
         showStatus(QStringLiteral("停止。"));
         m_start->setText(QStringLiteral("执行"));
     });
-    connect(m_run.get(), &RunController::markingEnded, this,
-            [this](const PollMessage& m) { onMarkingEnded(m); });
+    m_markSeen = new MarkSeenFlow(
+        *m_run, *m_rows, *m_table,
+        {[this] { return requestSession(); }, [this](const std::string& text) { warnUser(text); },
+         [this] { m_host->warning(this, "Cannot Start New Thread"); }},
+        this);
 }
 
 void CWatchDlg::prepareStore()
@@ -544,53 +430,11 @@ void CWatchDlg::OnWatchListDblClk(int row)
     dlg.exec();
 }
 
-QMenu* CWatchDlg::rowMenu(int row)
-{
-    if (!m_table || row < 0 || row >= m_table->watchCount()) {
-        return nullptr;
-    }
-    auto* menu = new QMenu(this);
-    menu->setObjectName(QStringLiteral("IDM_WATCH_ROW"));
-    connect(menu->addAction(QStringLiteral("在浏览器中打开搜索页")), &QAction::triggered, this,
-            [this, row] { m_core->openUrl(m_table->url(row)); });
-    connect(menu->addAction(QStringLiteral("查看宝贝列表")), &QAction::triggered, this,
-            [this, row] { OnWatchListDblClk(row); });
-    connect(menu->addAction(QStringLiteral("全部标记为已见")), &QAction::triggered, this,
-            [this, row] { OnMarkAllSeen(row); });
-    connect(menu->addAction(QStringLiteral("复制网址")), &QAction::triggered, this,
-            [this, row] { QGuiApplication::clipboard()->setText(qs(m_table->url(row))); });
-    return menu;
-}
-
 void CWatchDlg::OnMarkAllSeen(int row)
 {
-    if (!m_table || m_closing || row < 0 || row >= m_table->watchCount()) {
-        return;
+    if (m_markSeen && !m_closing) {
+        m_markSeen->markAllSeen(row);
     }
-    if (m_run->isRunning()) {
-        warnUser("监控正在执行，无法标记为已见，请先停止。");
-        return;
-    }
-    if (m_run->state() == RunController::State::Marking) {
-        warnUser("正在标记另一个监控，请稍候。");
-        return;
-    }
-    // Behind the same login wall as a run: the same cookies, User-Agent and proxy.
-    const std::optional<SessionSettings> session = requestSession();
-    if (!session) {
-        return;
-    }
-    const SlotCopy copy = m_table->slot(row);
-    if (!m_run->markSeen(row, copy.url, copy.sid, *session)) {
-        m_host->warning(this, "Cannot Start New Thread");
-        return;
-    }
-    m_rows->showChecking(row);
-}
-
-void CWatchDlg::onMarkingEnded(const PollMessage& message)
-{
-    m_rows->showMarked(m_rows->rowOf(message.slot, message.url), message);
 }
 
 void CWatchDlg::OnClearData()

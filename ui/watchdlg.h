@@ -29,6 +29,7 @@ class BlockedNotice;
 class CCore;
 class CItemDb;
 class DesktopNotifier;
+class MarkSeenFlow;
 class WatchListModel;
 class WatchTable;
 struct PollMessage;
@@ -122,7 +123,6 @@ private:
     void createRooms();
     void onRunState(RunController::State state);
     void onCheckEnded(const PollMessage& message);
-    void onMarkingEnded(const PollMessage& message);
     void warnLeftOut(int leftOut);
     // Row i shows slot i: the rows are rebuilt from the table, statuses cleared.
     void showTable();
@@ -159,6 +159,7 @@ private:
     WatchListModel* m_rows = nullptr;
     Alerter* m_alerter = nullptr;
     BlockedNotice* m_notice = nullptr;
+    MarkSeenFlow* m_markSeen = nullptr;
     // Declared last: destroyed first, so the worker is joined before
     // anything it reads goes away.
     std::unique_ptr<RunController> m_run;

@@ -81,6 +81,14 @@ TEST_F(RowMenu, opensAndCopiesTheWatchsOwnUrlAndShowsItsItems)
     closeNextDialog(caption);
     trigger(1, "查看宝贝列表");
     EXPECT_EQ(caption, "共 1 个宝贝");
+
+    // A list file edited by hand: the desktop's opener never gets a local file.
+    dlg->table()->setWatch(0, {"file:///etc/passwd?q=x", "x"});
+    const std::size_t opened = host->urls().size();
+    trigger(0, "在浏览器中打开搜索页");
+    EXPECT_EQ(host->urls().size(), opened);
+    ASSERT_FALSE(host->warnings().empty());
+    EXPECT_NE(host->warnings().back().find("file:///etc/passwd"), std::string::npos);
 }
 
 // The baseline on demand: stored, nothing opened, nothing sounded, and the
