@@ -113,6 +113,10 @@ int CPollThread::pollLoop()
                 ++failed;
             }
             ++checked;
+            if (m_reported && m_params.endOnAlert) {
+                stopped = true;
+                break;
+            }
         }
         tick = 1;
         if (checked > 0) {
@@ -154,6 +158,7 @@ bool CPollThread::checkWatch(int slot)
     const int row = filed >= 0 ? filed : slot;
     PollMessage message = PollMessage::progressOf(PROGRESS_DONE, row, copy.url);
     message.newIds = result.fresh;
+    m_reported = !result.fresh.empty();
     message.at = m_clock.wallNow();
     if (result.cut) {
         // A stop cut the check short: it tells nothing about the watch.

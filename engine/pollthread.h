@@ -55,6 +55,10 @@ struct PollThreadParams
     PollClock* clock = nullptr;
     // The random source of the jitter (settings.jitter); tests fix it.
     RequestPolicy::Uniform random{};
+    // The run ends right after a check that reported items, as the window's
+    // alert would end it: no later check may run before the window has seen
+    // the alert and repaint what the user should see.
+    bool endOnAlert = false;
 };
 
 // The poll worker: one background thread that checks every watch every
@@ -161,6 +165,7 @@ private:
     PollClock& m_clock;
     std::atomic<bool> m_abort{false};
     bool m_started = false;
+    bool m_reported = false; // worker thread only: the last check reported items
     RequestPolicy m_policy;
     std::chrono::milliseconds m_tick; // worker thread only
     WatchHealthBook m_health;

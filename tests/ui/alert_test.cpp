@@ -207,6 +207,31 @@ TEST_F(Alert, aBlockedWatchIsToldByTheDesktopOrElseByTheWindowsNote)
     EXPECT_TRUE(host->warnings().empty());
 }
 
+// Kept by URL: the note names every blocked watch where it is now, and goes
+// when they work again or leave the list.
+TEST_F(Alert, theBlockedNoteNamesEachBlockedWatchWhereverItMoves)
+{
+    openWindow("http://127.0.0.1:9/s?c=1&q=a\nhttp://127.0.0.1:9/s?c=1&q=b\n"
+               "http://127.0.0.1:9/s?c=1&q=c\n",
+               "[General]\nnotify=0\n");
+    auto* note = child<QLabel>("IDC_NOTICE");
+    PollMessage blocked = PollMessage::progressOf(PROGRESS_FAILED, 0, dlg->table()->url(0));
+    blocked.blockedNotice = true;
+    blocked.reason = "HTTP 403";
+    dlg->runner().postMessage(blocked);
+    blocked.slot = 2;
+    blocked.url = dlg->table()->url(2);
+    dlg->runner().postMessage(blocked);
+    QCoreApplication::sendPostedEvents(&dlg->runner());
+    EXPECT_EQ(note->text(), "第 1、3 行疑似被拦截（c=1&q=a；c=1&q=c）：请检查 cookiefile 等设置，或稍后再试。");
+
+    importFile("http://127.0.0.1:9/s?c=1&q=c\nhttp://127.0.0.1:9/s?c=1&q=d\n");
+    EXPECT_EQ(note->text(), "第 1 行疑似被拦截（c=1&q=c）：请检查 cookiefile 等设置，或稍后再试。");
+    post(PROGRESS_DONE, 0);
+    EXPECT_TRUE(note->isHidden());
+    EXPECT_TRUE(host->warnings().empty());
+}
+
 TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
 {
     post(PROGRESS_BASELINE, 0);

@@ -123,6 +123,20 @@ TEST_F(RowMenu, markAllSeenGoesThroughALoginWallWithTheRunsCookieFile)
     EXPECT_EQ(stored("a"), (std::vector<std::string>{"100", "101", "102"}));
 }
 
+// A real marking that ends after a real import: its result goes to the row
+// that now holds its watch, not to the row number it started from.
+TEST_F(RowMenu, aMarkingThatEndsAfterAnImportReportsOnItsOwnWatch)
+{
+    market.setFault("a", {MarketFault::Kind::Stall, 0, 300, -1, 1});
+    trigger(0, "全部标记为已见");
+    ASSERT_TRUE(market.waitForRequests(1, std::chrono::seconds(20)));
+    importFile(market.searchUrl("c") + "\n" + market.searchUrl("a") + "\n");
+    ASSERT_TRUE(waitUntil([&] { return !marking(); }, 20000));
+    EXPECT_EQ(cell(1, 1), "已建立基线");
+    EXPECT_EQ(cell(0, 1), "");
+    EXPECT_EQ(stored("a"), (std::vector<std::string>{"100", "101", "102"}));
+}
+
 TEST_F(RowMenu, markAllSeenIsRefusedDuringARunOrAnotherMarkingAndAFailureIsShownInTheRow)
 {
     // The run's first check reports what "a" lists, which ends the run.

@@ -230,6 +230,39 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
     EXPECT_EQ(host->urls().size(), 3u) << "the three items were reported";
 }
 
+// The real worker and window together: the row that alerted keeps its news
+// after the run ended, and Stop during a page that never comes cuts it, so
+// the window is idle again at once and the cut check claims nothing.
+TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("a", TestMarket::makeItems(2, 100));
+    market.setItems("b", TestMarket::makeItems(2, 200));
+    openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n",
+               "[General]\ninterval=1\n");
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(cell(0, 1), "发现更新！");
+    EXPECT_EQ(cell(1, 1), "") << "the alert ended the run";
+    const std::size_t opened = host->urls().size();
+    EXPECT_EQ(opened, 2u);
+
+    // Only the cut can end this page: the stall limit is an hour.
+    SessionSettings patient;
+    patient.stallTimeoutMs = 3600 * 1000;
+    dlg->setPollOptions(patient);
+    market.setGlobalFault({MarketFault::Kind::Stall, 0, 0});
+    dlg->OnStartStop();
+    ASSERT_TRUE(market.waitForRequests(3, std::chrono::seconds(20)));
+    ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "执行中"; }));
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+    expectState("执行", "停止。", true, false);
+    EXPECT_EQ(cell(0, 1), "已中断");
+    EXPECT_EQ(host->urls().size(), opened);
+}
+
 TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
 {
     openWindow({}, "[General]\ninterval=0\n", std::make_shared<QtHostServices>());
