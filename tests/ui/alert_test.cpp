@@ -1,6 +1,7 @@
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 #include "tests/ui/windowfixture.h"
+#include "tools/testmarket/testmarket.h"
 #include "ui/alerter.h"
 #include "ui/blockednotice.h"
 #include "ui/qthostservices.h"
@@ -181,6 +182,34 @@ TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
     ASSERT_EQ(host->urls().size(), 5u);
     QTest::qWait(50);
     EXPECT_EQ(service.received().size(), 1u);
+}
+
+// The real worker, store and window: 320 new items are counted as 320 in the
+// notification, though only 30 are opened, and the time they were found stays
+// in the row's tooltip through the next run.
+TEST_F(Alert, aLargeFindIsCountedWholeAndItsTimeOutlivesTheRun)
+{
+    TestBus bus;
+    FakeNotificationService service(bus.address());
+    ASSERT_TRUE(service.registered());
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("many", TestMarket::makeItems(8 * TestMarket::kPageSize));
+    openWindow(market.searchUrl("many") + "\n", "[General]\ninterval=1\nitemhost=127.0.0.1:8\n");
+    dlg->setNotifyBus(bus.address());
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
+    EXPECT_TRUE(service.received()[0].body.startsWith(QStringLiteral("搜索“many”有 320 件新宝贝")))
+        << service.received()[0].body.toStdString();
+    EXPECT_EQ(host->urls().size(), 30u);
+
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "无更新"; }));
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    EXPECT_TRUE(cell(0, 1, Qt::ToolTipRole).contains(QStringLiteral("上次发现新宝贝")))
+        << cell(0, 1, Qt::ToolTipRole).toStdString();
 }
 
 // A blocked watch is told through the desktop's notification service where
