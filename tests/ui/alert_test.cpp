@@ -123,7 +123,7 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
     EXPECT_EQ(host->warnings()[0].rfind("清空数据失败：", 0), 0u);
 }
 
-// Calls from another thread reach the GUI thread; a missing or broken alarm
+// Calls from another thread reach the GUI thread without waiting for it; a missing or broken alarm
 // file, or no sound device, never keeps pages from opening.
 TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
 {
@@ -133,6 +133,11 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
         EXPECT_TRUE(services->openUrl("http://127.0.0.1:8/item.htm?id=0"));
         services->playSound("/nonexistent/alert.wav");
         services->stopSound();
+        // The GUI thread waits in join(): a box waited for from here would
+        // never return. None is shown off the GUI thread.
+        services->warning(nullptr, "off the window thread");
+        EXPECT_EQ(services->confirm(nullptr, "off the window thread?"), IDNO);
+        EXPECT_EQ(services->openTextFile(nullptr), "");
     });
     worker.join();
     ASSERT_TRUE(waitUntil([&] { return catcher.urls.size() == 1; }));
