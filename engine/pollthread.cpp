@@ -260,6 +260,7 @@ void CPollThread::recordHealth(int slot, const std::string& url, const CheckResu
                      std::chrono::duration_cast<std::chrono::milliseconds>(ended - began));
         h.pages = result.pages;
         h.items = result.items;
+        h.invalidIds = result.invalidIds;
         if (!result.fresh.empty()) {
             h.lastNewItem = ended;
         }
@@ -328,6 +329,7 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
         result.ids = std::move(fetched.ids);
         result.pages = fetched.pages;
         result.items = fetched.items;
+        result.invalidIds = fetched.invalidIds;
         result.httpStatus = fetched.httpStatus;
         result.retryAfter = std::move(fetched.retryAfter);
         result.blocked = fetched.blocked != BlockCause::None;

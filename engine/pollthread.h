@@ -138,6 +138,7 @@ private:
         std::string error;
         int pages = 0;
         std::size_t items = 0;
+        std::size_t invalidIds = 0;
         long httpStatus = 0;
         std::string retryAfter;
         bool blocked = false;

@@ -26,6 +26,9 @@ std::string healthText(const WatchHealth& health, WallTime now)
     std::string text = "上次检测 " + clockText(health.lastCheck, true) + "，用时 " + duration +
                        " 秒，" + std::to_string(health.pages) + " 页 " +
                        std::to_string(health.items) + " 个宝贝";
+    if (health.invalidIds > 0) {
+        text += "，" + std::to_string(health.invalidIds) + " 个无效编号";
+    }
     text += health.lastNewItem ? "；上次发现新宝贝 " + clockText(*health.lastNewItem, false)
                                : std::string("；尚未发现新宝贝");
     if (health.consecutiveFailures > 0) {

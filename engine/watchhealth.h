@@ -21,6 +21,8 @@ struct WatchHealth
     // Pages fetched and items listed by the last check.
     int pages = 0;
     std::size_t items = 0;
+    // Items of the last check dropped because their id was no usable text.
+    std::size_t invalidIds = 0;
     // Some check of this watch listed items: a first page without any since
     // is a wall, not an empty search.
     bool everListed = false;
