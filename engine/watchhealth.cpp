@@ -5,6 +5,16 @@
 
 namespace tw {
 
+namespace {
+
+// Display only: whether the pause set last still ends after the time of day now.
+bool showsPause(const WatchHealth& health, WallTime now)
+{
+    return health.pausedUntil && health.pausedUntilWall && *health.pausedUntilWall > now;
+}
+
+} // namespace
+
 std::string clockText(WallTime t, bool seconds)
 {
     const std::time_t time = std::chrono::system_clock::to_time_t(t);
@@ -41,19 +51,21 @@ std::string healthText(const WatchHealth& health, WallTime now)
     if (health.blockedStreak > 0) {
         text += "；连续 " + std::to_string(health.blockedStreak) + " 次疑似被拦截";
     }
-    if (health.isPaused(now)) {
-        text += "；暂停至 " + clockText(*health.pausedUntil, true);
+    if (showsPause(health, now)) {
+        text += "；暂停至 " + clockText(*health.pausedUntilWall, true);
     }
     return text;
 }
 
 std::string failedRowText(const WatchHealth& health, WallTime now)
 {
+    const std::string pause =
+        showsPause(health, now) ? "暂停至 " + clockText(*health.pausedUntilWall, false) : "";
     if (health.looksBlocked()) {
-        return "疑似被拦截";
+        return pause.empty() ? "疑似被拦截" : "疑似被拦截，" + pause;
     }
-    if (health.isPaused(now)) {
-        return "暂停至 " + clockText(*health.pausedUntil, false);
+    if (!pause.empty()) {
+        return pause;
     }
     return "检测失败";
 }

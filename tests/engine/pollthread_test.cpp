@@ -131,7 +131,7 @@ TEST_F(PollThreadTest, idThatIsNoTextIsDroppedAndCountedInTheHealth)
     WatchHealth health;
     onEvent = [&](const PolledMessage& m) {
         if (m == done(0)) {
-            health = current->health(0);
+            health = *latest.health;
         }
     };
     run();
