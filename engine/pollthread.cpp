@@ -241,7 +241,7 @@ bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::s
         if (m_params.db.isItemExist(sid, id)) {
             continue;
         }
-        if (m_params.settings.dedupe && m_params.db.isBbidStored(id)) {
+        if (m_params.settings.dedupe && m_params.db.isBbidReported(id)) {
             continue;
         }
         return false;
@@ -322,7 +322,10 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
     try {
         const std::string requestUrl = prepareRequestUrl(m_params.core, url);
         // Asked before the fetch: the quiet first check lists every page.
-        const bool baseline = m_params.settings.baseline && !m_params.db.hasItems(sid);
+        // Only the first completed check of a key is one, also when it found
+        // nothing; a key stored before its first check was recorded had it.
+        const bool baseline = m_params.settings.baseline && !m_params.db.hadFirstCheck(sid) &&
+                              !m_params.db.hasItems(sid);
         FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
                          m_params.paths.titlesFile, m_params.settings.ignoreWords};
         ctx.pageBuffer = &m_pageBuffer;
@@ -362,10 +365,8 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
                 result.error = fetched.error;
                 return result;
             }
-            if (!result.ids.empty()) {
-                m_params.db.insertItemsIfNew(sid, listedItems(result.ids, fetched.titles));
-                result.baseline = true;
-            }
+            m_params.db.storeSeenItems(sid, listedItems(result.ids, fetched.titles));
+            result.baseline = !result.ids.empty();
             result.complete = true;
             return result;
         }

@@ -154,7 +154,7 @@ private:
     CheckResult runCheck(const std::string& url, const std::string& sid, const std::string& lastIds,
                          bool everListed);
     // For settings.pagestop: true when pageIds holds ids and each of them is
-    // in lastIds or stored (under sid, or with dedupe anywhere).
+    // in lastIds or stored (under sid, or with dedupe reported anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                   const std::string& sid);
     void releasePassMemory();
