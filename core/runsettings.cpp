@@ -36,9 +36,8 @@ IntervalInput parseInterval(std::string_view text)
 {
     constexpr std::string_view blanks = " \t\r\n";
     const std::size_t b = text.find_first_not_of(blanks);
-    text = b == std::string_view::npos
-               ? std::string_view()
-               : text.substr(b, text.find_last_not_of(blanks) - b + 1);
+    text = b == std::string_view::npos ? std::string_view()
+                                       : text.substr(b, text.find_last_not_of(blanks) - b + 1);
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         text.remove_prefix(1);

@@ -244,13 +244,14 @@ Result<BoundedLines> readImportLines(const std::string& path)
     in.seekg(is("\xEF\xBB\xBF") ? 3 : 0);
     Result<BoundedLines> read = readBounded(in, path);
     if (read && read.value().notUtf8) {
-        return Failure{path + ": 文件不是 UTF-8 文本（也不是带字节顺序标记的 UTF-16），请另存为 UTF-8 后再导入"};
+        return Failure{
+            path +
+            ": 文件不是 UTF-8 文本（也不是带字节顺序标记的 UTF-16），请另存为 UTF-8 后再导入"};
     }
     return read;
 }
 
-WatchLines parseRead(const BoundedLines& read,
-                     WatchLines (*parse)(const std::vector<std::string>&))
+WatchLines parseRead(const BoundedLines& read, WatchLines (*parse)(const std::vector<std::string>&))
 {
     WatchLines parsed = parse(read.lines);
     if (read.cut) {

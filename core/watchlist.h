@@ -31,7 +31,6 @@ struct WatchLines
     LeftOut leftOut;
 };
 
-
 // The watch list file format ("_items.txt") and the import rules. Lines end in
 // CR LF when written; LF alone is accepted when read. No window, no Qt: the
 // main window only runs the dialog flow around these.

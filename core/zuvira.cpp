@@ -15,7 +15,6 @@
 #include <tuple>
 #include <unistd.h>
 
-
 namespace tw {
 
 namespace fs = std::filesystem;

@@ -149,8 +149,8 @@ bool CPollThread::checkWatch(int slot)
 
     const WallTime began = m_clock.wallNow();
     const SteadyTime steadyBegan = m_clock.steadyNow();
-    const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy),
-                                        m_health.get(copy.url).everListed);
+    const CheckResult result =
+        runCheck(copy.url, copy.sid, fullLastIds(slot, copy), m_health.get(copy.url).everListed);
 
     // A list replaced during the check may have moved the watch: its record
     // and lastIds go to where it is now. A watch that left the list keeps
@@ -266,9 +266,9 @@ void CPollThread::recordHealth(const std::string& url, const CheckResult& result
     m_health.update(url, [&](WatchHealth& h) {
         ++h.checks;
         h.lastCheck = began;
-        h.lastDuration = std::max(std::chrono::milliseconds(0),
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      steadyEnded - steadyBegan));
+        h.lastDuration = std::max(
+            std::chrono::milliseconds(0),
+            std::chrono::duration_cast<std::chrono::milliseconds>(steadyEnded - steadyBegan));
         h.pages = result.pages;
         h.items = result.items;
         h.invalidIds = result.invalidIds;

@@ -49,7 +49,7 @@ TEST(WatchList, readingStopsAtWhatTheLimitsCanUse)
               url + "#" + pad + "\n" +      // taken
                   url + pad + "&s=40\r\n" + // paged: skipped
                   url + std::string(watchlist::kMaxLineBytes - 1 - url.size(), 'x') +
-                  "&s=0\n" +               // "&s=" across the cut
+                  "&s=0\n" +                                  // "&s=" across the cut
                   url + std::string(pad.size(), 'x') + "\n" + // too long: left out
                   url + "&q2\n");
     const auto read = watchlist::readImportFile(dir.file("long.txt"));

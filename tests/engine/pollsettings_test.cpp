@@ -92,8 +92,8 @@ TEST_F(PollThreadTest, dedupeDoesNotCountItemsAnotherKeyTookQuietly)
     stopAfterChecks(1, 2);
     run();
 
-    EXPECT_EQ(messages, (Messages{begun(0), baselined(0), begun(1), baselined(1), begun(0),
-                                  done(0), begun(1), done(1), stopped}));
+    EXPECT_EQ(messages, (Messages{begun(0), baselined(0), begun(1), baselined(1), begun(0), done(0),
+                                  begun(1), done(1), stopped}));
     EXPECT_EQ(reports, (Strings{"0:555"}));
 }
 

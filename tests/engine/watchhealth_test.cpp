@@ -55,9 +55,10 @@ TEST_F(WatchHealthTest, healthReadsAsPlainChinese)
     h.consecutiveFailures = 0;
     h.blockedStreak = 0;
     h.invalidIds = 2;
-    EXPECT_EQ(healthText(h, kCheck + 150s),
-              "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝，2 个无效编号；上次发现新宝贝 13:40；"
-              "上次失败：HTTP 429")
+    EXPECT_EQ(
+        healthText(h, kCheck + 150s),
+        "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝，2 个无效编号；上次发现新宝贝 13:40；"
+        "上次失败：HTTP 429")
         << "after a recovery the last failure is still told";
 }
 

@@ -202,7 +202,8 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
 
     dlg->OnStartStop();
     // Blocked from the third answer on, and resting rather than asked every second.
-    ASSERT_TRUE(waitUntil([&] { return cell(0, 1).startsWith(QStringLiteral("疑似被拦截，暂停至 ")); }));
+    ASSERT_TRUE(
+        waitUntil([&] { return cell(0, 1).startsWith(QStringLiteral("疑似被拦截，暂停至 ")); }));
     EXPECT_FALSE(notice->isHidden());
     EXPECT_NE(notice->text().toStdString().find("手机"), std::string::npos);
     const std::string tip = cell(0, 1, Qt::ToolTipRole).toStdString();
