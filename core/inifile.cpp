@@ -146,7 +146,13 @@ void IniFile::setValue(std::string_view key, std::string_view value)
     }
     std::string line = std::string(key) + "=" + written;
     if (insertAt == std::size_t(-1)) {
-        m_lines.insert(m_lines.begin(), {"[General]", std::move(line)});
+        // A byte-order mark stays the first bytes of the file.
+        std::string header = "[General]";
+        if (!m_lines.empty() && m_lines.front().starts_with(kBom)) {
+            m_lines.front().erase(0, kBom.size());
+            header.insert(0, kBom);
+        }
+        m_lines.insert(m_lines.begin(), {std::move(header), std::move(line)});
         return;
     }
     m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));

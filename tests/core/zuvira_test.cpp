@@ -189,6 +189,13 @@ TEST_F(CoreSettings, textValuesReadAsWrittenAndASaveChangesOnlyItsLine)
         EXPECT_EQ(other.getConfigStr("useragent"), value);
     }
     EXPECT_EQ(core.getConfigStr("ignore"), "二手,坏;旧");
+
+    // A file with a byte-order mark and no [General] yet keeps its sections.
+    writeFile(ini(), "\xEF\xBB\xBF[Other]\nuseragent=x\n");
+    core.reloadConfig();
+    ASSERT_TRUE(core.saveConfigInt("interval", 9).ok());
+    EXPECT_EQ(readFile(ini()), "\xEF\xBB\xBF[General]\ninterval=9\n[Other]\nuseragent=x\n");
+    EXPECT_EQ(core.getConfigStr("useragent"), "");
 }
 
 // Without a desktop nothing may block: questions are answered no and the
