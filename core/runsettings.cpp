@@ -2,6 +2,8 @@
 
 #include "core/zuvira.h"
 
+#include <algorithm>
+
 namespace tw {
 
 void RunSettings::readFrom(CCore& core)
@@ -28,6 +30,34 @@ void RunSettings::readRunOptions(CCore& core)
     cookieFile = core.getConfigStr("cookiefile");
     userAgent = core.getConfigStr("useragent");
     proxy = core.getConfigStr("proxy");
+}
+
+IntervalInput parseInterval(std::string_view text)
+{
+    constexpr std::string_view blanks = " \t\r\n";
+    const std::size_t b = text.find_first_not_of(blanks);
+    text = b == std::string_view::npos ? std::string_view()
+                                       : text.substr(b, text.find_last_not_of(blanks) - b + 1);
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        text.remove_prefix(1);
+    }
+    const IntervalInput tooSmall{0, "间隔时间不能小于1秒！"};
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return tooSmall;
+    }
+    // Counted only as far as the limit, so that no number of digits overflows.
+    long long value = 0;
+    for (const char c : text) {
+        value = std::min<long long>(value * 10 + (c - '0'), kMaxInterval + 1LL);
+    }
+    if (negative || value < 1) {
+        return tooSmall;
+    }
+    if (value > kMaxInterval) {
+        return {0, "间隔时间过大，最多 86400 秒！"};
+    }
+    return {static_cast<int>(value), {}};
 }
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 namespace tw {
 
@@ -36,5 +37,16 @@ struct RunSettings
     // file holds them now.
     void readRunOptions(CCore& core);
 };
+
+// The interval as typed into the window: whole seconds from 1 to kMaxInterval
+// (a day; a longer wait is no watch). error is the message for the user, ""
+// when value can be used.
+struct IntervalInput
+{
+    int value = 0;
+    std::string error;
+};
+inline constexpr int kMaxInterval = 86400;
+IntervalInput parseInterval(std::string_view text);
 
 } // namespace tw

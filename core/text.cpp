@@ -158,6 +158,19 @@ std::size_t asciiPrefix(const unsigned char* p, std::size_t n)
 
 } // namespace
 
+bool isValidUtf8(std::string_view s)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t len = validSequence(p + i, s.size() - i);
+        if (len == 0) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
 void utf8ToNarrow(std::string& s)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());

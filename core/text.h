@@ -22,6 +22,8 @@ std::string getStrInt(long long n);
 // Repairs invalid UTF-8 in place (each bad byte becomes U+FFFD); the narrow
 // encoding on Linux is UTF-8, so valid text is left as it is.
 void utf8ToNarrow(std::string& s);
+// True when s is valid UTF-8 throughout.
+bool isValidUtf8(std::string_view s);
 // Leading and trailing blanks, tabs, CR and LF removed; idempotent.
 std::string parseUrl(std::string_view line);
 // Percent-encodes every byte outside RFC 3986's unreserved set.

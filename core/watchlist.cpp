@@ -1,6 +1,7 @@
 #include "core/watchlist.h"
 
 #include "core/fileio.h"
+#include "core/text.h"
 #include "core/zuvira.h"
 
 #include <cerrno>
@@ -8,7 +9,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
+
+#include <QStringDecoder>
 
 namespace tw::watchlist {
 
@@ -18,11 +22,45 @@ namespace {
 // the line does not fit its fields.
 void take(WatchLines& out, Watch watch)
 {
-    if (static_cast<int>(out.watches.size()) >= WatchTable::kSlots || !WatchTable::fits(watch)) {
-        ++out.leftOut;
+    if (static_cast<int>(out.watches.size()) >= WatchTable::kSlots) {
+        ++out.leftOut.tooMany;
+        return;
+    }
+    if (!WatchTable::fits(watch)) {
+        ++out.leftOut.tooLong;
         return;
     }
     out.watches.push_back(std::move(watch));
+}
+
+bool isWebAddress(std::string_view url)
+{
+    const auto startsWith = [&](std::string_view scheme) {
+        if (url.size() <= scheme.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < scheme.size(); ++i) {
+            const char c = url[i];
+            if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != scheme[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+// A key of blanks alone ("+", "%20") searches for nothing.
+bool hasSearchWords(std::string_view sid)
+{
+    for (std::size_t i = 0; i < sid.size(); ++i) {
+        if (sid.compare(i, 3, "%20") == 0) {
+            i += 2;
+        } else if (sid[i] != '+' && sid[i] != ' ') {
+            return true;
+        }
+    }
+    return false;
 }
 
 Failure errnoFailure(const std::string& what, int err)
@@ -39,14 +77,29 @@ struct BoundedLines
     std::vector<std::string> lines;
     // The file went on past kMaxReadBytes.
     bool cut = false;
+    // Some line kept is not valid UTF-8.
+    bool notUtf8 = false;
 };
 
-Result<BoundedLines> readBounded(const std::string& path)
+// The part of an overlong line that was kept may end inside a character.
+bool isUtf8Line(std::string_view line, bool cutShort)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return errnoFailure(path, errno);
+    if (cutShort) {
+        std::size_t end = line.size();
+        for (int k = 0; k < 3 && end > 0 && (static_cast<unsigned char>(line[end - 1]) & 0x80);
+             ++k) {
+            --end;
+            if ((static_cast<unsigned char>(line[end]) & 0xC0) == 0xC0) {
+                break;
+            }
+        }
+        line = line.substr(0, end);
     }
+    return text::isValidUtf8(line);
+}
+
+Result<BoundedLines> readBounded(std::istream& in, const std::string& path)
+{
     BoundedLines out;
     std::string line;
     bool overlong = false;
@@ -57,6 +110,9 @@ Result<BoundedLines> readBounded(const std::string& path)
         }
         // Past the kept part only one thing still counts: an import skips
         // a line that holds "&s=" anywhere.
+        if (!out.notUtf8 && !isUtf8Line(line, overlong)) {
+            out.notUtf8 = true;
+        }
         if (importSkip && line.find("&s=") == std::string::npos) {
             line += "&s=";
         }
@@ -126,21 +182,103 @@ Result<BoundedLines> readBounded(const std::string& path)
     return out;
 }
 
-Result<WatchLines> readAndParse(const std::string& path,
-                                WatchLines (*parse)(const std::vector<std::string>&))
+Result<BoundedLines> readBounded(const std::string& path)
 {
-    Result<BoundedLines> read = readBounded(path);
-    if (!read) {
-        return Failure{read.error()};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return errnoFailure(path, errno);
     }
-    WatchLines parsed = parse(read.value().lines);
-    if (read.value().cut) {
-        ++parsed.leftOut;
+    return readBounded(in, path);
+}
+
+// A file that starts with a UTF-16 byte-order mark, as UTF-8 lines.
+Result<BoundedLines> readUtf16(std::istream& in, const std::string& path, bool bigEndian)
+{
+    // Read as far as the limits can use once it is UTF-8, and no further.
+    std::string bytes(2 * kMaxReadBytes, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad()) {
+        return errnoFailure(path, errno);
+    }
+    bytes.resize(static_cast<std::size_t>(in.gcount()) & ~std::size_t(1));
+    const bool more = in.gcount() == static_cast<std::streamsize>(2 * kMaxReadBytes) &&
+                      in.peek() != std::char_traits<char>::eof();
+    QStringDecoder decode(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                          QStringConverter::Flag::Stateless);
+    const QString decoded = decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    if (decode.hasError()) {
+        return Failure{path + ": 文件以 UTF-16 标记开头，但内容不是有效的 UTF-16 文本"};
+    }
+    std::string utf8 = decoded.toStdString();
+    if (more) {
+        // The line the read limit cut through is not a line the file holds.
+        utf8.erase(utf8.rfind('\n') == std::string::npos ? 0 : utf8.rfind('\n') + 1);
+    }
+    std::istringstream stream(std::move(utf8));
+    Result<BoundedLines> read = readBounded(stream, path);
+    if (read && more) {
+        read.value().cut = true;
+    }
+    return read;
+}
+
+// The lines of an import file, whatever encoding of text it is in.
+Result<BoundedLines> readImportLines(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return errnoFailure(path, errno);
+    }
+    char mark[3] = {};
+    in.read(mark, 3);
+    const auto got = in.gcount();
+    const auto is = [&](std::string_view bom) {
+        return got >= static_cast<std::streamsize>(bom.size()) &&
+               std::string_view(mark, bom.size()) == bom;
+    };
+    in.clear();
+    if (is("\xFF\xFE") || is("\xFE\xFF")) {
+        in.seekg(2);
+        return readUtf16(in, path, is("\xFE\xFF"));
+    }
+    in.seekg(is("\xEF\xBB\xBF") ? 3 : 0);
+    Result<BoundedLines> read = readBounded(in, path);
+    if (read && read.value().notUtf8) {
+        return Failure{
+            path +
+            ": 文件不是 UTF-8 文本（也不是带字节顺序标记的 UTF-16），请另存为 UTF-8 后再导入"};
+    }
+    return read;
+}
+
+WatchLines parseRead(const BoundedLines& read, WatchLines (*parse)(const std::vector<std::string>&))
+{
+    WatchLines parsed = parse(read.lines);
+    if (read.cut) {
+        ++parsed.leftOut.tooMany;
     }
     return parsed;
 }
 
 } // namespace
+
+std::string leftOutText(const LeftOut& leftOut)
+{
+    if (leftOut.total() <= 0) {
+        return {};
+    }
+    std::string reasons;
+    const auto add = [&](int count, const std::string& reason) {
+        if (count > 0) {
+            reasons += (reasons.empty() ? "" : "，") + std::to_string(count) + " 行" + reason;
+        }
+    };
+    add(leftOut.notUrl, "不是网址（只取 http:// 或 https:// 开头的网址）");
+    add(leftOut.noSearchWords, "没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）");
+    add(leftOut.tooLong, "过长（网址最多 1023 字节，搜索词最多 100 字节）");
+    add(leftOut.tooMany, "超出列表上限（最多 1000 行）");
+    return "有 " + std::to_string(leftOut.total()) + " 行网址未载入：" + reasons + "。";
+}
 
 Result<std::vector<std::string>> readLines(const std::string& path)
 {
@@ -153,12 +291,20 @@ Result<std::vector<std::string>> readLines(const std::string& path)
 
 Result<WatchLines> readListFile(const std::string& path)
 {
-    return readAndParse(path, parseList);
+    Result<BoundedLines> read = readBounded(path);
+    if (!read) {
+        return Failure{read.error()};
+    }
+    return parseRead(read.value(), parseList);
 }
 
 Result<WatchLines> readImportFile(const std::string& path)
 {
-    return readAndParse(path, parseImport);
+    Result<BoundedLines> read = readImportLines(path);
+    if (!read) {
+        return Failure{read.error()};
+    }
+    return parseRead(read.value(), parseImport);
 }
 
 std::string tempPathFor(const std::string& path)
@@ -168,6 +314,9 @@ std::string tempPathFor(const std::string& path)
 
 std::string searchKey(const std::string& url)
 {
+    if (url.find("&q=") == std::string::npos && url.find("?q=") != std::string::npos) {
+        return CCore::getStrPart(url, "?q=", "&");
+    }
     return CCore::getStrPart(url, "&q=", "&");
 }
 
@@ -193,13 +342,23 @@ WatchLines parseImport(const std::vector<std::string>& lines)
         if (line.empty() || line.find("&s=") != std::string::npos) {
             continue;
         }
-        std::string url = CCore::getFg(line, '#', 0);
+        // Blanks around the address are no part of it.
+        std::string url = CCore::parseUrl(CCore::getFg(line, '#', 0));
         // A comment line holds no address; storing it would write an empty
         // line into the list file.
-        if (CCore::parseUrl(url).empty()) {
+        if (url.empty()) {
+            continue;
+        }
+        if (!isWebAddress(url)) {
+            ++out.leftOut.notUrl;
             continue;
         }
         std::string sid = searchKey(url);
+        // Its items would go under an empty key, shared with every such watch.
+        if (!hasSearchWords(sid)) {
+            ++out.leftOut.noSearchWords;
+            continue;
+        }
         take(out, Watch{std::move(url), std::move(sid)});
     }
     return out;

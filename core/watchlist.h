@@ -8,13 +8,27 @@
 
 namespace tw {
 
-// What a list file or an imported file gives: the watches to store, and how
-// many usable lines had to be left out because the table or a field is too
-// small for them.
+// Lines that were meant as watches but could not be taken, by reason.
+struct LeftOut
+{
+    // Not an http:// or https:// address (import only).
+    int notUrl = 0;
+    // No search words: nothing after "&q=" (or "?q=") (import only).
+    int noSearchWords = 0;
+    // The url or its search key longer than its field holds.
+    int tooLong = 0;
+    // Past the table's 1000 watches, or past what is read of a huge file.
+    int tooMany = 0;
+
+    int total() const { return notUrl + noSearchWords + tooLong + tooMany; }
+};
+
+// What a list file or an imported file gives: the watches to store, and the
+// lines that had to be left out.
 struct WatchLines
 {
     std::vector<Watch> watches;
-    int leftOut = 0;
+    LeftOut leftOut;
 };
 
 // The watch list file format ("_items.txt") and the import rules. Lines end in
@@ -31,12 +45,17 @@ inline constexpr std::size_t kMaxReadBytes = 16 * 1024 * 1024;
 inline constexpr std::size_t kMaxLines = 100000;
 inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 
+// "有 N 行网址未载入：" followed by the reasons; "" when nothing was left out.
+std::string leftOutText(const LeftOut& leftOut);
+
 // The lines of a text file without their terminators, within the limits
 // above; a failure when it cannot be opened or read.
 Result<std::vector<std::string>> readLines(const std::string& path);
 
 // A list file or an import file read and parsed; a file that goes on past
-// the read limits counts one more line left out.
+// the read limits counts one more line left out. An import file is UTF-8
+// (a byte-order mark is skipped) or UTF-16 with its byte-order mark; any
+// other file fails with the reason, so that nothing changes.
 Result<WatchLines> readListFile(const std::string& path);
 Result<WatchLines> readImportFile(const std::string& path);
 
@@ -44,7 +63,8 @@ Result<WatchLines> readImportFile(const std::string& path);
 // parsed url and its search key.
 WatchLines parseList(const std::vector<std::string>& lines);
 // An imported file: lines holding "&s=" are skipped, text from "#" on is
-// dropped, and what is left becomes a watch.
+// dropped, and what is left, without blanks around it, becomes a watch when
+// it is an http(s) address with search words.
 WatchLines parseImport(const std::vector<std::string>& lines);
 
 // Writes the urls, each followed by CR LF, to a temporary file beside path
@@ -53,7 +73,8 @@ WatchLines parseImport(const std::vector<std::string>& lines);
 Result<void> save(const std::string& path, const std::vector<std::string>& urls);
 std::string tempPathFor(const std::string& path);
 
-// The watch's search key: the text of the url between "&q=" and the next "&".
+// The watch's search key: the text of the url between "&q=" and the next
+// "&"; without "&q=", a first parameter "?q=" starts it.
 std::string searchKey(const std::string& url);
 
 } // namespace watchlist

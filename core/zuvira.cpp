@@ -1,6 +1,7 @@
 #include "core/zuvira.h"
 
 #include "core/fileio.h"
+#include "core/inifile.h"
 #include "core/settings.h"
 #include "core/text.h"
 
@@ -11,13 +12,8 @@
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 #include <unistd.h>
-
-#include <QFile>
-#include <QSettings>
-#include <QString>
-#include <QStringList>
-#include <QVariant>
 
 namespace tw {
 
@@ -61,11 +57,6 @@ bool parseInt(std::string_view text, int& value)
     }
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && ptr != text.data();
-}
-
-QString qkey(std::string_view key)
-{
-    return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
 } // namespace
@@ -163,15 +154,17 @@ void CCore::autoFileConfig()
     if (m_settings) {
         return;
     }
-    const QString file = QString::fromStdString(m_appDir + std::string(kConfigFileName));
-    const bool fresh = !QFile::exists(file);
-    m_settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
-    if (fresh) {
-        for (const SettingDef& def : kSettings) {
-            m_settings->setValue(qkey(def.key), qkey(def.defaultValue));
-        }
-        m_settings->sync();
+    m_settings = std::make_unique<IniFile>(m_appDir + std::string(kConfigFileName));
+    std::error_code ec;
+    if (fs::exists(m_settings->path(), ec)) {
+        // Unreadable: every key reads as its default, and a save says why.
+        std::ignore = m_settings->load();
+        return;
     }
+    for (const SettingDef& def : kSettings) {
+        m_settings->setValue(def.key, def.defaultValue);
+    }
+    std::ignore = m_settings->save();
 }
 
 std::string CCore::configValue(std::string_view key)
@@ -182,17 +175,7 @@ std::string CCore::configValue(std::string_view key)
     if (!m_settings) {
         return fallback;
     }
-    const QVariant value = m_settings->value(qkey(key));
-    if (!value.isValid()) {
-        return fallback;
-    }
-    // An unquoted "a,b" in a hand-written file reads as a string list; once
-    // QSettings has written back a list with an escaped element, it reads as
-    // a list of variants.
-    if (value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList) {
-        return value.toStringList().join(QLatin1Char(',')).toStdString();
-    }
-    return value.toString().toStdString();
+    return m_settings->value(key).value_or(fallback);
 }
 
 int CCore::getConfigInt(std::string_view key)
@@ -223,27 +206,31 @@ void CCore::reloadConfig()
 {
     std::lock_guard lock(m_settingsMutex);
     if (m_settings) {
-        m_settings->sync();
+        std::ignore = m_settings->load();
     }
 }
 
-Result<void> CCore::saveConfigInt(std::string_view key, int value)
+Result<void> CCore::saveConfigStr(std::string_view key, std::string_view value)
 {
     std::lock_guard lock(m_settingsMutex);
     if (!m_settings) {
         return Failure{"the settings are not open"};
     }
-    m_settings->setValue(qkey(key), value);
-    m_settings->sync();
-    switch (m_settings->status()) {
-    case QSettings::NoError:
-        return {};
-    case QSettings::AccessError:
-        return Failure{"cannot write " + m_settings->fileName().toStdString()};
-    case QSettings::FormatError:
-        break;
+    // What was edited by hand since it was read is kept: only this key's
+    // line changes.
+    std::error_code ec;
+    if (fs::exists(m_settings->path(), ec)) {
+        if (Result<void> loaded = m_settings->load(); !loaded) {
+            return loaded;
+        }
     }
-    return Failure{"cannot read " + m_settings->fileName().toStdString()};
+    m_settings->setValue(key, value);
+    return m_settings->save();
+}
+
+Result<void> CCore::saveConfigInt(std::string_view key, int value)
+{
+    return saveConfigStr(key, std::to_string(value));
 }
 
 Result<void> CCore::saveConfigB(std::string_view key, int value)

@@ -9,9 +9,10 @@
 #include <string_view>
 
 class QObject;
-class QSettings;
 
 namespace tw {
+
+class IniFile;
 
 // The zuvira utility library: text, files, settings, boxes, sound, browser and
 // random numbers. Every operation may be called from the window thread and
@@ -42,16 +43,19 @@ public:
     static std::string getDbConnStrMdb(const std::string& path);
 
     // Opens tidewatch.ini beside the executable, writing the documented
-    // defaults into it when it does not exist yet.
+    // defaults into it when it does not exist yet. Values read as written
+    // (IniFile), ";", "," and quotes inside them included.
     void autoFileConfig();
     int getConfigInt(std::string_view key);
     std::string getConfigStr(std::string_view key);
     int getConfigB(std::string_view key);
-    // Reads the settings file again if it changed on disk since it was read.
+    // Reads the settings file again: it may have been edited by hand.
     void reloadConfig();
-    // Written through at once; a failure names the file.
+    // Written through at once, into the file as it is on disk now, changing
+    // only that key's line; a failure names the file.
     Result<void> saveConfigInt(std::string_view key, int value);
     Result<void> saveConfigB(std::string_view key, int value);
+    Result<void> saveConfigStr(std::string_view key, std::string_view value);
 
     void msgboxWarning(QObject* owner, const std::string& text);
     int msgboxConfirm(QObject* owner, const std::string& text);
@@ -71,8 +75,8 @@ private:
 
     std::shared_ptr<HostServices> m_host;
     std::string m_appDir;
-    mutable std::mutex m_settingsMutex; // QSettings is reentrant, not thread-safe
-    std::unique_ptr<QSettings> m_settings;
+    mutable std::mutex m_settingsMutex; // the window and the worker read settings
+    std::unique_ptr<IniFile> m_settings;
 };
 
 } // namespace tw

@@ -153,6 +153,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     outcome.ids = parser.idList();
     outcome.titles = parser.titles();
     outcome.items = parser.count();
+    outcome.invalidIds = parser.invalidIds();
     if (!CCore::outTxtFile(outcome.titles, ctx.titlesFile)) {
         // The titles are read back by position: a stale or cut file would
         // store items under wrong or empty titles, for good. So no id is

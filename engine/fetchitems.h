@@ -35,6 +35,8 @@ struct FetchOutcome
     // Pages downloaded whole, and the items they listed.
     int pages = 0;
     std::size_t items = 0;
+    // Items dropped for an id that is no usable text (PageParser::invalidIds).
+    std::size_t invalidIds = 0;
     // Of the failed download: its status (0: none) and Retry-After header.
     long httpStatus = 0;
     std::string retryAfter;

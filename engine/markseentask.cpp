@@ -96,7 +96,7 @@ void CMarkSeenTask::markSeen(HttpSession& session)
             return;
         }
         m_stored =
-            m_params.db.insertItemsIfNew(m_params.sid, listedItems(fetched.ids, fetched.titles));
+            m_params.db.storeSeenItems(m_params.sid, listedItems(fetched.ids, fetched.titles));
         m_succeeded = true;
     } catch (const std::exception& e) {
         m_error = e.what();

@@ -91,7 +91,9 @@ bool NewItemFinder::storeItemIfNew(const std::string& bbid, const std::string& b
         return true;
     }
     // Asked before the insert, which would make it true for every item.
-    const bool reportedElsewhere = m_dedupe && m_db.isBbidStored(bbid);
+    // Only a report counts: an item a baseline or a marking took silently
+    // under another key was never shown.
+    const bool reportedElsewhere = m_dedupe && m_db.isBbidReported(bbid);
     // Stored under this key as well, so that this watch's item list shows it
     // and turning dedupe off later does not report it here.
     m_db.insertItem(sid, bbid, bbtitle, CItemDb::kBbsl);

@@ -52,12 +52,12 @@ public:
     // lastWalkEnd() and lastError().
     std::string findNewItems(const std::string& lastIds, const std::string& currentIds);
 
-    // With dedupe on, an item stored under any other key is stored under this
-    // one too but not reported: an item is reported once across watches.
+    // With dedupe on, an item reported under any other key is stored under
+    // this one too but not reported: an item is reported once across watches.
     void setDedupe(bool dedupe) { m_dedupe = dedupe; }
 
     // True when the item is not to be reported: the store already held
-    // (sid, bbid), or, with dedupe on, bbid under another key. False when it
+    // (sid, bbid), or, with dedupe on, bbid reported under another key. False when it
     // is new. Whatever was not held under sid has been stored. Throws DbError.
     bool storeItemIfNew(const std::string& bbid, const std::string& bbtitle);
 

@@ -117,6 +117,65 @@ bool containsWord(std::string_view title, std::string_view word)
     return false;
 }
 
+// The code point of the UTF-8 sequence at s[i], advancing i past it; -1 for
+// a sequence that is not valid UTF-8 (overlong, surrogate, past U+10FFFF, cut).
+long nextCodePoint(std::string_view s, std::size_t& i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    int extra = 0;
+    long cp = 0;
+    long least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        extra = 1, cp = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, cp = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, cp = lead & 0x07, least = 0x10000;
+    } else {
+        return -1;
+    }
+    if (s.size() - i <= static_cast<std::size_t>(extra)) {
+        return -1;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (!isContinuationByte(s[i + k])) {
+            return -1;
+        }
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return -1;
+    }
+    i += static_cast<std::size_t>(extra) + 1;
+    return cp;
+}
+
+bool isBlankOrControl(long cp)
+{
+    return cp <= 0x20 || (cp >= 0x7F && cp <= 0xA0) || cp == 0x1680 ||
+           (cp >= 0x2000 && cp <= 0x200B) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+           cp == 0x205F || cp == 0x3000 || cp == 0xFEFF;
+}
+
+// An id is opened in the browser, stored and compared byte for byte: it must
+// be text, without blanks or control characters, and without the "," that
+// separates the ids of a list.
+bool isUsableId(std::string_view id)
+{
+    for (std::size_t i = 0; i < id.size();) {
+        const long cp = nextCodePoint(id, i);
+        if (cp < 0 || cp == ',' || isBlankOrControl(cp)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
@@ -175,19 +234,22 @@ void PageParser::addItem(std::string_view block)
     // Converted field by field rather than page by page: every delimiter is
     // ASCII, which the conversion never touches, so the fields come out the
     // same, and the rest of the page is never walked twice.
-    std::string id(part(block, kIdStart, kIdEnd));
+    // The id is not repaired like the title: an id with U+FFFD in place of
+    // its bytes would be opened as another id than the one stored.
+    const std::string_view rawId = part(block, kIdStart, kIdEnd);
     std::string title(part(block, kTitleStart, kTitleEnd));
-    CCore::UTF8_ANSI(id);
     CCore::UTF8_ANSI(title);
-    if (isIgnoredTitle(title, m_ignoreWords)) {
+    if (isIgnoredTitle(title, m_ignoreWords) || rawId.empty()) {
         return;
     }
     // A "," inside an id would split it in two in the id list and shift every
     // later title against its id; a NUL would end the slot's id fields there
     // and lose every id after it.
-    if (id.empty() || id.find_first_of(std::string_view(",\0", 2)) != std::string::npos) {
+    if (!isUsableId(rawId)) {
+        ++m_invalidIds;
         return;
     }
+    std::string id(rawId);
     if (!m_seen.insert(id).second) {
         return;
     }

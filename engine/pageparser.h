@@ -32,6 +32,9 @@ public:
     // One title per listed id, each followed by "^".
     const std::string& titles() const { return m_titles; }
     std::size_t count() const { return m_seen.size(); }
+    // Item blocks dropped because their id is not valid UTF-8 or holds a
+    // blank, a control character or a ",".
+    std::size_t invalidIds() const { return m_invalidIds; }
     // The ids the last addPage added: listed, not ignored, new to this check.
     std::vector<std::string> lastPageIds() const;
 
@@ -43,6 +46,7 @@ private:
     std::size_t m_pageStart = 0; // where the last page's ids begin in m_ids
     std::string m_titles;
     std::unordered_set<std::string> m_seen;
+    std::size_t m_invalidIds = 0;
 };
 
 } // namespace tw

@@ -18,11 +18,17 @@ public:
     // Ends the current sleep and makes every later one return at once; may be
     // called from any thread.
     virtual void interrupt() = 0;
-    // The time of day, for the health shown to the user and for pauses that
-    // end at a stated time; tests set it.
+    // The time of day, for what the user is shown and for reading a stated
+    // Retry-After date; tests set it.
     virtual std::chrono::system_clock::time_point wallNow() const
     {
         return std::chrono::system_clock::now();
+    }
+    // What pauses are measured on, so that a clock set back does not lengthen
+    // them; tests advance it with their sleeps.
+    virtual std::chrono::steady_clock::time_point steadyNow() const
+    {
+        return std::chrono::steady_clock::now();
     }
 };
 

@@ -101,12 +101,13 @@ int CPollThread::pollLoop()
         }
         int checked = 0;
         int failed = 0;
+        pruneHealth();
         for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
             if (stopRequested()) {
                 stopped = true;
                 break;
             }
-            if (m_health.isPaused(slot, m_params.table.url(slot), m_clock.wallNow())) {
+            if (m_health.isPaused(m_params.table.url(slot), m_clock.steadyNow())) {
                 continue;
             }
             if (!checkWatch(slot)) {
@@ -146,10 +147,10 @@ bool CPollThread::checkWatch(int slot)
     const SlotCopy copy = m_params.table.slot(slot);
     m_finder.setCheckSid(copy.sid);
 
-    const WatchHealth before = m_health.get(slot);
     const WallTime began = m_clock.wallNow();
-    const CheckResult result = runCheck(copy.url, copy.sid, fullLastIds(slot, copy),
-                                        before.url == copy.url && before.everListed);
+    const SteadyTime steadyBegan = m_clock.steadyNow();
+    const CheckResult result =
+        runCheck(copy.url, copy.sid, fullLastIds(slot, copy), m_health.get(copy.url).everListed);
 
     // A list replaced during the check may have moved the watch: its record
     // and lastIds go to where it is now. A watch that left the list keeps
@@ -167,9 +168,9 @@ bool CPollThread::checkWatch(int slot)
         return true;
     }
     if (filed >= 0) {
-        recordHealth(filed, copy.url, result, began);
-        message.health = m_health.get(filed);
-        message.blockedNotice = result.failed && m_health.takeBlockedNotice(filed);
+        recordHealth(copy.url, result, began, steadyBegan);
+        message.health = m_health.get(copy.url);
+        message.blockedNotice = result.failed && m_health.takeBlockedNotice(copy.url);
     }
     if (result.failed) {
         message.progress = PROGRESS_FAILED;
@@ -240,7 +241,7 @@ bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::s
         if (m_params.db.isItemExist(sid, id)) {
             continue;
         }
-        if (m_params.settings.dedupe && m_params.db.isBbidStored(id)) {
+        if (m_params.settings.dedupe && m_params.db.isBbidReported(id)) {
             continue;
         }
         return false;
@@ -248,18 +249,29 @@ bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::s
     return true;
 }
 
-void CPollThread::recordHealth(int slot, const std::string& url, const CheckResult& result,
-                               WallTime began)
+void CPollThread::pruneHealth()
+{
+    std::vector<std::string> urls;
+    for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
+        urls.push_back(m_params.table.url(slot));
+    }
+    m_health.keepOnly(std::move(urls));
+}
+
+void CPollThread::recordHealth(const std::string& url, const CheckResult& result, WallTime began,
+                               SteadyTime steadyBegan)
 {
     const WallTime ended = m_clock.wallNow();
-    m_health.update(slot, url, [&](WatchHealth& h) {
+    const SteadyTime steadyEnded = m_clock.steadyNow();
+    m_health.update(url, [&](WatchHealth& h) {
         ++h.checks;
         h.lastCheck = began;
-        h.lastDuration =
-            std::max(std::chrono::milliseconds(0),
-                     std::chrono::duration_cast<std::chrono::milliseconds>(ended - began));
+        h.lastDuration = std::max(
+            std::chrono::milliseconds(0),
+            std::chrono::duration_cast<std::chrono::milliseconds>(steadyEnded - steadyBegan));
         h.pages = result.pages;
         h.items = result.items;
+        h.invalidIds = result.invalidIds;
         if (!result.fresh.empty()) {
             h.lastNewItem = ended;
         }
@@ -280,7 +292,8 @@ void CPollThread::recordHealth(int slot, const std::string& url, const CheckResu
             h.blockedNoticeDue = false;
             h.blockedNoticeGiven = false;
         }
-        RequestPolicy::afterCheck(h, !result.failed, result.httpStatus, result.retryAfter, ended);
+        RequestPolicy::afterCheck(h, !result.failed, result.httpStatus, result.retryAfter, ended,
+                                  steadyEnded);
     });
 }
 
@@ -309,7 +322,10 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
     try {
         const std::string requestUrl = prepareRequestUrl(m_params.core, url);
         // Asked before the fetch: the quiet first check lists every page.
-        const bool baseline = m_params.settings.baseline && !m_params.db.hasItems(sid);
+        // Only the first completed check of a key is one, also when it found
+        // nothing; a key stored before its first check was recorded had it.
+        const bool baseline = m_params.settings.baseline && !m_params.db.hadFirstCheck(sid) &&
+                              !m_params.db.hasItems(sid);
         FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
                          m_params.paths.titlesFile, m_params.settings.ignoreWords};
         ctx.pageBuffer = &m_pageBuffer;
@@ -328,6 +344,7 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
         result.ids = std::move(fetched.ids);
         result.pages = fetched.pages;
         result.items = fetched.items;
+        result.invalidIds = fetched.invalidIds;
         result.httpStatus = fetched.httpStatus;
         result.retryAfter = std::move(fetched.retryAfter);
         result.blocked = fetched.blocked != BlockCause::None;
@@ -348,10 +365,8 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
                 result.error = fetched.error;
                 return result;
             }
-            if (!result.ids.empty()) {
-                m_params.db.insertItemsIfNew(sid, listedItems(result.ids, fetched.titles));
-                result.baseline = true;
-            }
+            m_params.db.storeSeenItems(sid, listedItems(result.ids, fetched.titles));
+            result.baseline = !result.ids.empty();
             result.complete = true;
             return result;
         }

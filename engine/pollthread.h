@@ -89,11 +89,15 @@ struct PollThreadParams
 // ended by abort(); (-1) means the session could not be opened and no slot
 // was touched. After WM_POLL_DONE the worker touches nothing the window owns.
 //
-// Health: a check fails as blocked when it was redirected to another host,
-// answered 401/403/429, or its first page had no result list though earlier
-// checks listed items. A 429 or 503 pauses the watch (Retry-After, else a
-// growing back-off); a paused watch is skipped in passes, without any
-// message, until its pause ends.
+// Health: a watch's record, pause, blocked streak and notice are kept by its
+// url, so they move with the watch when an import moves it, and go at the
+// next pass when it leaves the list. A check fails as blocked when it was
+// redirected to another host, answered 401/403/429, or its first page had no
+// result list though earlier checks listed items. A 429 or 503 pauses the
+// watch (Retry-After, else a growing back-off), and so does every blocked
+// answer from the one that makes the watch look blocked on; a paused watch
+// is skipped in passes, without any message, until its pause ends on the
+// steady clock.
 class CPollThread
 {
 public:
@@ -138,6 +142,7 @@ private:
         std::string error;
         int pages = 0;
         std::size_t items = 0;
+        std::size_t invalidIds = 0;
         long httpStatus = 0;
         std::string retryAfter;
         bool blocked = false;
@@ -149,11 +154,14 @@ private:
     CheckResult runCheck(const std::string& url, const std::string& sid, const std::string& lastIds,
                          bool everListed);
     // For settings.pagestop: true when pageIds holds ids and each of them is
-    // in lastIds or stored (under sid, or with dedupe anywhere).
+    // in lastIds or stored (under sid, or with dedupe reported anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                   const std::string& sid);
     void releasePassMemory();
-    void recordHealth(int slot, const std::string& url, const CheckResult& result, WallTime began);
+    void recordHealth(const std::string& url, const CheckResult& result, WallTime began,
+                      SteadyTime steadyBegan);
+    // Forgets the records of watches that left the list.
+    void pruneHealth();
     // One tick of the wait between passes, stretched or shortened by the jitter.
     void sleepTick();
     bool stopRequested() const;

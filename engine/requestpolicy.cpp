@@ -38,9 +38,15 @@ std::optional<std::chrono::seconds> RequestPolicy::parseRetryAfter(std::string_v
     if (when == -1) {
         return std::nullopt;
     }
-    const auto wait = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::system_clock::from_time_t(when) - now);
-    return std::clamp(wait, std::chrono::seconds(0), kMaxRetryAfter);
+    // In seconds, without converting the date to the clock's own unit: a
+    // date past 2262 does not fit nanoseconds.
+    const long long nowSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+    long long wait = 0;
+    if (__builtin_sub_overflow(static_cast<long long>(when), nowSeconds, &wait)) {
+        wait = when > 0 ? kMaxRetryAfter.count() : 0;
+    }
+    return std::chrono::seconds(std::clamp<long long>(wait, 0, kMaxRetryAfter.count()));
 }
 
 std::chrono::seconds RequestPolicy::backoffDelay(int n)
@@ -53,21 +59,28 @@ std::chrono::seconds RequestPolicy::backoffDelay(int n)
 }
 
 void RequestPolicy::afterCheck(WatchHealth& health, bool ok, long status,
-                               std::string_view retryAfter, WallTime now)
+                               std::string_view retryAfter, WallTime wallNow, SteadyTime steadyNow)
 {
     if (ok) {
         health.backoffStep = 0;
         health.pausedUntil.reset();
+        health.pausedUntilWall.reset();
         return;
     }
-    if (!pausesOn(status)) {
+    // A blocked watch asked again every pass only gets blocked harder.
+    if (!pausesOn(status) && !health.looksBlocked()) {
         return;
     }
-    std::optional<std::chrono::seconds> wait = parseRetryAfter(retryAfter, now);
-    if (!wait) {
+    std::chrono::seconds wait{0};
+    if (pausesOn(status)) {
+        wait = parseRetryAfter(retryAfter, wallNow).value_or(wait);
+    }
+    // A stated wait that is already over would mean no pause at all.
+    if (wait <= std::chrono::seconds(0)) {
         wait = backoffDelay(++health.backoffStep);
     }
-    health.pausedUntil = now + *wait;
+    health.pausedUntil = steadyNow + wait;
+    health.pausedUntilWall = wallNow + wait;
 }
 
 std::chrono::milliseconds RequestPolicy::jittered(std::chrono::milliseconds wait)

@@ -26,7 +26,7 @@ public:
     explicit RequestPolicy(int jitterPercent = 0, Uniform uniform = {});
 
     // A Retry-After value (delay-seconds or an HTTP date) as the wait from
-    // now, at most kMaxRetryAfter; nullopt when absent or unreadable.
+    // now, 0 to kMaxRetryAfter; nullopt when absent or unreadable.
     static std::optional<std::chrono::seconds> parseRetryAfter(std::string_view value,
                                                                WallTime now);
     // 30 s, 60 s, 120 s ... for the n-th back-off answer in a row, at most kMaxBackoff.
@@ -34,11 +34,14 @@ public:
     // Answers that ask the client to slow down.
     static bool pausesOn(long status) { return status == 429 || status == 503; }
 
-    // Updates the watch's back-off after a check: a success ends it; a 429
-    // or 503 pauses the watch until Retry-After says, else for the next
-    // back-off step. Other failures leave it as it is.
+    // Updates the watch's back-off after a check whose blocked streak is
+    // already counted: a success ends it; a 429 or 503 pauses the watch
+    // until Retry-After says, and a watch that looks blocked rests too; with
+    // no stated wait, or one of 0, for the next back-off step. Other failures
+    // leave it as it is. The pause runs on the steady clock (steadyNow);
+    // wallNow reads a stated date and gives the time shown.
     static void afterCheck(WatchHealth& health, bool ok, long status, std::string_view retryAfter,
-                           WallTime now);
+                           WallTime wallNow, SteadyTime steadyNow);
 
     // wait made longer or shorter by up to the jitter share of itself.
     std::chrono::milliseconds jittered(std::chrono::milliseconds wait);

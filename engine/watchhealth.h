@@ -8,6 +8,7 @@
 namespace tw {
 
 using WallTime = std::chrono::system_clock::time_point;
+using SteadyTime = std::chrono::steady_clock::time_point;
 
 // What the worker knows about how one watch has been doing. A record belongs
 // to one slot holding one url: a slot given another url starts afresh.
@@ -21,6 +22,8 @@ struct WatchHealth
     // Pages fetched and items listed by the last check.
     int pages = 0;
     std::size_t items = 0;
+    // Items of the last check dropped because their id was no usable text.
+    std::size_t invalidIds = 0;
     // Some check of this watch listed items: a first page without any since
     // is a wall, not an empty search.
     bool everListed = false;
@@ -37,11 +40,14 @@ struct WatchHealth
     bool blockedNoticeDue = false;
     bool blockedNoticeGiven = false;
 
-    // Back-off answers (429/503) in a row, and until when no request is made.
+    // Back-off steps in a row (429/503 without a stated wait, or a blocked
+    // answer), and until when no request is made: measured on the steady
+    // clock; the time of day it stood for when set is for display only.
     int backoffStep = 0;
-    std::optional<WallTime> pausedUntil;
+    std::optional<SteadyTime> pausedUntil;
+    std::optional<WallTime> pausedUntilWall;
 
-    bool isPaused(WallTime now) const { return pausedUntil && *pausedUntil > now; }
+    bool isPaused(SteadyTime now) const { return pausedUntil && *pausedUntil > now; }
     bool looksBlocked() const { return blockedStreak >= kBlockedAfter; }
 
     static constexpr int kBlockedAfter = 3;
@@ -56,8 +62,8 @@ std::string clockText(WallTime t, bool seconds);
 std::string healthText(const WatchHealth& health, WallTime now);
 
 // The status a row shows after a failed check: "疑似被拦截" after
-// kBlockedAfter blocked checks in a row (the stronger news; a pause then shows
-// in the tooltip), else "暂停至 14:05" while paused, else "检测失败".
+// kBlockedAfter blocked checks in a row, "疑似被拦截，暂停至 14:05" when the
+// watch also rests, else "暂停至 14:05" while paused, else "检测失败".
 std::string failedRowText(const WatchHealth& health, WallTime now);
 
 } // namespace tw

@@ -6,28 +6,31 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tw {
 
-// The worker's health records, one per slot, for the watch (url) the slot
-// held at its last check. The worker writes, the window reads copies; any
-// thread.
+// The worker's health records, one per watch, kept by its url: a watch that
+// an import moves to another row keeps its record, pause and blocked notice.
+// The worker writes, the window reads copies; any thread.
 class WatchHealthBook
 {
 public:
-    // A copy of slot's record; an empty record (url "") when there is none.
-    WatchHealth get(int slot) const;
-    // Runs change on slot's record for url under the lock; a record kept for
-    // another url is replaced by a fresh one first.
-    void update(int slot, const std::string& url, const std::function<void(WatchHealth&)>& change);
-    // Whether the watch url in slot must not be asked before its pause ends.
-    bool isPaused(int slot, const std::string& url, WallTime now) const;
+    // A copy of url's record; an empty record (url "") when there is none.
+    WatchHealth get(const std::string& url) const;
+    // Runs change on url's record under the lock, making it when missing.
+    void update(const std::string& url, const std::function<void(WatchHealth&)>& change);
+    // Whether the watch url must not be asked before its pause ends.
+    bool isPaused(const std::string& url, SteadyTime now) const;
     // True once per blocked episode, when the notice is due; clears it.
-    bool takeBlockedNotice(int slot);
+    bool takeBlockedNotice(const std::string& url);
+    // Drops the records of every watch not in urls: a watch that left the
+    // list takes its pause and notice with it.
+    void keepOnly(std::vector<std::string> urls);
 
 private:
     mutable std::mutex m_mutex;
-    std::map<int, WatchHealth> m_records;
+    std::map<std::string, WatchHealth, std::less<>> m_records;
 };
 
 } // namespace tw

@@ -13,22 +13,11 @@
 #include <string_view>
 #include <vector>
 
-// A hand-edited "@Variant(...)" value makes QSettings ask for as many bytes
-// as its length field says. Without the sanitizer that costs nothing: the
-// real allocator refuses tens of GB, and GBs it grants are never touched, and
-// Qt copes with a refusal (checked by hand). ASan would poison the shadow of
-// a granted GB block, so it refuses past 1 GB, with a null pointer.
-extern "C" const char* __asan_default_options()
-{
-    return "allocator_may_return_null=1:max_allocation_size_mb=1024";
-}
-
 namespace {
 
 using tw::CCore;
 
-// QSettings keeps files it has read in a process-wide cache, so every input
-// gets a folder of its own rather than a rewritten file.
+// Every input gets a folder of its own rather than a rewritten file.
 std::string freshDir()
 {
     static unsigned long long count = 0;
@@ -44,8 +33,7 @@ bool isKeyChar(char c)
 
 // A file as a person writes one: valid UTF-8 without control bytes, and
 // every line blank, a comment, a "[section]" or "key=value" with a plain key.
-// QSettings rewrites other files in its own way (the keys after a "[" without
-// "]" or an empty "[]" move), which no reader of ours can undo.
+// Other files are only checked not to crash the reader and the save.
 bool wellFormed(std::string_view ini)
 {
     if (!QByteArrayView(ini.data(), static_cast<qsizetype>(ini.size())).isValidUtf8()) {
@@ -132,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // next start that reads the file afresh.
     const tw::Result<void> save = core.saveConfigInt("interval", 7);
     if (!save.ok()) {
-        // A file QSettings could not parse: the save says why.
+        // A file that could not be read again or written: the save says why.
         FUZZ_CHECK(!save.error().empty());
         std::filesystem::remove_all(dir, ec);
         return 0;

@@ -26,7 +26,7 @@ bool isBlank(char c)
 void checkBounds(const WatchLines& parsed, int usable)
 {
     FUZZ_CHECK(static_cast<int>(parsed.watches.size()) <= WatchTable::kSlots);
-    FUZZ_CHECK(static_cast<int>(parsed.watches.size()) + parsed.leftOut == usable);
+    FUZZ_CHECK(static_cast<int>(parsed.watches.size()) + parsed.leftOut.total() == usable);
     for (const tw::Watch& w : parsed.watches) {
         FUZZ_CHECK(WatchTable::fits(w));
         FUZZ_CHECK(w.sid == watchlist::searchKey(w.url));
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto saved = watchlist::readLines(listFile);
     FUZZ_CHECK(saved.ok());
     const WatchLines reloaded = watchlist::parseList(saved.value());
-    FUZZ_CHECK(reloaded.leftOut == 0);
+    FUZZ_CHECK(reloaded.leftOut.total() == 0);
     FUZZ_CHECK(reloaded.watches.size() == imported.watches.size());
     for (std::size_t i = 0; i < reloaded.watches.size(); ++i) {
         FUZZ_CHECK(reloaded.watches[i].url == tw::CCore::parseUrl(imported.watches[i].url));

@@ -83,6 +83,22 @@ CItemDb::~CItemDb() = default;
 void CItemDb::setConnStr(std::string connStr)
 {
     m_connStr = std::move(connStr);
+    m_stateTablesReady = false;
+}
+
+void CItemDb::ensureStateTables()
+{
+    if (m_stateTablesReady) {
+        return;
+    }
+    // t_item stays as other tools know it: what the program keeps for itself
+    // goes in tables of its own. t_silent holds t_item rowids (a hand-made
+    // t_item may have no integer key), t_baseline the keys that had their
+    // first check.
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    db.exec("CREATE TABLE IF NOT EXISTS t_silent (id INTEGER PRIMARY KEY)");
+    db.exec("CREATE TABLE IF NOT EXISTS t_baseline (sid TEXT PRIMARY KEY)");
+    m_stateTablesReady = true;
 }
 
 void CItemDb::setBusyTimeout(std::chrono::milliseconds timeout)
@@ -130,9 +146,49 @@ bool CItemDb::hasItems(const std::string& sid)
     return !queryValue("select 1 from t_item where sid=? limit 1", {sid}).empty();
 }
 
-bool CItemDb::isBbidStored(const std::string& bbid)
+bool CItemDb::isBbidReported(const std::string& bbid)
 {
-    return !queryValue("select 1 from t_item where bbid=? limit 1", {bbid}).empty();
+    ensureStateTables();
+    return !queryValue("select 1 from t_item i where i.bbid=? and not exists "
+                       "(select 1 from t_silent s where s.id=i.rowid) limit 1",
+                       {bbid})
+                .empty();
+}
+
+bool CItemDb::hadFirstCheck(const std::string& sid)
+{
+    ensureStateTables();
+    return !queryValue("select 1 from t_baseline where sid=?", {sid}).empty();
+}
+
+int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items)
+{
+    ensureStateTables();
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    // Closing the connection without COMMIT rolls everything back.
+    db.exec("BEGIN IMMEDIATE");
+    sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
+                                 "where not exists (select 1 from t_item where bbid=? and sid=?)");
+    sqlite::Statement silent(db, "insert or replace into t_silent(id) values(?)");
+    int added = 0;
+    for (const ItemRow& item : items) {
+        std::string title = item.bbtitle;
+        std::erase(title, '\'');
+        insert.reset();
+        insert.bindAll({sid, item.bbid, title, static_cast<long long>(kBbsl), item.bbid, sid});
+        insert.step();
+        if (sqlite3_changes(db.get()) > 0) {
+            ++added;
+            silent.reset();
+            silent.bindAll({static_cast<long long>(sqlite3_last_insert_rowid(db.get()))});
+            silent.step();
+        }
+    }
+    sqlite::Statement first(db, "insert or ignore into t_baseline(sid) values(?)");
+    first.bindAll({sid});
+    first.step();
+    db.exec("COMMIT");
+    return added;
 }
 
 std::string CItemDb::itemTitle(const std::string& sid, const std::string& bbid)
@@ -188,7 +244,14 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
 
 void CItemDb::deleteAllItems()
 {
-    execute("delete from t_item");
+    ensureStateTables();
+    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    // After a clear every key starts afresh, its first check included.
+    db.exec("BEGIN IMMEDIATE");
+    db.exec("delete from t_item");
+    db.exec("delete from t_silent");
+    db.exec("delete from t_baseline");
+    db.exec("COMMIT");
 }
 
 CItemDb::IndexCheck CItemDb::ensureItemIndex()

@@ -49,19 +49,30 @@ public:
                     int bbsl);
     // True when anything is stored under sid.
     bool hasItems(const std::string& sid);
-    // True when bbid is stored under any key.
-    bool isBbidStored(const std::string& bbid);
+    // True when bbid is stored under any key as an item that was reported
+    // there (opened or notified): not one taken silently by storeSeenItems.
+    bool isBbidReported(const std::string& bbid);
     // The stored title of (sid, bbid); "" when there is none.
     std::string itemTitle(const std::string& sid, const std::string& bbid);
     // Stores under sid every item not yet stored there, in one transaction:
     // all of them or, on an error, none. The number of rows added.
     int insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items);
-    // Makes the index that keeps isBbidStored from reading the whole table;
+    // The first completed check of a search key, or a "mark all as seen":
+    // stores under sid every item not yet stored there, marked as taken
+    // without a report (table t_silent, by t_item's rowid), and records that
+    // sid had its first check (table t_baseline), so that it is never taken
+    // as a first check again, also when it listed nothing. All or, on an
+    // error, none. The number of rows added.
+    int storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items);
+    // True once storeSeenItems has run for sid (since the last deleteAllItems).
+    bool hadFirstCheck(const std::string& sid);
+    // Makes the index that keeps isBbidReported from reading the whole table;
     // nothing when it is there already.
     void ensureBbidIndex();
     // Newest first (by rowid, which a hand-made table without an integer
     // key has too), at most count rows; none for a count of 0 or less.
     std::vector<ItemRow> getLatestItems(const std::string& sid, int count);
+    // Every item of every key, with what was kept about them.
     void deleteAllItems();
 
     enum class IndexCheck { Present, Made };
@@ -72,7 +83,12 @@ public:
     IndexCheck ensureItemIndex();
 
 private:
+    // The tables of the program's own state beside t_item, made when missing
+    // (once per connection string); throws DbError when they cannot be.
+    void ensureStateTables();
+
     std::string m_connStr;
+    std::atomic<bool> m_stateTablesReady{false};
     std::atomic<int> m_busyTimeoutMs{static_cast<int>(kDefaultBusyTimeout.count())};
 };
 

@@ -223,13 +223,11 @@ void CWatchDlg::OnImport()
     warnLeftOut(parsed.leftOut);
 }
 
-void CWatchDlg::warnLeftOut(int leftOut)
+void CWatchDlg::warnLeftOut(const LeftOut& leftOut)
 {
-    if (leftOut <= 0) {
-        return;
+    if (const std::string text = watchlist::leftOutText(leftOut); !text.empty()) {
+        warnUser(text);
     }
-    warnUser("有 " + CCore::getStrInt(leftOut) +
-             " 行网址未载入：列表最多 1000 行，网址或搜索词过长的行无法使用。");
 }
 
 bool CWatchDlg::readRunControls(bool warn)

@@ -26,6 +26,7 @@ namespace tw {
 
 class Alerter;
 class BlockedNotice;
+struct LeftOut;
 class CCore;
 class CItemDb;
 class DesktopNotifier;
@@ -123,7 +124,7 @@ private:
     void createRooms();
     void onRunState(RunController::State state);
     void onCheckEnded(const PollMessage& message);
-    void warnLeftOut(int leftOut);
+    void warnLeftOut(const LeftOut& leftOut);
     // Row i shows slot i: the rows are rebuilt from the table, statuses cleared.
     void showTable();
     // Boxes the user must answer; none once a signal asked the program to end.

@@ -49,13 +49,13 @@ TEST(WatchList, readingStopsAtWhatTheLimitsCanUse)
               url + "#" + pad + "\n" +      // taken
                   url + pad + "&s=40\r\n" + // paged: skipped
                   url + std::string(watchlist::kMaxLineBytes - 1 - url.size(), 'x') +
-                  "&s=0\n" +               // "&s=" across the cut
-                  url + "x" + pad + "\n" + // too long: left out
+                  "&s=0\n" +                                  // "&s=" across the cut
+                  url + std::string(pad.size(), 'x') + "\n" + // too long: left out
                   url + "&q2\n");
     const auto read = watchlist::readImportFile(dir.file("long.txt"));
     ASSERT_TRUE(read.ok()) << read.error();
     EXPECT_EQ(joined(read.value()), url + " [lamp]\n" + url + "&q2 [lamp]\n");
-    EXPECT_EQ(read.value().leftOut, 1);
+    EXPECT_EQ(read.value().leftOut.tooLong, 1);
     const auto lines = watchlist::readLines(dir.file("long.txt"));
     for (const std::string& line : lines.value()) {
         EXPECT_LE(line.size(), watchlist::kMaxLineBytes + 3);
@@ -77,14 +77,14 @@ TEST(WatchList, readingStopsAtWhatTheLimitsCanUse)
     ASSERT_TRUE(many.ok()) << many.error();
     EXPECT_GT(many.value().watches.size(), 50u);
     EXPECT_EQ(many.value().watches.back().url.find("last"), std::string::npos);
-    EXPECT_EQ(many.value().leftOut, 1);
+    EXPECT_EQ(many.value().leftOut.tooMany, 1);
 
     // So many lines that they would cost more than their bytes.
     writeFile(dir.file("blank.txt"), std::string(watchlist::kMaxLines + 10, '\n') + url + "\n");
     const auto blank = watchlist::readListFile(dir.file("blank.txt"));
     ASSERT_TRUE(blank.ok());
     EXPECT_TRUE(blank.value().watches.empty());
-    EXPECT_EQ(blank.value().leftOut, 1);
+    EXPECT_EQ(blank.value().leftOut.tooMany, 1);
 }
 
 TEST(WatchList, parseRulesOfTheListAndTheImport)
@@ -102,10 +102,14 @@ TEST(WatchList, parseRulesOfTheListAndTheImport)
          {"http://127.0.0.1/s?c=1&q=lamp&sort=new"},
          "http://127.0.0.1/s?c=1&q=lamp&sort=new [lamp]\n",
          "http://127.0.0.1/s?c=1&q=lamp&sort=new [lamp]\n"},
-        {"no key",
-         {"http://127.0.0.1/s?q=x"},
-         "http://127.0.0.1/s?q=x []\n",
-         "http://127.0.0.1/s?q=x []\n"},
+        {"a key as the first parameter",
+         {"http://127.0.0.1/s?q=x&c=1", "http://127.0.0.1/s?q=y&c=1&q=z"},
+         "http://127.0.0.1/s?q=x&c=1 [x]\nhttp://127.0.0.1/s?q=y&c=1&q=z [z]\n",
+         "http://127.0.0.1/s?q=x&c=1 [x]\nhttp://127.0.0.1/s?q=y&c=1&q=z [z]\n"},
+        {"blanks around the address: trimmed on import",
+         {"  \thttps://127.0.0.1/s?c=1&q=k  # note"},
+         "https://127.0.0.1/s?c=1&q=k  # note [k  # note]\n",
+         "https://127.0.0.1/s?c=1&q=k [k]\n"},
         {"a paged line: kept in the list, skipped on import",
          {"http://127.0.0.1/s?c=1&q=k&s=40"},
          "http://127.0.0.1/s?c=1&q=k&s=40 [k]\n",
@@ -120,7 +124,7 @@ TEST(WatchList, parseRulesOfTheListAndTheImport)
         const WatchLines import = watchlist::parseImport(c.lines);
         EXPECT_EQ(joined(list), c.list) << c.name;
         EXPECT_EQ(joined(import), c.import) << c.name;
-        EXPECT_EQ(list.leftOut + import.leftOut, 0) << c.name;
+        EXPECT_EQ(list.leftOut.total() + import.leftOut.total(), 0) << c.name;
     }
 }
 
@@ -140,9 +144,70 @@ TEST(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCounted)
 
     for (const WatchLines& parsed : {watchlist::parseList(lines), watchlist::parseImport(lines)}) {
         ASSERT_EQ(parsed.watches.size(), std::size_t(WatchTable::kSlots));
-        EXPECT_EQ(parsed.leftOut, 6);
+        EXPECT_EQ(parsed.leftOut.tooLong, 2);
+        EXPECT_EQ(parsed.leftOut.tooMany, 4);
         EXPECT_EQ(parsed.watches[5].url, fullUrl);
     }
+}
+
+// An import takes only http(s) addresses with search words; what it leaves
+// out is counted by reason, for the message that tells it.
+TEST(WatchList, importLeavesOutWhatIsNoSearchAndSaysWhy)
+{
+    const WatchLines parsed = watchlist::parseImport({
+        "not a url at all",
+        "ftp://127.0.0.1/s?c=1&q=k",
+        "file:///etc/passwd?q=k",
+        "HTTPS://127.0.0.1/s?c=1&q=ok",
+        "http://127.0.0.1/s?c=1",
+        "http://127.0.0.1/s?c=1&q=&sort=new",
+        "http://127.0.0.1/s?q=+%20+",
+        "http://127.0.0.1/s?c=1&q=" + std::string(WatchTable::kSidMax + 1, 'k'),
+    });
+    EXPECT_EQ(joined(parsed), "HTTPS://127.0.0.1/s?c=1&q=ok [ok]\n");
+    EXPECT_EQ(parsed.leftOut.notUrl, 3);
+    EXPECT_EQ(parsed.leftOut.noSearchWords, 3);
+    EXPECT_EQ(parsed.leftOut.tooLong, 1);
+    EXPECT_EQ(watchlist::leftOutText(parsed.leftOut),
+              "有 7 行网址未载入：3 行不是网址（只取 http:// 或 https:// 开头的网址），"
+              "3 行没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词），"
+              "1 行过长（网址最多 1023 字节，搜索词最多 100 字节）。");
+    EXPECT_EQ(watchlist::leftOutText({}), "");
+}
+
+// A file written by another program: UTF-16 with its byte-order mark is text
+// like UTF-8; anything else that is not UTF-8 fails with a reason.
+TEST(WatchList, importReadsUtf16AndRefusesWhatIsNotText)
+{
+    TempDir dir;
+    const std::u16string text = u"http://127.0.0.1/s?c=1&q=台灯\r\nhttp://127.0.0.1/s?q=灯\n";
+    std::string le = "\xFF\xFE";
+    std::string be = "\xFE\xFF";
+    for (const char16_t c : text) {
+        le += static_cast<char>(c & 0xFF);
+        le += static_cast<char>(c >> 8);
+        be += static_cast<char>(c >> 8);
+        be += static_cast<char>(c & 0xFF);
+    }
+    const std::string expected =
+        "http://127.0.0.1/s?c=1&q=台灯 [台灯]\nhttp://127.0.0.1/s?q=灯 [灯]\n";
+    const std::pair<std::string, std::string> files[] = {
+        {"le.txt", le},
+        {"be.txt", be},
+        {"bom8.txt", "\xEF\xBB\xBFhttp://127.0.0.1/s?c=1&q=台灯\r\nhttp://127.0.0.1/s?q=灯\n"},
+    };
+    for (const auto& [name, content] : files) {
+        writeFile(dir.file(name), content);
+        const auto read = watchlist::readImportFile(dir.file(name));
+        ASSERT_TRUE(read.ok()) << name << ": " << read.error();
+        EXPECT_EQ(joined(read.value()), expected) << name;
+    }
+
+    // GBK, as an older editor saves Chinese text.
+    writeFile(dir.file("gbk.txt"), "http://127.0.0.1/s?c=1&q=\xCC\xA8\xB5\xC6\r\n");
+    const auto gbk = watchlist::readImportFile(dir.file("gbk.txt"));
+    ASSERT_FALSE(gbk.ok());
+    EXPECT_NE(gbk.error().find("不是 UTF-8 文本"), std::string::npos) << gbk.error();
 }
 
 TEST(WatchList, saveWritesCrLfWholeOrKeepsTheOldFile)

@@ -82,6 +82,20 @@ TEST(PageParser, nulBytesNeverEnterTheIdList)
     EXPECT_EQ(parse({std::string(100, '\0') + "\xFF\xFE\x80{\"p4pXags" + nul}), " |  | -");
 }
 
+// An id that is not text, or holds a blank or a control character, is dropped
+// and counted; it would be opened as another id than the one stored.
+TEST(PageParser, idsThatAreNoUsableTextAreDroppedAndCounted)
+{
+    PageParser parser;
+    parser.addPage(page({block("\xFF\xFE", "binary"), block("1", "a"), block("2 3", "blank"),
+                         block("4\t", "tab"), block("\xC0\xAF", "overlong"),
+                         block("5\xE3\x80\x80", "wide blank"), block("\xE5\x8F", "cut"),
+                         block("ab-\xE4\xBA\x8C", "b")}));
+    EXPECT_EQ(parser.idList(), "1,ab-\xE4\xBA\x8C");
+    EXPECT_EQ(parser.titles(), "a^b^");
+    EXPECT_EQ(parser.invalidIds(), 6u);
+}
+
 TEST(PageParser, ignoredItemLeavesNeitherIdNorTitle)
 {
     // An empty field ends the ignore list.

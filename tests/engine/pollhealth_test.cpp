@@ -84,11 +84,13 @@ TEST_F(PollHealthTest, blockedChecksFailNamingTheCauseAndTheNoticeComesOncePerEp
 
         ASSERT_EQ(seen.size(), 8u);
         const bool failedAt[] = {false, true, true, true, false, true, true, true};
-        const char* rows[] = {"", "检测失败", "检测失败", "疑似被拦截",
-                              "", "检测失败", "检测失败", "疑似被拦截"};
+        // A 429 rests from the first answer on, every wall from the third.
+        const std::string early = wall.status == 429 ? "暂停至 " : "检测失败";
+        const std::string rows[] = {"", early, early, "疑似被拦截，暂停至 ",
+                                    "", early, early, "疑似被拦截，暂停至 "};
         for (std::size_t i = 0; i < seen.size(); ++i) {
             EXPECT_EQ(seen[i].failed, failedAt[i]) << "check " << i + 1;
-            EXPECT_EQ(seen[i].row, rows[i]) << "check " << i + 1;
+            EXPECT_EQ(seen[i].row.substr(0, rows[i].size()), rows[i]) << "check " << i + 1;
             EXPECT_EQ(seen[i].notice, i == 3 || i == 7) << "check " << i + 1;
             if (failedAt[i]) {
                 EXPECT_NE(seen[i].reason.find(cause), std::string::npos) << seen[i].reason;
@@ -120,9 +122,12 @@ TEST_F(PollHealthTest, tooManyRequestsPausesTheWatchWithoutRequestsUntilRetryAft
         "alpha",
         {.kind = MarketFault::Kind::Status, .status = 429, .times = 1, .retryAfter = "60"});
     std::vector<std::chrono::milliseconds> alphaChecks;
-    beforeCheck = [&](int slot, int) {
+    beforeCheck = [&](int slot, int n) {
         if (slot == 0) {
             alphaChecks.push_back(elapsed);
+        } else if (n == 2) {
+            // Setting the clock back an hour does not add an hour.
+            wallShift = -1h;
         }
     };
     stopAfterChecks(1, 8);
@@ -159,7 +164,7 @@ TEST_F(PollHealthTest, backOffWithoutRetryAfterGrowsWhileFailingAndASuccessEndsI
         if (m == failed(0)) {
             const WatchHealth h = (*latest.health);
             pauses.push_back(std::chrono::duration_cast<std::chrono::seconds>(
-                h.pausedUntil.value_or(WallTime{}) - latest.at));
+                h.pausedUntil.value_or(SteadyTime{}) - steadyNow()));
         } else if (m == done(0)) {
             EXPECT_FALSE((*latest.health).pausedUntil);
             EXPECT_EQ((*latest.health).backoffStep, 0);
@@ -172,6 +177,72 @@ TEST_F(PollHealthTest, backOffWithoutRetryAfterGrowsWhileFailingAndASuccessEndsI
     // With nothing else to check, the worker sleeps a second per pass.
     EXPECT_EQ(checksAt, (std::vector<std::chrono::milliseconds>{0s, 30s, 90s, 210s}));
     EXPECT_EQ(seen.back().failed, false);
+}
+
+// A blocked watch asked every pass would be blocked harder: from the answer
+// that makes it look blocked on, it rests like one asked to slow down.
+TEST_F(PollHealthTest, blockedWatchBacksOffFromTheThirdAnswerUntilItWorksAgain)
+{
+    market.setFault("alpha", {.kind = MarketFault::Kind::Login});
+    std::vector<std::chrono::milliseconds> checksAt;
+    beforeCheck = [&](int, int n) {
+        checksAt.push_back(elapsed);
+        if (n == 5) {
+            market.clearFaults();
+        }
+    };
+    stopAfterChecks(0, 6);
+    run();
+
+    // 0, 1, 2 s: three walls, the third tells; then 30 s, 60 s, and the
+    // success ends the rest.
+    EXPECT_EQ(checksAt, (std::vector<std::chrono::milliseconds>{0s, 1s, 2s, 32s, 92s, 92s}));
+    ASSERT_EQ(seen.size(), 6u);
+    EXPECT_EQ(seen[2].row, "疑似被拦截，暂停至 14:04");
+    EXPECT_TRUE(seen[2].notice);
+    EXPECT_FALSE(seen[3].notice);
+    EXPECT_EQ(seen[3].row, "疑似被拦截，暂停至 14:05");
+    EXPECT_FALSE(seen[4].failed);
+}
+
+// A pause and the record behind it belong to the watch, not to its row: an
+// import that moves the watch keeps them, and one that drops it drops them.
+TEST_F(PollHealthTest, pauseMovesWithItsWatchAndGoesWhenTheWatchLeaves)
+{
+    settings.interval = 10; // a pass every 9 s of the fake clock
+    setWatches({"alpha", "beta"});
+    const std::string alpha = market.searchUrl("alpha");
+    const auto pauseAlpha = [&](const char* retryAfter) {
+        market.setFault("alpha", {.kind = MarketFault::Kind::Status,
+                                  .status = 429,
+                                  .times = 1,
+                                  .retryAfter = retryAfter});
+    };
+    pauseAlpha("60");
+    std::vector<std::chrono::milliseconds> alphaChecks;
+    beforeCheck = [&](int slot, int) {
+        if (table.url(slot) == alpha) {
+            alphaChecks.push_back(elapsed);
+        }
+    };
+    // Imports land between passes, as the window's may.
+    onSleep = [&](int) {
+        if (elapsed == 1s) {
+            setWatches({"beta", "alpha"}); // the paused watch moves to row 1
+        } else if (elapsed == 73s) {
+            pauseAlpha("600");
+        } else if (elapsed == 82s) {
+            setWatches({"beta"});
+        } else if (elapsed == 91s) {
+            setWatches({"beta", "alpha"}); // back a pass after it left
+        }
+    };
+    stopAfterChecks(0, 13);
+    run();
+
+    // Still paused in its new row until 60 s, paused again for 600 s at
+    // 81 s, and asked at once when it comes back after leaving.
+    EXPECT_EQ(alphaChecks, (std::vector<std::chrono::milliseconds>{0s, 63s, 72s, 81s, 99s}));
 }
 
 TEST_F(PollHealthTest, jitterStretchesOrShortensEachWaitBetweenPasses)

@@ -52,6 +52,51 @@ TEST_F(PollThreadTest, quietFirstCheckStoresWithoutReportingAKeyWithNothingStore
     }
 }
 
+// Only the first completed check of a key is quiet, also when it found
+// nothing (or only ignored titles), and that is remembered across runs.
+TEST_F(PollThreadTest, quietFirstCheckThatFindsNothingIsStillTheOnlyQuietOne)
+{
+    settings.baseline = 1;
+    settings.ignoreWords = "坏";
+    market.setItems("alpha", {{"100", "坏的"}});
+    stopAfterChecks(0, 1);
+    run();
+    EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
+
+    // A restart: a fresh table and worker.
+    market.addItem("alpha", {"777", "新的"});
+    table.clear();
+    setWatches({"alpha"});
+    runFlag.clear();
+    ended.clear();
+    run();
+    EXPECT_EQ(reports, (Strings{"0:777"}));
+    EXPECT_EQ(storedIds(db, "alpha"), "777");
+}
+
+// dedupe suppresses only what was reported under another key: a new
+// overlapping watch's quiet first check took its items without a word.
+TEST_F(PollThreadTest, dedupeDoesNotCountItemsAnotherKeyTookQuietly)
+{
+    settings.baseline = 1;
+    settings.dedupe = 1;
+    db.ensureBbidIndex();
+    setWatches({"alpha", "beta"});
+    onEvent = [&](const PolledMessage& m) {
+        if (m == baselined(0)) {
+            // Listed under both keys between the two first checks.
+            market.addItem("alpha", {"555", "两边都有"});
+            market.addItem("beta", {"555", "两边都有"});
+        }
+    };
+    stopAfterChecks(1, 2);
+    run();
+
+    EXPECT_EQ(messages, (Messages{begun(0), baselined(0), begun(1), baselined(1), begun(0), done(0),
+                                  begun(1), done(1), stopped}));
+    EXPECT_EQ(reports, (Strings{"0:555"}));
+}
+
 // A failed page during the quiet first check stores nothing: a part stored
 // would make the next check report the rest as new.
 TEST_F(PollThreadTest, quietFirstCheckWithAFailedPageStoresNothingAndTriesAgain)

@@ -121,6 +121,28 @@ TEST_F(PollThreadTest, itemListedBetweenPassesIsReportedOnce)
     EXPECT_EQ(table.slot(0).lastIds, "777," + first);
 }
 
+// An id that is not text is neither reported, stored nor opened, and does not
+// end the run before the healthy watch after it; the watch's health counts it.
+TEST_F(PollThreadTest, idThatIsNoTextIsDroppedAndCountedInTheHealth)
+{
+    market.setItems("alpha", {{"\xFF\xFE", "二进制"}, {"100", "a"}, {"10 1", "b"}});
+    setWatches({"alpha", "beta"});
+    stopAfterChecks(1, 1);
+    WatchHealth health;
+    onEvent = [&](const PolledMessage& m) {
+        if (m == done(0)) {
+            health = *latest.health;
+        }
+    };
+    run();
+
+    EXPECT_EQ(reports, (Strings{"0:100", "1:" + listed("beta")}));
+    EXPECT_EQ(storedIds(db, "alpha"), "100");
+    EXPECT_EQ(health.invalidIds, 2u);
+    EXPECT_NE(healthText(health, kStart).find("1 个宝贝，2 个无效编号"), std::string::npos)
+        << healthText(health, kStart);
+}
+
 TEST_F(PollThreadTest, passesFollowTheIntervalAndAStopWhileWaitingIsSeenWithinASecond)
 {
     settings.interval = 10;

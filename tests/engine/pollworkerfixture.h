@@ -115,7 +115,8 @@ protected:
         }
     }
     void interrupt() override {}
-    WallTime wallNow() const override { return kStart + elapsed; }
+    WallTime wallNow() const override { return kStart + elapsed + wallShift; }
+    SteadyTime steadyNow() const override { return SteadyTime{} + elapsed; }
 
     void setWatches(const Strings& keys)
     {
@@ -193,6 +194,8 @@ protected:
     int stopAfter = 0;
     int sleeps = 0;
     std::chrono::milliseconds elapsed{0};
+    // The time of day set back or forward, as a user or NTP may do.
+    std::chrono::milliseconds wallShift{0};
 };
 
 } // namespace tw::test

@@ -30,6 +30,8 @@ TEST(RequestPolicy, retryAfterReadsSecondsAndTheThreeHttpDateForms)
         {"Wed Oct 21 07:30:00 2026", 120s},
         {"Wed, 21 Oct 2026 07:00:00 GMT", 0s}, // already past
         {"Wed, 21 Oct 2026 12:00:00 GMT", 3600s},
+        {"Fri, 01 Jan 9999 00:00:00 GMT", 3600s}, // past 2262: no overflow
+        {"Thu, 01 Jan 1970 00:00:01 GMT", 0s},
         {"", std::nullopt},
         {"-5", std::nullopt},
         {"soon", std::nullopt},
@@ -49,30 +51,43 @@ TEST(RequestPolicy, backOffDoublesFromHalfAMinuteUpToHalfAnHour)
     EXPECT_EQ(RequestPolicy::backoffDelay(1000), 1800s);
 }
 
-TEST(RequestPolicy, onlyTooManyRequestsAndUnavailablePauseAndASuccessEndsIt)
+TEST(RequestPolicy, tooManyRequestsUnavailableAndABlockedWatchPauseAndASuccessEndsIt)
 {
+    // The pause runs on the steady clock; the time of day only reads dates
+    // and gives the time shown.
+    const SteadyTime now = SteadyTime{} + 1000h;
     WatchHealth h;
-    RequestPolicy::afterCheck(h, false, 500, "", kNow);
-    RequestPolicy::afterCheck(h, false, 403, "60", kNow);
-    RequestPolicy::afterCheck(h, false, 0, "", kNow);
-    EXPECT_FALSE(h.pausedUntil) << "ordinary failures are checked again next pass";
+    const auto after = [&](bool ok, long status, const char* retryAfter) {
+        RequestPolicy::afterCheck(h, ok, status, retryAfter, kNow, now);
+        return h.pausedUntil ? std::optional(*h.pausedUntil - now) : std::nullopt;
+    };
+    EXPECT_EQ(after(false, 500, ""), std::nullopt);
+    EXPECT_EQ(after(false, 403, "60"), std::nullopt) << "not yet blocked";
+    EXPECT_EQ(after(false, 0, ""), std::nullopt) << "ordinary failures are checked again";
 
-    RequestPolicy::afterCheck(h, false, 429, "", kNow);
-    EXPECT_EQ(h.pausedUntil, kNow + 30s);
-    RequestPolicy::afterCheck(h, false, 503, "", kNow);
-    EXPECT_EQ(h.pausedUntil, kNow + 60s);
-    RequestPolicy::afterCheck(h, false, 500, "", kNow);
-    RequestPolicy::afterCheck(h, false, 429, "", kNow);
-    EXPECT_EQ(h.pausedUntil, kNow + 120s) << "a failure of another kind does not end the back-off";
-    RequestPolicy::afterCheck(h, false, 429, "7", kNow);
-    EXPECT_EQ(h.pausedUntil, kNow + 7s) << "the server's word wins";
-    EXPECT_TRUE(h.isPaused(kNow + 6s));
-    EXPECT_FALSE(h.isPaused(kNow + 7s));
+    EXPECT_EQ(after(false, 429, ""), 30s);
+    EXPECT_EQ(h.pausedUntilWall, kNow + 30s);
+    EXPECT_EQ(after(false, 503, ""), 60s);
+    after(false, 500, "");
+    EXPECT_EQ(after(false, 429, ""), 120s) << "a failure of another kind does not end the back-off";
+    EXPECT_EQ(after(false, 429, "7"), 7s) << "the server's word wins";
+    EXPECT_TRUE(h.isPaused(now + 6s));
+    EXPECT_FALSE(h.isPaused(now + 7s));
+    // A stated wait that is over, or a date too far for the clock's unit:
+    // the next back-off step, without undefined behaviour.
+    EXPECT_EQ(after(false, 429, "0"), 240s);
+    EXPECT_EQ(after(false, 503, "Wed, 21 Oct 2026 07:00:00 GMT"), 480s);
+    EXPECT_EQ(after(false, 503, "Fri, 01 Jan 9999 00:00:00 GMT"), 3600s);
 
-    RequestPolicy::afterCheck(h, true, 200, "", kNow);
-    EXPECT_FALSE(h.pausedUntil);
-    RequestPolicy::afterCheck(h, false, 429, "", kNow);
-    EXPECT_EQ(h.pausedUntil, kNow + 30s) << "the back-off starts over";
+    EXPECT_EQ(after(true, 200, ""), std::nullopt);
+    EXPECT_FALSE(h.pausedUntilWall);
+    EXPECT_EQ(after(false, 429, ""), 30s) << "the back-off starts over";
+    after(true, 200, "");
+
+    // A watch that looks blocked rests like one asked to slow down.
+    h.blockedStreak = WatchHealth::kBlockedAfter;
+    EXPECT_EQ(after(false, 403, ""), 30s);
+    EXPECT_EQ(after(false, 302, ""), 60s);
 }
 
 TEST(RequestPolicy, jitterVariesAWaitByUpToItsShareEitherWay)

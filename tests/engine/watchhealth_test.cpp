@@ -44,7 +44,8 @@ TEST_F(WatchHealthTest, healthReadsAsPlainChinese)
     h.consecutiveFailures = 3;
     h.lastFailure = "HTTP 429";
     h.blockedStreak = 3;
-    h.pausedUntil = kCheck + 150s;
+    h.pausedUntil = SteadyTime{} + 150s;
+    h.pausedUntilWall = kCheck + 150s;
     EXPECT_EQ(healthText(h, kCheck),
               "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝；上次发现新宝贝 13:40；"
               "连续失败 3 次；连续 3 次疑似被拦截；暂停至 14:05:01");
@@ -53,9 +54,11 @@ TEST_F(WatchHealthTest, healthReadsAsPlainChinese)
 
     h.consecutiveFailures = 0;
     h.blockedStreak = 0;
-    EXPECT_EQ(healthText(h, kCheck + 150s),
-              "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝；上次发现新宝贝 13:40；"
-              "上次失败：HTTP 429")
+    h.invalidIds = 2;
+    EXPECT_EQ(
+        healthText(h, kCheck + 150s),
+        "上次检测 14:02:31，用时 0.8 秒，3 页 112 个宝贝，2 个无效编号；上次发现新宝贝 13:40；"
+        "上次失败：HTTP 429")
         << "after a recovery the last failure is still told";
 }
 
@@ -64,32 +67,39 @@ TEST_F(WatchHealthTest, failedRowTellsPauseAndBlockApartFromAPlainFailure)
     WatchHealth h;
     h.blockedStreak = 2;
     EXPECT_EQ(failedRowText(h, kCheck), "检测失败");
-    h.pausedUntil = kCheck + 150s;
+    h.pausedUntil = SteadyTime{} + 150s;
+    h.pausedUntilWall = kCheck + 150s;
     EXPECT_EQ(failedRowText(h, kCheck), "暂停至 14:05");
     EXPECT_EQ(failedRowText(h, kCheck + 150s), "检测失败");
     h.blockedStreak = 3;
+    EXPECT_EQ(failedRowText(h, kCheck), "疑似被拦截，暂停至 14:05");
+    h.pausedUntil.reset();
     EXPECT_EQ(failedRowText(h, kCheck), "疑似被拦截");
 }
 
-TEST(WatchHealthBook, aSlotGivenAnotherUrlStartsAfreshAndTheNoticeIsTakenOnce)
+TEST(WatchHealthBook, recordsAreKeptByUrlAndGoWhenTheirWatchLeaves)
 {
+    const SteadyTime now{};
     WatchHealthBook book;
-    EXPECT_EQ(book.get(3).url, "");
-    book.update(3, "http://a", [](WatchHealth& h) {
+    EXPECT_EQ(book.get("http://a").url, "");
+    book.update("http://a", [&](WatchHealth& h) {
         h.checks = 5;
         h.blockedNoticeDue = true;
-        h.pausedUntil = kCheck + 1min;
+        h.pausedUntil = now + 1min;
     });
-    EXPECT_TRUE(book.isPaused(3, "http://a", kCheck));
-    EXPECT_FALSE(book.isPaused(3, "http://b", kCheck)) << "another watch in the slot is not paused";
-    EXPECT_FALSE(book.isPaused(4, "http://a", kCheck));
-    EXPECT_TRUE(book.takeBlockedNotice(3));
-    EXPECT_FALSE(book.takeBlockedNotice(3));
+    book.update("http://b", [](WatchHealth& h) { ++h.checks; });
+    EXPECT_TRUE(book.isPaused("http://a", now));
+    EXPECT_FALSE(book.isPaused("http://a", now + 1min));
+    EXPECT_FALSE(book.isPaused("http://b", now));
+    EXPECT_TRUE(book.takeBlockedNotice("http://a"));
+    EXPECT_FALSE(book.takeBlockedNotice("http://a"));
+    EXPECT_EQ(book.get("http://b").url, "http://b");
+    EXPECT_EQ(book.get("http://b").checks, 1);
 
-    book.update(3, "http://b", [](WatchHealth& h) { ++h.checks; });
-    EXPECT_EQ(book.get(3).url, "http://b");
-    EXPECT_EQ(book.get(3).checks, 1);
-    EXPECT_FALSE(book.get(3).pausedUntil);
+    book.keepOnly({"http://b", "http://c"});
+    EXPECT_EQ(book.get("http://a").checks, 0);
+    EXPECT_FALSE(book.isPaused("http://a", now));
+    EXPECT_EQ(book.get("http://b").checks, 1);
 }
 
 } // namespace

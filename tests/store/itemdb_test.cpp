@@ -117,14 +117,14 @@ TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
 TEST_F(ItemDbTest, bbidIndexIsMadeOnceAndServesTheLookUpUnderAnyKey)
 {
     db.insertItem("a", "5", "", CItemDb::kBbsl);
-    EXPECT_TRUE(db.isBbidStored("5"));
-    EXPECT_FALSE(db.isBbidStored("6"));
+    EXPECT_TRUE(db.isBbidReported("5"));
+    EXPECT_FALSE(db.isBbidReported("6"));
     db.ensureBbidIndex();
     db.ensureBbidIndex();
     EXPECT_EQ(db.queryValue("select count(*) from sqlite_master where type='index' and "
                             "tbl_name='t_item' and sql like '%(bbid)%'"),
               "1");
-    EXPECT_TRUE(db.isBbidStored("5"));
+    EXPECT_TRUE(db.isBbidReported("5"));
 }
 
 // Tables that someone made by hand: the five columns, no index, maybe no
@@ -155,8 +155,17 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
         EXPECT_TRUE(db.isItemExist("k", "007"));
         EXPECT_FALSE(db.isItemExist("k", "7"));
         EXPECT_EQ(latest(db, "k"), "8,007");
+        // Items taken silently are told apart by rowid, in tables of their
+        // own; t_item keeps its five columns.
+        EXPECT_FALSE(db.hadFirstCheck("s"));
+        EXPECT_EQ(db.storeSeenItems("s", {{"8", ""}, {"9", ""}}), 2);
+        EXPECT_TRUE(db.hadFirstCheck("s"));
+        EXPECT_TRUE(db.isBbidReported("8"));
+        EXPECT_FALSE(db.isBbidReported("9"));
+        EXPECT_EQ(db.queryValue("select count(*) from pragma_table_info('t_item')"), "5");
         db.deleteAllItems();
         EXPECT_FALSE(db.isItemExist("k", "8"));
+        EXPECT_FALSE(db.hadFirstCheck("s"));
         if (table.ends_with("wal")) {
             EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
         }

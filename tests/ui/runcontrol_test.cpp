@@ -201,7 +201,9 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
     EXPECT_TRUE(notice->isHidden());
 
     dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "疑似被拦截"; }));
+    // Blocked from the third answer on, and resting rather than asked every second.
+    ASSERT_TRUE(
+        waitUntil([&] { return cell(0, 1).startsWith(QStringLiteral("疑似被拦截，暂停至 ")); }));
     EXPECT_FALSE(notice->isHidden());
     EXPECT_NE(notice->text().toStdString().find("手机"), std::string::npos);
     const std::string tip = cell(0, 1, Qt::ToolTipRole).toStdString();
@@ -211,8 +213,6 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
     EXPECT_EQ(cell(0, 0, Qt::ToolTipRole).toStdString(), tip);
 
     notice->hide();
-    const std::size_t seen = market.requestCount();
-    ASSERT_TRUE(market.waitForRequests(seen + 10, std::chrono::seconds(20)));
     QCoreApplication::processEvents();
     EXPECT_TRUE(notice->isHidden()) << "one notice for the episode";
     EXPECT_TRUE(host->warnings().empty());
