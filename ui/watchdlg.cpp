@@ -232,12 +232,11 @@ void CWatchDlg::warnLeftOut(const LeftOut& leftOut)
 
 bool CWatchDlg::readRunControls(bool warn)
 {
-    bool ok = false;
-    const int interval = m_interval->text().trimmed().toInt(&ok);
-    m_settings.interval = ok ? interval : 0;
+    const IntervalInput interval = parseInterval(m_interval->text().toStdString());
+    m_settings.interval = interval.value;
     m_settings.filtkc = m_filterStock->isChecked() ? 1 : 0;
-    if (warn && m_settings.interval < 1) {
-        warnUser("间隔时间不能小于1秒！");
+    if (warn && !interval.error.empty()) {
+        warnUser(interval.error);
         m_interval->setFocus();
         return false;
     }

@@ -69,7 +69,7 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
 TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
 {
     openWindow("http://127.0.0.1:9/s?c=1&q=a\n");
-    for (const char* text : {"", "0"}) {
+    for (const char* text : {"", "0", "99999999999999"}) {
         SCOPED_TRACE(text);
         interval()->setText(text);
         startButton()->setFocus();
@@ -79,7 +79,8 @@ TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
         EXPECT_EQ(dlg->focusWidget(), interval());
     }
     EXPECT_EQ(host->warnings(),
-              (std::vector<std::string>{"间隔时间不能小于1秒！", "间隔时间不能小于1秒！"}));
+              (std::vector<std::string>{"间隔时间不能小于1秒！", "间隔时间不能小于1秒！",
+                                        "间隔时间过大，最多 86400 秒！"}));
 
     // A session that cannot open ends the run at once.
     interval()->setText("30");
