@@ -136,6 +136,7 @@ int CPollThread::pollLoop()
     // The session is the worker's own: close it before telling the window we
     // are done, so that nothing is left to do after the message.
     closeHandles();
+    m_finder.closeStore();
     post(PollMessage::done(0));
     return 1;
 }
@@ -195,6 +196,7 @@ void CPollThread::releasePassMemory()
     // Idle between passes the worker should hold no more than it must: the
     // page buffer and what the checks freed go back to the system.
     std::string().swap(m_pageBuffer);
+    m_finder.closeStore();
     if (m_session) {
         m_session->releaseBuffers();
     }
@@ -229,24 +231,7 @@ void CPollThread::setLastIds(int slot, const std::string& url, const std::string
 bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                            const std::string& sid)
 {
-    // A page without a usable id (all ignored or listed before) proves
-    // nothing about the pages after it.
-    if (pageIds.empty()) {
-        return false;
-    }
-    for (const std::string& id : pageIds) {
-        if (CCore::isInFg(lastIds, ',', id)) {
-            continue;
-        }
-        if (m_params.db.isItemExist(sid, id)) {
-            continue;
-        }
-        if (m_params.settings.dedupe && m_params.db.isBbidReported(id)) {
-            continue;
-        }
-        return false;
-    }
-    return true;
+    return m_finder.allKnown(pageIds, lastIds, sid);
 }
 
 void CPollThread::pruneHealth()
