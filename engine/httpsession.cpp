@@ -146,6 +146,9 @@ bool HttpSession::Impl::setUp()
     if (!settings.proxy.empty()) {
         set(CURLOPT_PROXY, settings.proxy.c_str());
     }
+    if (!settings.caFile.empty()) {
+        set(CURLOPT_CAINFO, settings.caFile.c_str());
+    }
     set(CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, settings.maxRedirects);
