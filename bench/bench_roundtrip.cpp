@@ -82,7 +82,7 @@ struct Options
 {
     std::vector<int> rtts{0, 30, 100, 250};
     std::vector<std::string> protos{"h1", "h2"};
-    std::vector<int> parallels{1};
+    std::vector<int> parallels{1, 4, 8, 16};
     std::vector<int> pagestops{0, 1};
 
     Options(int argc, char** argv)
@@ -337,6 +337,7 @@ int main(int argc, char** argv)
     // The first pass of each route stores every item; it runs without delay
     // and is not counted. From then on every pass is a steady one.
     for (Route& route : env.routes) {
+        route.worker->settings.parallel = 8;
         if (route.worker->start() != 0) {
             fail("the first pass over " + route.name + " failed");
         }
@@ -354,6 +355,7 @@ int main(int argc, char** argv)
                 for (const int parallel : options.parallels) {
                     tw::bench::PassWorker& worker = *route.worker;
                     worker.settings.pagestop = pagestop;
+                    worker.settings.parallel = parallel;
                     Row row;
                     PeakSampler sampler;
                     const long before = privateDirtyKb();

@@ -3,8 +3,10 @@
 #include "core/result.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -79,7 +81,34 @@ public:
     Result<long> download(const std::string& url, const std::string& path,
                           std::string* body = nullptr);
 
-    // Gives back the memory of the page buffer the session keeps.
+    // Transfers in flight together on the session's connections, for
+    // several watches checked at once. Each keeps the rules of receive(): the
+    // status, size, deadline, stall and redirect limits and the retry of a
+    // failed connect. Not mixed with a request() under way.
+    struct Finished
+    {
+        int tag = -1;
+        Result<long> result = Failure{};
+        HttpAnswer answer;
+        // The page; empty after a failure.
+        std::string body;
+    };
+    // Starts the download of url; its end comes out of waitAny() with tag.
+    void startTransfer(const std::string& url, int tag);
+    // Moves the transfers on until at least one ended, `wait` passed or
+    // abort() was called (then every one ends, as aborted). Appends what
+    // ended to done.
+    void waitAny(std::vector<Finished>& done, std::chrono::milliseconds wait);
+    // Ends every started transfer not yet out of waitAny(), unreported.
+    void cancelTransfers();
+    // At most n connections to one host (0: no limit). Transfers wait for a
+    // connection that multiplexes (HTTP/2) rather than opening another.
+    void setMaxHostConnections(long n);
+    // Ends a waitAny() early, from any thread.
+    void wakeUp();
+    bool aborted() const;
+
+    // Gives back the memory of the page buffers the session keeps.
     void releaseBuffers();
 
     // Status, final URL and Retry-After of the last download's answer, also
@@ -91,6 +120,7 @@ public:
 
 private:
     struct Impl;
+    struct Transfer;
     explicit HttpSession(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };
