@@ -549,14 +549,19 @@ void HttpSession::startTransfer(const std::string& url, int tag)
         impl.idle.pop_back();
     } else {
         auto made = std::make_unique<Transfer>(impl);
-        // Waits for a connection that may carry several transfers (HTTP/2)
-        // rather than opening one more.
-        if (!made->setUp() ||
-            curl_easy_setopt(made->easy.get(), CURLOPT_PIPEWAIT, 1L) != CURLE_OK) {
+        if (!made->setUp()) {
             made->easy.reset();
         }
         t = made.get();
         impl.transfers.push_back(std::move(made));
+    }
+    if (t->easy) {
+        // Over TLS, wait for a connection that may carry several transfers
+        // (HTTP/2, told by ALPN) rather than open one more. Plain http is
+        // HTTP/1.1: waiting there would hold every transfer behind the
+        // first answer.
+        const bool tls = url.starts_with("https://") || url.starts_with("HTTPS://");
+        curl_easy_setopt(t->easy.get(), CURLOPT_PIPEWAIT, tls ? 1L : 0L);
     }
     t->tag = tag;
     t->url = url;
