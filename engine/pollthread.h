@@ -99,6 +99,10 @@ struct PollThreadParams
 // answer from the one that makes the watch look blocked on; a paused watch
 // is skipped in passes, without any message, until its pause ends on the
 // steady clock.
+//
+// With settings.parallel above 1 (or a maxrate) the pages of the watches
+// after the one under check are fetched meanwhile (PassFetcher); the checks
+// still take their results, and post their messages, in slot order.
 class CPollThread
 {
 public:

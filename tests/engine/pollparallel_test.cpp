@@ -23,7 +23,7 @@ int delayMs(const std::string& key, int offset)
     std::seed_seq seed(key.begin(), key.end());
     std::mt19937 random(seed);
     random.discard(static_cast<unsigned long long>(offset));
-    return static_cast<int>(random() % 25);
+    return 5 + static_cast<int>(random() % 20);
 }
 
 } // namespace
@@ -61,7 +61,9 @@ protected:
             watches.push_back({market.searchUrl(key), key});
         }
         // Under the key of another watch: what one stores, the other knows.
-        watches.push_back({market.searchUrl("four") + "&page=1", "four"});
+        // Right after it, so that its first page comes before the other's
+        // last: whether it stops there must wait for the other's results.
+        watches.insert(watches.begin() + 2, {market.searchUrl("four") + "&page=1", "four"});
         watches.push_back({market.searchUrl("one") + "&x=1", "one"});
         table.replaceAll(watches);
         const int last = static_cast<int>(watches.size()) - 1;
