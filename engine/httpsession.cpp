@@ -677,14 +677,4 @@ void HttpSession::abort()
     curl_multi_wakeup(m_impl->multi.get());
 }
 
-bool HttpSession::aborted() const
-{
-    return m_impl->aborted.load();
-}
-
-void HttpSession::wakeUp()
-{
-    curl_multi_wakeup(m_impl->multi.get());
-}
-
 } // namespace tw

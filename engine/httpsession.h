@@ -104,10 +104,6 @@ public:
     // At most n connections to one host (0: no limit). Transfers wait for a
     // connection that multiplexes (HTTP/2) rather than opening another.
     void setMaxHostConnections(long n);
-    // Ends a waitAny() early, from any thread.
-    void wakeUp();
-    bool aborted() const;
-
     // Gives back the memory of the page buffers the session keeps.
     void releaseBuffers();
 
