@@ -14,7 +14,7 @@
 //
 // Usage: bench_roundtrip [--rtt=0,30,100,250] [--proto=h1,h2]
 //                        [--parallel=1,4,8,16] [--pagestop=0,1]
-// The whole default run takes about 35 minutes, most of it the passes and
+// The whole default run takes about 37 minutes, most of it the passes and
 // floors with one request at a time at 250 ms; pick fewer values to go faster.
 //
 // Needs nginx (nginx-light, whose nginx has the http2 and ssl modules), curl
