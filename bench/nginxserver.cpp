@@ -66,7 +66,8 @@ bool NginxServer::start(const std::string& prefix, const std::string& tryFiles)
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         m_port = freeLoopbackPort();
-        if (m_port != 0 && launch(prefix, tryFiles)) {
+        m_tlsPort = m_certFile.empty() ? 0 : freeLoopbackPort();
+        if (m_port != 0 && (m_certFile.empty() || m_tlsPort != 0) && launch(prefix, tryFiles)) {
             return true;
         }
     }
@@ -85,6 +86,12 @@ std::string NginxServer::makeBenchDir(const std::string& name)
     return templ + "/";
 }
 
+void NginxServer::enableTls(const std::string& certFile, const std::string& keyFile)
+{
+    m_certFile = certFile;
+    m_keyFile = keyFile;
+}
+
 void NginxServer::stop()
 {
     if (m_pid > 0) {
@@ -101,11 +108,13 @@ bool NginxServer::launch(const std::string& prefix, const std::string& tryFiles)
     out << "worker_processes 1;\n"
         << "error_log " << prefix << "error.log;\n"
         << "pid " << prefix << "nginx.pid;\n"
-        << "events { worker_connections 64; }\n"
+        << "events { worker_connections 256; }\n"
         << "http {\n"
         << "  access_log off;\n"
         << "  default_type text/html;\n"
         << "  keepalive_requests 1000000;\n"
+        // A benchmark may leave a connection idle for minutes between passes.
+        << "  keepalive_timeout 1h;\n"
         << "  client_body_temp_path " << prefix << "tmp/body;\n"
         << "  proxy_temp_path " << prefix << "tmp/proxy;\n"
         << "  fastcgi_temp_path " << prefix << "tmp/fastcgi;\n"
@@ -115,8 +124,17 @@ bool NginxServer::launch(const std::string& prefix, const std::string& tryFiles)
         << "    listen 127.0.0.1:" << m_port << ";\n"
         << "    root " << prefix << "html;\n"
         << "    location = /search { try_files " << tryFiles << " =404; }\n"
-        << "  }\n"
-        << "}\n";
+        << "  }\n";
+    if (!m_certFile.empty()) {
+        out << "  server {\n"
+            << "    listen 127.0.0.1:" << m_tlsPort << " ssl http2;\n"
+            << "    ssl_certificate " << m_certFile << ";\n"
+            << "    ssl_certificate_key " << m_keyFile << ";\n"
+            << "    root " << prefix << "html;\n"
+            << "    location = /search { try_files " << tryFiles << " =404; }\n"
+            << "  }\n";
+    }
+    out << "}\n";
     out.close();
     std::filesystem::create_directories(prefix + "tmp");
 
@@ -138,7 +156,7 @@ bool NginxServer::launch(const std::string& prefix, const std::string& tryFiles)
         if (::waitpid(pid, nullptr, WNOHANG) == pid) {
             return false; // the port was taken after all, or a bad set-up
         }
-        if (accepts(m_port)) {
+        if (accepts(m_port) && (m_tlsPort == 0 || accepts(m_tlsPort))) {
             m_pid = pid;
             return true;
         }

@@ -28,6 +28,11 @@ public:
     void stop();
     int port() const { return m_port; }
 
+    // Before start(): the same pages also over HTTPS with HTTP/2 (ALPN) on
+    // tlsPort(), with this certificate and key (PEM files).
+    void enableTls(const std::string& certFile, const std::string& keyFile);
+    int tlsPort() const { return m_tlsPort; }
+
     // A new folder "<base>/<name>-XXXXXX/" under TIDEWATCH_BENCH_DIR (default
     // /tmp) that nginx's user may pass through; "" when it cannot be made.
     static std::string makeBenchDir(const std::string& name);
@@ -36,6 +41,9 @@ private:
     bool launch(const std::string& prefix, const std::string& tryFiles);
 
     int m_port = 0;
+    int m_tlsPort = 0;
+    std::string m_certFile;
+    std::string m_keyFile;
     pid_t m_pid = -1;
 };
 

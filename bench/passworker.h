@@ -110,7 +110,7 @@ struct PassWorker
     int start()
     {
         m_worker = std::make_unique<CPollThread>(
-            PollThreadParams{sink, table, runFlag, settings, paths, db, core, {}, {}, &clock});
+            PollThreadParams{sink, table, runFlag, settings, paths, db, core, session, {}, &clock});
         if (!m_worker->CreateThread()) {
             m_worker.reset();
             return m_watches;
@@ -133,6 +133,7 @@ struct PassWorker
     CCore core{nullptr, "/tmp/"};
     AppPaths paths;
     RunSettings settings;
+    SessionSettings session;
     WatchTable table;
     RunFlag runFlag;
     CItemDb db;

@@ -30,6 +30,8 @@ void RunSettings::readRunOptions(CCore& core)
     cookieFile = core.getConfigStr("cookiefile");
     userAgent = core.getConfigStr("useragent");
     proxy = core.getConfigStr("proxy");
+    parallel = core.getConfigInt("parallel");
+    maxrate = core.getConfigInt("maxrate");
 }
 
 IntervalInput parseInterval(std::string_view text)

@@ -30,6 +30,9 @@ struct RunSettings
     std::string cookieFile;
     std::string userAgent;
     std::string proxy;
+    // Watches checked at once, and requests per second to one host (0: no limit).
+    int parallel = 1;
+    int maxrate = 0;
 
     // In the order the window reads them at set-up.
     void readFrom(CCore& core);

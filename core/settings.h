@@ -39,6 +39,8 @@ inline constexpr SettingDef kSettings[] = {
     {"useragent", SettingKind::Text, "", "User-Agent sent; empty: Tidewatch/<version>"},
     {"proxy", SettingKind::Text, "",
      "proxy URL (http://, https://, socks5://); empty: the usual environment variables"},
+    {"parallel", SettingKind::Int, "1", "watches checked at once, 1 to 32"},
+    {"maxrate", SettingKind::Int, "0", "requests per second to one host at most; 0: no limit"},
 };
 
 inline constexpr std::string_view kConfigFileName = "tidewatch.ini";

@@ -35,6 +35,59 @@ std::string refusalText(long status)
 
 } // namespace
 
+bool answerFailed(FetchOutcome& outcome, const std::string& pageUrl, const Result<long>& download,
+                  const HttpAnswer& answer)
+{
+    // A redirect the session refused (file://, say) has no host: its own
+    // failure tells more.
+    if (const std::string host = urlHost(answer.finalUrl);
+        answer.redirectCount > 0 && !host.empty() && host != urlHost(pageUrl)) {
+        // Marketplaces send a search they will not answer to a login or
+        // verification page elsewhere; its page is not a result page.
+        outcome.failed = true;
+        outcome.blocked = BlockCause::OtherHost;
+        outcome.httpStatus = answer.status;
+        outcome.error = pageUrl + ": 被重定向到其他网站 " + host + "（疑似登录或验证页）";
+        return true;
+    }
+    if (!download) {
+        outcome.failed = true;
+        const std::string refusal = refusalText(answer.status);
+        outcome.error = pageUrl + ": " + download.error() + refusal;
+        outcome.httpStatus = answer.status;
+        outcome.retryAfter = answer.retryAfter;
+        if (!refusal.empty()) {
+            outcome.blocked = BlockCause::Status;
+        }
+        return true;
+    }
+    return false;
+}
+
+void finishOutcome(FetchOutcome& outcome, const PageParser& parser, const std::string& pageFile,
+                   const std::string& titlesFile)
+{
+    if (outcome.failed) {
+        // Whatever pageFile holds now is not the page that failed.
+        std::ignore = writePageFile(pageFile, {});
+    }
+    outcome.ids = parser.idList();
+    outcome.titles = parser.titles();
+    outcome.items = parser.count();
+    outcome.invalidIds = parser.invalidIds();
+    if (!CCore::outTxtFile(outcome.titles, titlesFile)) {
+        // The titles are read back by position: a stale or cut file would
+        // store items under wrong or empty titles, for good. So no id is
+        // handed on: the next check finds them all again.
+        outcome.ids.clear();
+        outcome.failed = true;
+        if (!outcome.error.empty()) {
+            outcome.error += "; ";
+        }
+        outcome.error += "cannot write " + titlesFile;
+    }
+}
+
 std::string prepareRequestUrl(CCore& core, std::string_view url)
 {
     constexpr std::string_view from = "http://s.";
@@ -86,28 +139,7 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
     ctx.session.request(pageUrl);
     for (int offset = 0; offset < kOffsetLimit; offset += kPageSize) {
         const Result<long> download = ctx.session.receive(page);
-        const HttpAnswer& answer = ctx.session.lastAnswer();
-        // A redirect the session refused (file://, say) has no host: its
-        // own failure tells more.
-        if (const std::string host = urlHost(answer.finalUrl);
-            answer.redirectCount > 0 && !host.empty() && host != urlHost(pageUrl)) {
-            // Marketplaces send a search they will not answer to a login or
-            // verification page elsewhere; its page is not a result page.
-            outcome.failed = true;
-            outcome.blocked = BlockCause::OtherHost;
-            outcome.httpStatus = answer.status;
-            outcome.error = pageUrl + ": 被重定向到其他网站 " + host + "（疑似登录或验证页）";
-            break;
-        }
-        if (!download) {
-            outcome.failed = true;
-            const std::string refusal = refusalText(answer.status);
-            outcome.error = pageUrl + ": " + download.error() + refusal;
-            outcome.httpStatus = answer.status;
-            outcome.retryAfter = answer.retryAfter;
-            if (!refusal.empty()) {
-                outcome.blocked = BlockCause::Status;
-            }
+        if (answerFailed(outcome, pageUrl, download, ctx.session.lastAnswer())) {
             break;
         }
         ++outcome.pages;
@@ -142,29 +174,11 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         }
         pageUrl = nextUrl;
     }
-    if (outcome.failed) {
-        // Whatever pageFile holds now is not the page that failed.
-        std::ignore = writePageFile(ctx.pageFile, {});
-    }
     // A page far beyond a result page's size is not kept between checks.
     if (page.capacity() > kKeptPageBytes) {
         std::string().swap(page);
     }
-    outcome.ids = parser.idList();
-    outcome.titles = parser.titles();
-    outcome.items = parser.count();
-    outcome.invalidIds = parser.invalidIds();
-    if (!CCore::outTxtFile(outcome.titles, ctx.titlesFile)) {
-        // The titles are read back by position: a stale or cut file would
-        // store items under wrong or empty titles, for good. So no id is
-        // handed on: the next check finds them all again.
-        outcome.ids.clear();
-        outcome.failed = true;
-        if (!outcome.error.empty()) {
-            outcome.error += "; ";
-        }
-        outcome.error += "cannot write " + ctx.titlesFile;
-    }
+    finishOutcome(outcome, parser, ctx.pageFile, ctx.titlesFile);
     return outcome;
 }
 

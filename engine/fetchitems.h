@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/result.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -10,6 +12,8 @@ namespace tw {
 
 class CCore;
 class HttpSession;
+class PageParser;
+struct HttpAnswer;
 struct ItemRow;
 
 // Why a check looks blocked rather than quiet.
@@ -71,5 +75,15 @@ std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles);
 // Up to 8 result pages of requestUrl: writes the titles text to titlesFile
 // and returns the id list.
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl);
+
+// The steps of fetchItems that the checks in flight together share.
+// True when the answer to pageUrl ends the check: a failed download or a
+// redirect to another host; outcome then says why.
+bool answerFailed(FetchOutcome& outcome, const std::string& pageUrl, const Result<long>& download,
+                  const HttpAnswer& answer);
+// The end of a check's pages: the id list and titles from parser, the
+// titles text written to titlesFile, pageFile emptied after a failure.
+void finishOutcome(FetchOutcome& outcome, const PageParser& parser, const std::string& pageFile,
+                   const std::string& titlesFile);
 
 } // namespace tw

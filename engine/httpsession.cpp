@@ -12,6 +12,7 @@
 #include <new>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 namespace tw {
 
@@ -61,26 +62,21 @@ std::string pageTooLargeReason(long long maxPageBytes)
 
 } // namespace
 
-struct HttpSession::Impl
+// One transfer and what it has seen so far. The sequential calls use one of
+// them; the transfers in flight together each have their own.
+struct HttpSession::Transfer
 {
-    SessionSettings settings;
-    // The multi handle must outlive the easy handle it runs.
-    std::unique_ptr<CURLM, MultiDeleter> multi;
+    explicit Transfer(Impl& owner) : impl(owner) {}
+
+    Impl& impl;
     std::unique_ptr<CURL, EasyDeleter> easy;
     char errorBuffer[CURL_ERROR_SIZE] = {};
-
-    std::atomic<bool> aborted{false};
-    std::mutex waitMutex;
-    std::condition_variable waitCv;
 
     // State of the transfer under way; touched only by the downloading thread.
     // The body lands in incoming; receive() swaps it with the caller's buffer,
     // so both keep their capacity from page to page.
     std::string incoming;
-    // The page of a download() without a body of the caller's.
-    std::string scratch;
     std::string url;
-    bool pending = false;
     bool added = false;
     bool memoryFailed = false;
     std::string retryAfter;
@@ -95,6 +91,12 @@ struct HttpSession::Impl
     Clock::time_point lastMove;
     Clock::time_point started;
 
+    // Of a transfer in flight with others: the caller's tag, connect
+    // attempts made, and when a failed connect is tried again.
+    int tag = -1;
+    int tries = 0;
+    std::optional<Clock::time_point> retryAt;
+
     struct Attempt
     {
         Result<long> result = Failure{};
@@ -105,8 +107,6 @@ struct HttpSession::Impl
     // Starts the transfer of url: the request goes out if the connection
     // allows it at once.
     void start();
-    // Runs the started transfer to its end.
-    Attempt complete();
     // Takes the handle off the multi handle, which cuts a running transfer.
     void detach();
     Attempt finish(CURLcode code);
@@ -114,7 +114,6 @@ struct HttpSession::Impl
     bool checkLimits(Clock::time_point now);
     // Why the transfer was cut by abort() or one of our limits; "" if it was not.
     std::string cutReason() const;
-    void waitBackoff();
 
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
     static size_t onHeader(char* data, size_t size, size_t count, void* self);
@@ -122,13 +121,38 @@ struct HttpSession::Impl
     static int onConnected(void* self, char*, char*, int, int);
 };
 
-bool HttpSession::Impl::setUp()
+struct HttpSession::Impl
 {
-    multi.reset(curl_multi_init());
+    SessionSettings settings;
+    // The multi handle must outlive the easy handles it runs.
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    Transfer main{*this};
+    // The transfers in flight together, and those free to be used again.
+    std::vector<std::unique_ptr<Transfer>> transfers;
+    std::vector<Transfer*> idle;
+
+    std::atomic<bool> aborted{false};
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+
+    // The page of a download() without a body of the caller's.
+    std::string scratch;
+    bool pending = false;
+
+    // Runs main's started transfer to its end.
+    Transfer::Attempt complete();
+    void waitBackoff();
+    Transfer* busyTransfer(CURL* easy);
+    void endTransfer(Transfer& t, Result<long> result, std::vector<Finished>& done);
+};
+
+bool HttpSession::Transfer::setUp()
+{
     easy.reset(curl_easy_init());
-    if (!multi || !easy) {
+    if (!easy) {
         return false;
     }
+    const SessionSettings& settings = impl.settings;
     CURL* h = easy.get();
     bool ok = true;
     const auto set = [&](CURLoption option, auto value) {
@@ -146,6 +170,9 @@ bool HttpSession::Impl::setUp()
     if (!settings.proxy.empty()) {
         set(CURLOPT_PROXY, settings.proxy.c_str());
     }
+    if (!settings.caFile.empty()) {
+        set(CURLOPT_CAINFO, settings.caFile.c_str());
+    }
     set(CURLOPT_CONNECTTIMEOUT_MS, settings.connectTimeoutMs);
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, settings.maxRedirects);
@@ -162,21 +189,21 @@ bool HttpSession::Impl::setUp()
     if (settings.maxPageBytes > 0) {
         set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings.maxPageBytes));
     }
-    set(CURLOPT_WRITEFUNCTION, &Impl::onWrite);
+    set(CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     set(CURLOPT_WRITEDATA, this);
-    set(CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    set(CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+    set(CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     set(CURLOPT_XFERINFODATA, this);
-    set(CURLOPT_PREREQFUNCTION, &Impl::onConnected);
+    set(CURLOPT_PREREQFUNCTION, &Transfer::onConnected);
     set(CURLOPT_PREREQDATA, this);
     return ok;
 }
 
-size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* self)
+size_t HttpSession::Transfer::onWrite(char* data, size_t size, size_t count, void* self)
 {
-    auto* impl = static_cast<Impl*>(self);
+    auto* impl = static_cast<Transfer*>(self);
     const size_t bytes = size * count;
     long status = 0;
     curl_easy_getinfo(impl->easy.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -185,7 +212,7 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
         return bytes; // an error page is never a page
     }
     // Decoded bytes: a small compressed body may expand without end.
-    const long long cap = impl->settings.maxPageBytes;
+    const long long cap = impl->impl.settings.maxPageBytes;
     if (cap > 0 && static_cast<unsigned long long>(bytes) >
                        static_cast<unsigned long long>(cap - impl->received)) {
         impl->tooLarge = true;
@@ -203,9 +230,9 @@ size_t HttpSession::Impl::onWrite(char* data, size_t size, size_t count, void* s
     return bytes;
 }
 
-size_t HttpSession::Impl::onHeader(char* data, size_t size, size_t count, void* self)
+size_t HttpSession::Transfer::onHeader(char* data, size_t size, size_t count, void* self)
 {
-    auto* impl = static_cast<Impl*>(self);
+    auto* impl = static_cast<Transfer*>(self);
     const size_t bytes = size * count;
     std::string_view line(data, bytes);
     // Each answer of a redirect chain starts with its status line.
@@ -227,9 +254,9 @@ size_t HttpSession::Impl::onHeader(char* data, size_t size, size_t count, void* 
     return bytes;
 }
 
-int HttpSession::Impl::onConnected(void* self, char*, char*, int, int)
+int HttpSession::Transfer::onConnected(void* self, char*, char*, int, int)
 {
-    auto* impl = static_cast<Impl*>(self);
+    auto* impl = static_cast<Transfer*>(self);
     // The stall clock starts once a connection stands; before that the
     // connect time-out rules, so that a slow connect can still be retried.
     impl->connected = true;
@@ -237,51 +264,51 @@ int HttpSession::Impl::onConnected(void* self, char*, char*, int, int)
     return CURL_PREREQFUNC_OK;
 }
 
-int HttpSession::Impl::onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t,
-                                  curl_off_t ulnow)
+int HttpSession::Transfer::onProgress(void* self, curl_off_t, curl_off_t dlnow, curl_off_t,
+                                      curl_off_t ulnow)
 {
-    auto* impl = static_cast<Impl*>(self);
+    auto* impl = static_cast<Transfer*>(self);
     const Clock::time_point now = Clock::now();
     if (dlnow + ulnow != impl->lastMoved) {
         impl->lastMoved = dlnow + ulnow;
         impl->lastMove = now;
     }
-    return impl->aborted.load() || impl->checkLimits(now) ? 1 : 0;
+    return impl->impl.aborted.load() || impl->checkLimits(now) ? 1 : 0;
 }
 
-bool HttpSession::Impl::checkLimits(Clock::time_point now)
+bool HttpSession::Transfer::checkLimits(Clock::time_point now)
 {
-    if (connected && settings.stallTimeoutMs > 0 &&
-        now - lastMove > std::chrono::milliseconds(settings.stallTimeoutMs)) {
+    if (connected && impl.settings.stallTimeoutMs > 0 &&
+        now - lastMove > std::chrono::milliseconds(impl.settings.stallTimeoutMs)) {
         stalled = true;
     }
     // The stall limit alone lets a server that sends a byte now and then
     // hold the run for ever.
-    if (settings.pageDeadlineMs > 0 &&
-        now - started > std::chrono::milliseconds(settings.pageDeadlineMs)) {
+    if (impl.settings.pageDeadlineMs > 0 &&
+        now - started > std::chrono::milliseconds(impl.settings.pageDeadlineMs)) {
         overdue = true;
     }
     return stalled || overdue;
 }
 
-std::string HttpSession::Impl::cutReason() const
+std::string HttpSession::Transfer::cutReason() const
 {
-    if (aborted.load()) {
+    if (impl.aborted.load()) {
         return "download aborted";
     }
     if (tooLarge) {
-        return pageTooLargeReason(settings.maxPageBytes);
+        return pageTooLargeReason(impl.settings.maxPageBytes);
     }
     if (stalled) {
-        return "no data for " + std::to_string(settings.stallTimeoutMs) + " ms";
+        return "no data for " + std::to_string(impl.settings.stallTimeoutMs) + " ms";
     }
     if (overdue) {
-        return "page not complete after " + std::to_string(settings.pageDeadlineMs) + " ms";
+        return "page not complete after " + std::to_string(impl.settings.pageDeadlineMs) + " ms";
     }
     return {};
 }
 
-void HttpSession::Impl::start()
+void HttpSession::Transfer::start()
 {
     incoming.clear();
     memoryFailed = false;
@@ -298,32 +325,32 @@ void HttpSession::Impl::start()
 
     CURL* h = easy.get();
     added = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-            curl_multi_add_handle(multi.get(), h) == CURLM_OK;
+            curl_multi_add_handle(impl.multi.get(), h) == CURLM_OK;
     if (added) {
         // Sends the request now, so that the server works on it while the
         // caller does other work; complete() reads the answer.
         int running = 0;
-        curl_multi_perform(multi.get(), &running);
+        curl_multi_perform(impl.multi.get(), &running);
     }
 }
 
-void HttpSession::Impl::detach()
+void HttpSession::Transfer::detach()
 {
     if (added) {
-        curl_multi_remove_handle(multi.get(), easy.get());
+        curl_multi_remove_handle(impl.multi.get(), easy.get());
         added = false;
     }
 }
 
-HttpSession::Impl::Attempt HttpSession::Impl::complete()
+HttpSession::Transfer::Attempt HttpSession::Impl::complete()
 {
-    Attempt attempt;
-    answer = {};
-    if (!added) {
-        attempt.result = Failure{"cannot start the download of " + url};
+    Transfer::Attempt attempt;
+    main.answer = {};
+    if (!main.added) {
+        attempt.result = Failure{"cannot start the download of " + main.url};
         return attempt;
     }
-    CURL* h = easy.get();
+    CURL* h = main.easy.get();
     std::optional<CURLcode> done;
     bool interrupted = false;
     while (!done) {
@@ -336,7 +363,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::complete()
         if (done) {
             break;
         }
-        if (aborted.load() || checkLimits(Clock::now())) {
+        if (aborted.load() || main.checkLimits(Clock::now())) {
             interrupted = true;
             break;
         }
@@ -347,17 +374,17 @@ HttpSession::Impl::Attempt HttpSession::Impl::complete()
             break;
         }
     }
-    detach();
+    main.detach();
 
     if (interrupted || !done) {
-        std::string reason = cutReason();
+        std::string reason = main.cutReason();
         attempt.result = Failure{reason.empty() ? "download interrupted" : std::move(reason)};
         return attempt;
     }
-    return finish(*done);
+    return main.finish(*done);
 }
 
-HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
+HttpSession::Transfer::Attempt HttpSession::Transfer::finish(CURLcode code)
 {
     Attempt attempt;
     long status = 0;
@@ -380,7 +407,7 @@ HttpSession::Impl::Attempt HttpSession::Impl::finish(CURLcode code)
         // is the news even when its announced length was too large.
         attempt.result = Failure{"HTTP " + std::to_string(status)};
     } else if (code == CURLE_FILESIZE_EXCEEDED) {
-        attempt.result = Failure{pageTooLargeReason(settings.maxPageBytes)};
+        attempt.result = Failure{pageTooLargeReason(impl.settings.maxPageBytes)};
     } else if (code == CURLE_WRITE_ERROR && memoryFailed) {
         attempt.result = Failure{"not enough memory for the page"};
     } else {
@@ -398,6 +425,30 @@ void HttpSession::Impl::waitBackoff()
                     [&] { return aborted.load(); });
 }
 
+HttpSession::Transfer* HttpSession::Impl::busyTransfer(CURL* easy)
+{
+    for (const auto& t : transfers) {
+        if (t->added && t->easy.get() == easy) {
+            return t.get();
+        }
+    }
+    return nullptr;
+}
+
+void HttpSession::Impl::endTransfer(Transfer& t, Result<long> result, std::vector<Finished>& done)
+{
+    t.detach();
+    t.retryAt.reset();
+    Finished finished{t.tag, std::move(result), t.answer, {}};
+    if (finished.result.ok()) {
+        finished.body.swap(t.incoming);
+    }
+    t.incoming.clear();
+    t.tag = -1;
+    idle.push_back(&t);
+    done.push_back(std::move(finished));
+}
+
 std::unique_ptr<HttpSession> HttpSession::open(const SessionSettings& settings)
 {
     if (!globalInit()) {
@@ -405,7 +456,8 @@ std::unique_ptr<HttpSession> HttpSession::open(const SessionSettings& settings)
     }
     auto impl = std::make_unique<Impl>();
     impl->settings = settings;
-    if (!impl->setUp()) {
+    impl->multi.reset(curl_multi_init());
+    if (!impl->multi || !impl->main.setUp()) {
         return nullptr;
     }
     return std::unique_ptr<HttpSession>(new HttpSession(std::move(impl)));
@@ -413,32 +465,38 @@ std::unique_ptr<HttpSession> HttpSession::open(const SessionSettings& settings)
 
 HttpSession::HttpSession(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 
-HttpSession::~HttpSession() = default;
+HttpSession::~HttpSession()
+{
+    // The easy handles leave the multi handle before either is cleaned up.
+    cancelTransfers();
+    m_impl->main.detach();
+}
 
 void HttpSession::request(const std::string& url)
 {
     Impl& impl = *m_impl;
-    impl.detach();
-    impl.url = url;
+    impl.main.detach();
+    impl.main.url = url;
     impl.pending = true;
     if (!impl.aborted.load()) {
-        impl.start();
+        impl.main.start();
     }
 }
 
 Result<long> HttpSession::receive(std::string& body)
 {
     Impl& impl = *m_impl;
+    Transfer& main = impl.main;
     body.clear();
     if (!impl.pending) {
         return Failure{"no request made"};
     }
     impl.pending = false;
-    Impl::Attempt attempt;
+    Transfer::Attempt attempt;
     for (int tries = 0;; ++tries) {
         if (impl.aborted.load()) {
-            impl.detach();
-            impl.answer = {};
+            main.detach();
+            main.answer = {};
             attempt = {};
             attempt.result = Failure{"download aborted"};
             break;
@@ -451,19 +509,19 @@ Result<long> HttpSession::receive(std::string& body)
         // The back-off ends early on abort(); the loop head then reports it.
         impl.waitBackoff();
         if (!impl.aborted.load()) {
-            impl.start();
+            main.start();
         }
     }
     if (attempt.result.ok()) {
-        body.swap(impl.incoming);
+        body.swap(main.incoming);
     }
-    impl.incoming.clear();
+    main.incoming.clear();
     return attempt.result;
 }
 
 void HttpSession::cancel()
 {
-    m_impl->detach();
+    m_impl->main.detach();
     m_impl->pending = false;
 }
 
@@ -482,15 +540,131 @@ Result<long> HttpSession::download(const std::string& url, const std::string& pa
     return result;
 }
 
+void HttpSession::startTransfer(const std::string& url, int tag)
+{
+    Impl& impl = *m_impl;
+    Transfer* t = nullptr;
+    if (!impl.idle.empty()) {
+        t = impl.idle.back();
+        impl.idle.pop_back();
+    } else {
+        auto made = std::make_unique<Transfer>(impl);
+        if (!made->setUp()) {
+            made->easy.reset();
+        }
+        t = made.get();
+        impl.transfers.push_back(std::move(made));
+    }
+    if (t->easy) {
+        // Over TLS, wait for a connection that may carry several transfers
+        // (HTTP/2, told by ALPN) rather than open one more. Plain http is
+        // HTTP/1.1: waiting there would hold every transfer behind the
+        // first answer.
+        const bool tls = url.starts_with("https://") || url.starts_with("HTTPS://");
+        curl_easy_setopt(t->easy.get(), CURLOPT_PIPEWAIT, tls ? 1L : 0L);
+    }
+    t->tag = tag;
+    t->url = url;
+    t->tries = 0;
+    t->retryAt.reset();
+    t->answer = {};
+    t->added = false;
+    if (t->easy && !impl.aborted.load()) {
+        t->start();
+    }
+    if (!t->added) {
+        // Reported by the next waitAny().
+        t->retryAt = Clock::time_point::min();
+        t->tries = impl.settings.connectRetries + 1;
+    }
+}
+
+void HttpSession::waitAny(std::vector<Finished>& done, std::chrono::milliseconds wait)
+{
+    Impl& impl = *m_impl;
+    const Clock::time_point until = Clock::now() + wait;
+    const std::size_t before = done.size();
+    for (;;) {
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(impl.multi.get(), &queued)) {
+            Transfer* t = msg->msg == CURLMSG_DONE ? impl.busyTransfer(msg->easy_handle) : nullptr;
+            if (t == nullptr) {
+                continue;
+            }
+            t->detach();
+            Transfer::Attempt attempt = t->finish(msg->data.result);
+            if (!attempt.result.ok() && attempt.connectFailed &&
+                t->tries < impl.settings.connectRetries && !impl.aborted.load()) {
+                ++t->tries;
+                t->retryAt =
+                    Clock::now() + std::chrono::milliseconds(impl.settings.connectBackoffMs);
+                continue;
+            }
+            impl.endTransfer(*t, std::move(attempt.result), done);
+        }
+        const Clock::time_point now = Clock::now();
+        Clock::time_point next = until;
+        for (const auto& owned : impl.transfers) {
+            Transfer& t = *owned;
+            if (t.tag < 0) {
+                continue;
+            }
+            if (impl.aborted.load() || (t.added && t.checkLimits(now))) {
+                std::string reason = t.cutReason();
+                impl.endTransfer(t, Failure{reason.empty() ? "download interrupted" : reason},
+                                 done);
+            } else if (!t.added && t.retryAt && *t.retryAt <= now) {
+                if (t.tries > impl.settings.connectRetries) {
+                    impl.endTransfer(t, Failure{"cannot start the download of " + t.url}, done);
+                    continue;
+                }
+                t.retryAt.reset();
+                t.start();
+                if (!t.added) {
+                    impl.endTransfer(t, Failure{"cannot start the download of " + t.url}, done);
+                }
+            } else if (!t.added && t.retryAt) {
+                next = std::min(next, *t.retryAt);
+            }
+        }
+        if (done.size() > before || impl.aborted.load() || now >= until) {
+            return;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+        const int pollMs = static_cast<int>(std::clamp<long long>(left.count(), 0, kPollMs));
+        curl_multi_poll(impl.multi.get(), nullptr, 0, pollMs, nullptr);
+        int running = 0;
+        curl_multi_perform(impl.multi.get(), &running);
+    }
+}
+
+void HttpSession::cancelTransfers()
+{
+    std::vector<Finished> dropped;
+    for (const auto& t : m_impl->transfers) {
+        if (t->tag >= 0) {
+            m_impl->endTransfer(*t, Failure{"cancelled"}, dropped);
+        }
+    }
+}
+
+void HttpSession::setMaxHostConnections(long n)
+{
+    curl_multi_setopt(m_impl->multi.get(), CURLMOPT_MAX_HOST_CONNECTIONS, n);
+}
+
 void HttpSession::releaseBuffers()
 {
-    std::string().swap(m_impl->incoming);
+    std::string().swap(m_impl->main.incoming);
     std::string().swap(m_impl->scratch);
+    for (const auto& t : m_impl->transfers) {
+        std::string().swap(t->incoming);
+    }
 }
 
 const HttpAnswer& HttpSession::lastAnswer() const
 {
-    return m_impl->answer;
+    return m_impl->main.answer;
 }
 
 void HttpSession::abort()

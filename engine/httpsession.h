@@ -3,8 +3,10 @@
 #include "core/result.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -29,6 +31,10 @@ struct SessionSettings
     // http://, https:// or socks5:// proxy; "" leaves libcurl's environment
     // variables in charge.
     std::string proxy;
+    // Certificates to verify servers with instead of the system's; "" for
+    // the system's. The benchmarks hand their own server's certificate here:
+    // verification itself is never turned off.
+    std::string caFile;
 };
 
 // What the last answer said besides its body.
@@ -75,7 +81,30 @@ public:
     Result<long> download(const std::string& url, const std::string& path,
                           std::string* body = nullptr);
 
-    // Gives back the memory of the page buffer the session keeps.
+    // Transfers in flight together on the session's connections, for
+    // several watches checked at once. Each keeps the rules of receive(): the
+    // status, size, deadline, stall and redirect limits and the retry of a
+    // failed connect. Not mixed with a request() under way.
+    struct Finished
+    {
+        int tag = -1;
+        Result<long> result = Failure{};
+        HttpAnswer answer;
+        // The page; empty after a failure.
+        std::string body;
+    };
+    // Starts the download of url; its end comes out of waitAny() with tag.
+    void startTransfer(const std::string& url, int tag);
+    // Moves the transfers on until at least one ended, `wait` passed or
+    // abort() was called (then every one ends, as aborted). Appends what
+    // ended to done.
+    void waitAny(std::vector<Finished>& done, std::chrono::milliseconds wait);
+    // Ends every started transfer not yet out of waitAny(), unreported.
+    void cancelTransfers();
+    // At most n connections to one host (0: no limit). Transfers wait for a
+    // connection that multiplexes (HTTP/2) rather than opening another.
+    void setMaxHostConnections(long n);
+    // Gives back the memory of the page buffers the session keeps.
     void releaseBuffers();
 
     // Status, final URL and Retry-After of the last download's answer, also
@@ -87,6 +116,7 @@ public:
 
 private:
     struct Impl;
+    struct Transfer;
     explicit HttpSession(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;
 };

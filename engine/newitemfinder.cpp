@@ -6,6 +6,8 @@
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 
+#include <algorithm>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -15,13 +17,30 @@ namespace tw {
 
 NewItemFinder::NewItemFinder(const WatchTable& table, CItemDb& db, const RunFlag& runFlag,
                              std::string titlesFile, std::function<bool()> abortRequested)
-    : m_table(table), m_db(db), m_runFlag(runFlag), m_titlesFile(std::move(titlesFile)),
+    : m_table(table), m_store(db), m_runFlag(runFlag), m_titlesFile(std::move(titlesFile)),
       m_abortRequested(std::move(abortRequested))
 {}
 
 bool NewItemFinder::stopRequested() const
 {
     return m_runFlag.isStop() || (m_abortRequested && m_abortRequested());
+}
+
+NewItemFinder::Stored NewItemFinder::lookUp(const std::string& sid,
+                                            const std::vector<std::string_view>& ids)
+{
+    Stored stored;
+    stored.underSid = m_store.storedUnder(sid, ids);
+    if (m_dedupe && stored.underSid.size() < ids.size()) {
+        std::vector<std::string_view> rest;
+        for (const std::string_view id : ids) {
+            if (!stored.underSid.contains(std::string(id))) {
+                rest.push_back(id);
+            }
+        }
+        stored.elsewhere = m_store.reportedAnywhere(rest);
+    }
+    return stored;
 }
 
 std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::string& currentIds)
@@ -38,7 +57,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
     }
 
     // The lists are split once; field n of each is what getFg(n) gives.
-    std::string result;
+    const std::string sid = m_checkSid ? *m_checkSid : m_table.sid(m_curSlot);
     const std::string titles = CCore::readTxtFile(m_titlesFile);
     const std::vector<std::string_view> ids = text::splitFields(currentIds, ',');
     const std::vector<std::string_view> titleFields = text::splitFields(titles, '^');
@@ -49,32 +68,58 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
     }
 
     // Walk the ids in page order: each one neither in the previous check nor
-    // in the store is stored and reported, until a stop or a store failure.
-    for (std::size_t n = 0;; ++n) {
-        if (stopRequested()) {
-            m_walkEnd = WalkEnd::Stopped;
-            break;
-        }
-        const std::string id(n < ids.size() ? ids[n] : std::string_view());
-        if (id.empty()) {
-            break;
-        }
-        const std::string title(n < titleFields.size() ? titleFields[n] : std::string_view());
-        if (seen.contains(id)) {
-            continue;
-        }
-        try {
-            if (!storeItemIfNew(id, title)) {
+    // in the store is new, until a stop or an empty field. The store is asked
+    // once, when the first id needs it, about every id the walk may reach.
+    std::string result;
+    std::vector<ItemRow> fresh;
+    std::optional<Stored> stored;
+    try {
+        for (std::size_t n = 0; n < ids.size(); ++n) {
+            if (stopRequested()) {
+                m_walkEnd = WalkEnd::Stopped;
+                break;
+            }
+            const std::string_view id = ids[n];
+            if (id.empty()) {
+                break;
+            }
+            // Also an id listed twice: its first place decides.
+            if (!seen.insert(id).second) {
+                continue;
+            }
+            if (!stored) {
+                std::vector<std::string_view> ask;
+                for (std::size_t k = n; k < ids.size() && !ids[k].empty(); ++k) {
+                    if (k == n || !seen.contains(ids[k])) {
+                        ask.push_back(ids[k]);
+                    }
+                }
+                stored = lookUp(sid, ask);
+            }
+            if (stored->underSid.contains(std::string(id))) {
+                continue;
+            }
+            // With dedupe an item stored under another key is stored under
+            // this one as well, so that this watch's item list shows it and
+            // turning dedupe off later does not report it here.
+            fresh.push_back(
+                {std::string(id),
+                 std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
+            if (!stored->elsewhere.contains(fresh.back().bbid)) {
                 result += id;
                 result += ',';
             }
-        } catch (const DbError& e) {
-            // What was stored so far is still reported; the caller keeps
-            // lastIds so that the rest is looked at again next time.
-            m_walkEnd = WalkEnd::Failed;
-            m_error = e.what();
-            break;
         }
+        // Oldest first: the top of the first page gets the largest row id, so
+        // the item list, newest first, shows the items in the pages' order.
+        std::reverse(fresh.begin(), fresh.end());
+        m_store.insertItems(sid, fresh);
+    } catch (const DbError& e) {
+        // Nothing was stored: the caller keeps lastIds, so that every id is
+        // looked at again next time.
+        m_walkEnd = WalkEnd::Failed;
+        m_error = e.what();
+        return {};
     }
 
     // The reported ids, joined by "," without a final one.
@@ -84,20 +129,28 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
     return result;
 }
 
-bool NewItemFinder::storeItemIfNew(const std::string& bbid, const std::string& bbtitle)
+bool NewItemFinder::allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
+                             const std::string& sid)
 {
-    const std::string sid = m_checkSid ? *m_checkSid : m_table.sid(m_curSlot);
-    if (m_db.isItemExist(sid, bbid)) {
+    // A page without a usable id (all ignored or listed before) proves
+    // nothing about the pages after it.
+    if (pageIds.empty()) {
+        return false;
+    }
+    std::vector<std::string_view> ask;
+    for (const std::string& id : pageIds) {
+        if (!CCore::isInFg(lastIds, ',', id)) {
+            ask.push_back(id);
+        }
+    }
+    if (ask.empty()) {
         return true;
     }
-    // Asked before the insert, which would make it true for every item.
-    // Only a report counts: an item a baseline or a marking took silently
-    // under another key was never shown.
-    const bool reportedElsewhere = m_dedupe && m_db.isBbidReported(bbid);
-    // Stored under this key as well, so that this watch's item list shows it
-    // and turning dedupe off later does not report it here.
-    m_db.insertItem(sid, bbid, bbtitle, CItemDb::kBbsl);
-    return reportedElsewhere;
+    const Stored stored = lookUp(sid, ask);
+    return std::all_of(ask.begin(), ask.end(), [&](std::string_view id) {
+        const std::string key(id);
+        return stored.underSid.contains(key) || stored.elsewhere.contains(key);
+    });
 }
 
 } // namespace tw

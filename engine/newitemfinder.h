@@ -1,9 +1,12 @@
 #pragma once
 
+#include "store/itemdbsession.h"
+
 #include <functional>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace tw {
 
@@ -14,8 +17,10 @@ class WatchTable;
 // New-item detection for one check of one watch: which ids of the current
 // pages were neither in the previous check nor stored under the watch's key.
 // Every id reported is stored first, so an item is reported once per key, also
-// across runs. Used on the worker thread only; it keeps references, so what
-// they name must outlive it.
+// across runs. A check's ids are looked up together and its new items stored
+// in one transaction, over a connection the finder keeps (closeStore() lets
+// it go). Used on the worker thread only; it keeps references, so what they
+// name must outlive it.
 class NewItemFinder
 {
 public:
@@ -25,7 +30,7 @@ public:
         Finished,
         // A stop request cut the walk short: ids after that point were not looked at.
         Stopped,
-        // The store failed: the ids stored before the failure were returned.
+        // The store failed: nothing was stored and nothing is reported.
         Failed,
     };
 
@@ -56,10 +61,14 @@ public:
     // this one too but not reported: an item is reported once across watches.
     void setDedupe(bool dedupe) { m_dedupe = dedupe; }
 
-    // True when the item is not to be reported: the store already held
-    // (sid, bbid), or, with dedupe on, bbid reported under another key. False when it
-    // is new. Whatever was not held under sid has been stored. Throws DbError.
-    bool storeItemIfNew(const std::string& bbid, const std::string& bbtitle);
+    // True when pageIds holds ids and each of them is in lastIds or not to be
+    // reported (stored under sid, or with dedupe reported under any key): the pages
+    // after it need not be fetched. Throws DbError.
+    bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
+                  const std::string& sid);
+
+    // Lets the kept connection go, with its cache; the next look-up opens it again.
+    void closeStore() { m_store.close(); }
 
     WalkEnd lastWalkEnd() const { return m_walkEnd; }
     // The store's reason when lastWalkEnd() is Failed, else "".
@@ -67,9 +76,17 @@ public:
 
 private:
     bool stopRequested() const;
+    struct Stored
+    {
+        std::unordered_set<std::string> underSid;
+        // With dedupe: of the others, those reported under any key.
+        std::unordered_set<std::string> elsewhere;
+    };
+    // One statement, or two with dedupe, for all of ids. Throws DbError.
+    Stored lookUp(const std::string& sid, const std::vector<std::string_view>& ids);
 
     const WatchTable& m_table;
-    CItemDb& m_db;
+    ItemDbSession m_store;
     const RunFlag& m_runFlag;
     std::string m_titlesFile;
     std::function<bool()> m_abortRequested;

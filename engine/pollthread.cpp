@@ -20,6 +20,8 @@ namespace tw {
 namespace {
 
 constexpr std::chrono::milliseconds kTick{1000};
+// More watches at once buys nothing measurable and only loads the marketplace.
+constexpr int kMaxParallel = 32;
 
 std::unique_ptr<HttpSession> openHttpSession(const SessionSettings& settings)
 {
@@ -102,6 +104,7 @@ int CPollThread::pollLoop()
         int checked = 0;
         int failed = 0;
         pruneHealth();
+        beginPass();
         for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
             if (stopRequested()) {
                 stopped = true;
@@ -119,6 +122,7 @@ int CPollThread::pollLoop()
                 break;
             }
         }
+        m_ahead.reset();
         tick = 1;
         if (checked > 0) {
             releasePassMemory();
@@ -136,6 +140,7 @@ int CPollThread::pollLoop()
     // The session is the worker's own: close it before telling the window we
     // are done, so that nothing is left to do after the message.
     closeHandles();
+    m_finder.closeStore();
     post(PollMessage::done(0));
     return 1;
 }
@@ -149,8 +154,8 @@ bool CPollThread::checkWatch(int slot)
 
     const WallTime began = m_clock.wallNow();
     const SteadyTime steadyBegan = m_clock.steadyNow();
-    const CheckResult result =
-        runCheck(copy.url, copy.sid, fullLastIds(slot, copy), m_health.get(copy.url).everListed);
+    const CheckResult result = runCheck(slot, copy.url, copy.sid, fullLastIds(slot, copy),
+                                        m_health.get(copy.url).everListed);
 
     // A list replaced during the check may have moved the watch: its record
     // and lastIds go to where it is now. A watch that left the list keeps
@@ -195,6 +200,7 @@ void CPollThread::releasePassMemory()
     // Idle between passes the worker should hold no more than it must: the
     // page buffer and what the checks freed go back to the system.
     std::string().swap(m_pageBuffer);
+    m_finder.closeStore();
     if (m_session) {
         m_session->releaseBuffers();
     }
@@ -229,24 +235,7 @@ void CPollThread::setLastIds(int slot, const std::string& url, const std::string
 bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
                            const std::string& sid)
 {
-    // A page without a usable id (all ignored or listed before) proves
-    // nothing about the pages after it.
-    if (pageIds.empty()) {
-        return false;
-    }
-    for (const std::string& id : pageIds) {
-        if (CCore::isInFg(lastIds, ',', id)) {
-            continue;
-        }
-        if (m_params.db.isItemExist(sid, id)) {
-            continue;
-        }
-        if (m_params.settings.dedupe && m_params.db.isBbidReported(id)) {
-            continue;
-        }
-        return false;
-    }
-    return true;
+    return m_finder.allKnown(pageIds, lastIds, sid);
 }
 
 void CPollThread::pruneHealth()
@@ -310,8 +299,63 @@ void CPollThread::sleepTick()
     }
 }
 
-CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std::string& sid,
-                                               const std::string& lastIds, bool everListed)
+void CPollThread::beginPass()
+{
+    const RunSettings& s = m_params.settings;
+    const int parallel = std::clamp(s.parallel, 1, kMaxParallel);
+    if (!m_session || (parallel == 1 && s.maxrate <= 0)) {
+        return;
+    }
+    PassFetcher::Settings ahead;
+    ahead.parallel = parallel;
+    ahead.maxRate = std::max(0, s.maxrate);
+    ahead.pageFile = m_params.paths.pageFile;
+    ahead.titlesFile = m_params.paths.titlesFile;
+    ahead.ignoreWords = s.ignoreWords;
+    ahead.plan = [this](int slot) { return planCheck(slot); };
+    ahead.requestUrlFor = [this](const std::string& url) {
+        return prepareRequestUrl(m_params.core, url);
+    };
+    if (s.pagestop) {
+        ahead.stopAfterPage = [this](const PassFetcher::Watch& w,
+                                     const std::vector<std::string>& ids) {
+            return !isBaseline(w.sid) && allKnown(ids, w.lastIds, w.sid);
+        };
+    }
+    ahead.anyKeyCounts = s.dedupe != 0;
+    ahead.stopRequested = [this] { return stopRequested(); };
+    m_ahead = std::make_unique<PassFetcher>(*m_session, std::move(ahead));
+}
+
+PassFetcher::Plan CPollThread::planCheck(int slot)
+{
+    // What the pass loop will find at slot, as far as can be told now.
+    PassFetcher::Plan plan;
+    if (slot >= m_params.table.watchCount()) {
+        return plan;
+    }
+    const SlotCopy copy = m_params.table.slot(slot);
+    if (m_health.isPaused(copy.url, m_clock.steadyNow())) {
+        plan.kind = PassFetcher::Plan::Kind::Skip;
+        return plan;
+    }
+    plan.kind = PassFetcher::Plan::Kind::Check;
+    plan.watch = {slot, copy.url, copy.sid, fullLastIds(slot, copy),
+                  prepareRequestUrl(m_params.core, copy.url)};
+    return plan;
+}
+
+bool CPollThread::isBaseline(const std::string& sid)
+{
+    // Only the first completed check of a key is one, also when it found
+    // nothing; a key stored before its first check was recorded had it.
+    return m_params.settings.baseline && !m_params.db.hadFirstCheck(sid) &&
+           !m_params.db.hasItems(sid);
+}
+
+CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
+                                               const std::string& sid, const std::string& lastIds,
+                                               bool everListed)
 {
     CheckResult result;
     if (!m_session) {
@@ -320,21 +364,26 @@ CPollThread::CheckResult CPollThread::runCheck(const std::string& url, const std
         return result;
     }
     try {
-        const std::string requestUrl = prepareRequestUrl(m_params.core, url);
         // Asked before the fetch: the quiet first check lists every page.
-        // Only the first completed check of a key is one, also when it found
-        // nothing; a key stored before its first check was recorded had it.
-        const bool baseline = m_params.settings.baseline && !m_params.db.hadFirstCheck(sid) &&
-                              !m_params.db.hasItems(sid);
-        FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
-                         m_params.paths.titlesFile, m_params.settings.ignoreWords};
-        ctx.pageBuffer = &m_pageBuffer;
-        if (m_params.settings.pagestop && !baseline) {
-            ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
-                return allKnown(ids, lastIds, sid);
-            };
+        const bool baseline = isBaseline(sid);
+        std::string requestUrl;
+        FetchOutcome fetched;
+        if (m_ahead) {
+            PassFetcher::Watch watch{slot, url, sid, lastIds, {}};
+            fetched = m_ahead->take(watch);
+            requestUrl = watch.requestUrl;
+        } else {
+            requestUrl = prepareRequestUrl(m_params.core, url);
+            FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
+                             m_params.paths.titlesFile, m_params.settings.ignoreWords};
+            ctx.pageBuffer = &m_pageBuffer;
+            if (m_params.settings.pagestop && !baseline) {
+                ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
+                    return allKnown(ids, lastIds, sid);
+                };
+            }
+            fetched = fetchItems(ctx, requestUrl);
         }
-        FetchOutcome fetched = fetchItems(ctx, requestUrl);
         if (stopRequested()) {
             // The pages may be cut off: nothing is stored or claimed now, and
             // the next run looks at them again.

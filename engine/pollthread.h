@@ -2,8 +2,9 @@
 
 #include "engine/httpsession.h"
 #include "engine/newitemfinder.h"
-#include "engine/pollmessages.h"
+#include "engine/passfetcher.h"
 #include "engine/pollclock.h"
+#include "engine/pollmessages.h"
 #include "engine/requestpolicy.h"
 #include "engine/watchhealthbook.h"
 
@@ -98,6 +99,10 @@ struct PollThreadParams
 // answer from the one that makes the watch look blocked on; a paused watch
 // is skipped in passes, without any message, until its pause ends on the
 // steady clock.
+//
+// With settings.parallel above 1 (or a maxrate) the pages of the watches
+// after the one under check are fetched meanwhile (PassFetcher); the checks
+// still take their results, and post their messages, in slot order.
 class CPollThread
 {
 public:
@@ -151,8 +156,13 @@ private:
     // The id list a slot's field stands for; see m_fullLastIds.
     std::string fullLastIds(int slot, const SlotCopy& copy) const;
     void setLastIds(int slot, const std::string& url, const std::string& ids);
-    CheckResult runCheck(const std::string& url, const std::string& sid, const std::string& lastIds,
-                         bool everListed);
+    CheckResult runCheck(int slot, const std::string& url, const std::string& sid,
+                         const std::string& lastIds, bool everListed);
+    // With settings.parallel above 1 (or a maxrate) a pass fetches its
+    // watches' pages ahead, several at once; see PassFetcher.
+    void beginPass();
+    PassFetcher::Plan planCheck(int slot);
+    bool isBaseline(const std::string& sid);
     // For settings.pagestop: true when pageIds holds ids and each of them is
     // in lastIds or stored (under sid, or with dedupe reported anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
@@ -184,6 +194,7 @@ private:
     std::unique_ptr<HttpSession> m_session;
 
     NewItemFinder m_finder;
+    std::unique_ptr<PassFetcher> m_ahead; // worker thread only
     // The page under parse, reused from check to check (worker thread only).
     std::string m_pageBuffer;
 

@@ -1,24 +1,27 @@
 #include "store/itemdb.h"
 
+#include "store/itemconnection.h"
 #include "store/sqlite.h"
 
 #include <algorithm>
 #include <climits>
 
-namespace tw {
+namespace tw::sqlite {
 
 namespace {
 
-std::string journalMode(const sqlite::Connection& db)
+std::string journalMode(const Connection& db)
 {
     try {
-        sqlite::Statement mode(db, "PRAGMA journal_mode");
+        Statement mode(db, "PRAGMA journal_mode");
         return mode.step() ? mode.columnText(0) : std::string();
     } catch (const DbError&) {
         // The operation itself meets the same cause and reports it.
         return {};
     }
 }
+
+} // namespace
 
 // Each operation pays for a connection of its own, so the settings that make
 // it cheap are applied to every one. With a connection per operation an fsync
@@ -29,11 +32,9 @@ std::string journalMode(const sqlite::Connection& db)
 // someone set to another mode (WAL) keeps it. Neither setting is worth failing
 // or waiting for a lock, so they are tried before the busy wait is set and a
 // failure only leaves the defaults. Reading connections need neither.
-enum class Access { Read, Write };
-
-sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs, Access access)
+Connection openItemConnection(const std::string& connStr, int busyTimeoutMs, Access access)
 {
-    sqlite::Connection db(connStr, 0);
+    Connection db(connStr, 0);
     if (access == Access::Write) {
         db.tryExec("PRAGMA synchronous=OFF");
         if (journalMode(db) == "delete") {
@@ -43,6 +44,14 @@ sqlite::Connection openConnection(const std::string& connStr, int busyTimeoutMs,
     db.setBusyTimeout(busyTimeoutMs);
     return db;
 }
+
+} // namespace tw::sqlite
+
+namespace tw {
+
+using sqlite::Access;
+
+namespace {
 
 std::string lowerAscii(std::string s)
 {
@@ -95,7 +104,7 @@ void CItemDb::ensureStateTables()
     // goes in tables of its own. t_silent holds t_item rowids (a hand-made
     // t_item may have no integer key), t_baseline the keys that had their
     // first check.
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     db.exec("CREATE TABLE IF NOT EXISTS t_silent (id INTEGER PRIMARY KEY)");
     db.exec("CREATE TABLE IF NOT EXISTS t_baseline (sid TEXT PRIMARY KEY)");
     m_stateTablesReady = true;
@@ -108,7 +117,7 @@ void CItemDb::setBusyTimeout(std::chrono::milliseconds timeout)
 
 void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> params)
 {
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     sqlite::Statement statement(db, sql);
     statement.bindAll(params);
     while (statement.step()) {
@@ -117,7 +126,7 @@ void CItemDb::execute(std::string_view sql, std::initializer_list<SqlValue> para
 
 std::string CItemDb::queryValue(std::string_view sql, std::initializer_list<SqlValue> params)
 {
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     sqlite::Statement statement(db, sql);
     statement.bindAll(params);
     if (!statement.step() || statement.columnCount() == 0) {
@@ -164,14 +173,16 @@ bool CItemDb::hadFirstCheck(const std::string& sid)
 int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items)
 {
     ensureStateTables();
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     // Closing the connection without COMMIT rolls everything back.
     db.exec("BEGIN IMMEDIATE");
     sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
                                  "where not exists (select 1 from t_item where bbid=? and sid=?)");
     sqlite::Statement silent(db, "insert or replace into t_silent(id) values(?)");
     int added = 0;
-    for (const ItemRow& item : items) {
+    // Last first: the first item gets the largest row id.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        const ItemRow& item = *it;
         std::string title = item.bbtitle;
         std::erase(title, '\'');
         insert.reset();
@@ -202,13 +213,15 @@ int CItemDb::insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>
     if (items.empty()) {
         return 0;
     }
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     // Closing the connection without COMMIT rolls everything back.
     db.exec("BEGIN IMMEDIATE");
     sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
                                  "where not exists (select 1 from t_item where bbid=? and sid=?)");
     int added = 0;
-    for (const ItemRow& item : items) {
+    // Last first: the first item gets the largest row id.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        const ItemRow& item = *it;
         std::string title = item.bbtitle;
         std::erase(title, '\'');
         insert.reset();
@@ -231,7 +244,7 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
     if (count <= 0) {
         return {};
     }
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     sqlite::Statement statement(
         db, "select bbid,bbtitle from t_item where sid=? order by rowid desc limit ?");
     statement.bindAll({sid, static_cast<long long>(count)});
@@ -245,7 +258,7 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
 void CItemDb::deleteAllItems()
 {
     ensureStateTables();
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
     // After a clear every key starts afresh, its first check included.
     db.exec("BEGIN IMMEDIATE");
     db.exec("delete from t_item");
@@ -257,7 +270,7 @@ void CItemDb::deleteAllItems()
 CItemDb::IndexCheck CItemDb::ensureItemIndex()
 {
     // Made once, so without the Write connection's synchronous=OFF.
-    sqlite::Connection db = openConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
     if (hasItemIndex(db)) {
         return IndexCheck::Present;
     }

@@ -38,6 +38,7 @@ public:
     // before it fails with SQLITE_BUSY.
     void setBusyTimeout(std::chrono::milliseconds timeout);
     static constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
+    int busyTimeoutMs() const { return m_busyTimeoutMs; }
 
     void execute(std::string_view sql, std::initializer_list<SqlValue> params = {});
     // First column of the first row as text; "" for no row or NULL.
@@ -55,14 +56,17 @@ public:
     // The stored title of (sid, bbid); "" when there is none.
     std::string itemTitle(const std::string& sid, const std::string& bbid);
     // Stores under sid every item not yet stored there, in one transaction:
-    // all of them or, on an error, none. The number of rows added.
+    // all of them or, on an error, none. Items come in page order, newest
+    // first, and the first gets the largest row id, so that the item list
+    // shows them in that order. The number of rows added.
     int insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items);
     // The first completed check of a search key, or a "mark all as seen":
     // stores under sid every item not yet stored there, marked as taken
     // without a report (table t_silent, by t_item's rowid), and records that
     // sid had its first check (table t_baseline), so that it is never taken
     // as a first check again, also when it listed nothing. All or, on an
-    // error, none. The number of rows added.
+    // error, none. Items come in page order and the first gets the largest
+    // row id. The number of rows added.
     int storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items);
     // True once storeSeenItems has run for sid (since the last deleteAllItems).
     bool hadFirstCheck(const std::string& sid);
@@ -82,10 +86,11 @@ public:
     // table): the store still works, only slower.
     IndexCheck ensureItemIndex();
 
-private:
     // The tables of the program's own state beside t_item, made when missing
     // (once per connection string); throws DbError when they cannot be.
     void ensureStateTables();
+
+private:
 
     std::string m_connStr;
     std::atomic<bool> m_stateTablesReady{false};

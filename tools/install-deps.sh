@@ -17,8 +17,12 @@ packages=(
     xvfb xauth xdg-utils fonts-wqy-zenhei
     # Notification tests start a session bus of their own (dbus-daemon).
     dbus
-    # The benchmarks against a real web server start their own nginx.
+    # The benchmarks against a real web server start their own nginx (Debian
+    # 12's nginx-light brings the nginx with the ssl and http2 modules).
     nginx-light
+    # The round-trip benchmark makes a self-signed certificate for its HTTPS
+    # server, and times the curl tool beside the worker.
+    openssl curl
 )
 
 missing=()

@@ -85,8 +85,10 @@ TEST_F(MarkSeenTaskTest, storesEveryListedItemOnceWithItsTitleAndReportsTheEnd)
     const std::vector<std::string> rows = stored("alpha");
     ASSERT_EQ(rows.size(), 45u);
     EXPECT_EQ(rows[0], "101:标题 101");
-    EXPECT_EQ(rows[1], "100:标题 100");
-    EXPECT_EQ(rows[44], "144:标题 144");
+    // Oldest first: the top of the first page is stored last, so the item
+    // list shows it first.
+    EXPECT_EQ(rows[1], "144:标题 144");
+    EXPECT_EQ(rows[44], "100:标题 100");
 }
 
 TEST_F(MarkSeenTaskTest, aFailedPageStoresNothingAndTellsWhy)

@@ -1,3 +1,4 @@
+#include "store/itemdbsession.h"
 #include "tests/support/storetestutil.h"
 
 #include <filesystem>
@@ -100,7 +101,8 @@ TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
     db.insertItem("k", "2", "old", CItemDb::kBbsl);
     EXPECT_FALSE(db.hasItems("other"));
     EXPECT_EQ(db.insertItemsIfNew("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}), 2);
-    EXPECT_EQ(latest(db, "k"), "3,1,2");
+    // The first item listed gets the largest row id.
+    EXPECT_EQ(latest(db, "k"), "1,3,2");
     EXPECT_EQ(db.itemTitle("k", "1"), "ones");
     EXPECT_EQ(db.itemTitle("k", "2"), "old");
     EXPECT_EQ(db.itemTitle("other", "1"), "");
@@ -110,7 +112,7 @@ TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
     RawDb raw(dbPath());
     raw.exec("create trigger refuse before insert on t_item when new.bbid = '9' "
              "begin select raise(abort, 'refused'); end");
-    EXPECT_THROW(db.insertItemsIfNew("n", {{"8", ""}, {"9", ""}}), DbError);
+    EXPECT_THROW(db.insertItemsIfNew("n", {{"9", ""}, {"8", ""}}), DbError);
     EXPECT_FALSE(db.hasItems("n"));
 }
 
@@ -212,6 +214,46 @@ TEST(ItemDbHandMade, indexIsMadeOnlyWhereNoneServesTheLookUp)
                   std::string::npos);
         EXPECT_TRUE(db.isItemExist("k", "1"));
     }
+}
+
+// The worker's kept connection: many ids per statement, no lock held between
+// calls, and a file replaced under it is the one it reads next.
+TEST_F(ItemDbTest, keptSessionLooksUpInBatchesHoldsNoLockAndFollowsAReplacedFile)
+{
+    ItemDbSession session(db);
+    std::vector<std::string> ids;
+    std::vector<ItemRow> items;
+    for (int i = 0; i < 700; ++i) {
+        ids.push_back(std::to_string(5000 + i));
+        if (i % 3 == 0) {
+            items.push_back({ids.back(), "it's " + ids.back()});
+        }
+    }
+    session.insertItems("k", items);
+    db.insertItem("other", "4", "", CItemDb::kBbsl);
+    ids.push_back("4");
+    const std::vector<std::string_view> asked(ids.begin(), ids.end());
+    const auto under = session.storedUnder("k", asked);
+    EXPECT_EQ(under.size(), items.size());
+    EXPECT_TRUE(under.contains("5699") && !under.contains("5698") && !under.contains("4"));
+    // An item taken silently (a baseline) under another key was never reported.
+    db.storeSeenItems("quiet", {{"5001", ""}});
+    EXPECT_EQ(session.reportedAnywhere(asked).size(), items.size() + 1);
+    // In the order given: the last item has the largest row id.
+    EXPECT_EQ(latest(db, "k", 2), "5699,5696");
+    EXPECT_EQ(db.itemTitle("k", "5000"), "its 5000");
+
+    // The window writes while the session stays open.
+    db.deleteAllItems();
+    EXPECT_TRUE(session.storedUnder("k", asked).empty());
+
+    // A database moved away is not read or written behind the user's back.
+    std::filesystem::rename(dbPath(), dbPath() + ".aside");
+    EXPECT_THROW(session.storedUnder("k", asked), DbError);
+    EXPECT_THROW(session.insertItems("k", items), DbError);
+    createItemDatabase(dbPath());
+    session.insertItems("k", {{"1", ""}});
+    EXPECT_EQ(latest(db, "k"), "1");
 }
 
 TEST(ItemDbHandMade, indexThatCannotBeMadeIsAReasonAndTheStoreStillWorks)

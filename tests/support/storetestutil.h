@@ -65,12 +65,13 @@ inline std::string makeItemDatabase(const std::string& path)
     return CCore::getDbConnStrMdb(path);
 }
 
-// The ids stored under sid, oldest first, joined by ",".
+// The ids stored under sid as the item list shows them, newest first,
+// joined by ",".
 inline std::string storedIds(CItemDb& db, const std::string& sid)
 {
     std::string ids;
     for (const ItemRow& row : db.getLatestItems(sid, 100000)) {
-        ids = row.bbid + (ids.empty() ? "" : "," + ids);
+        ids += (ids.empty() ? "" : ",") + row.bbid;
     }
     return ids;
 }

@@ -41,11 +41,12 @@ protected:
         ADD_FAILURE() << "no action " << text.toStdString();
     }
 
+    // As the item list shows them, newest first.
     std::vector<std::string> stored(const std::string& key)
     {
         std::vector<std::string> ids;
         for (const ItemRow& row : db().getLatestItems(key, 100)) {
-            ids.insert(ids.begin(), row.bbid);
+            ids.push_back(row.bbid);
         }
         return ids;
     }

@@ -223,6 +223,12 @@ void TestMarket::record(MarketRequest request)
     m_changed.notify_all();
 }
 
+void TestMarket::setBeforeAnswer(std::function<void(const std::string&, int)> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_beforeAnswer = std::move(hook);
+}
+
 std::optional<MarketFault> TestMarket::takeFault(const std::string& key, int offset)
 {
     std::lock_guard lock(m_mutex);
@@ -332,6 +338,14 @@ void TestMarket::setupRoutes()
     m_server->Get("/search", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string key = req.get_param_value("q");
         const int offset = std::max(offsetOf(req), 0);
+        std::function<void(const std::string&, int)> beforeAnswer;
+        {
+            std::lock_guard lock(m_mutex);
+            beforeAnswer = m_beforeAnswer;
+        }
+        if (beforeAnswer) {
+            beforeAnswer(key, offset);
+        }
         const std::optional<MarketFault> fault = takeFault(key, offset);
         using Kind = MarketFault::Kind;
         const Kind kind = fault ? fault->kind : Kind::None;

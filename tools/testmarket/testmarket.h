@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -102,6 +103,9 @@ public:
                                              const std::string& titlePrefix = "商品");
 
     void setFault(const std::string& key, MarketFault fault);
+    // Called on a server thread before each /search request is answered,
+    // with the key and offset; it may wait there (a slow page). Empty: none.
+    void setBeforeAnswer(std::function<void(const std::string& key, int offset)> hook);
     void setGlobalFault(MarketFault fault);
     void clearFaults();
 
@@ -142,6 +146,7 @@ private:
     std::map<std::string, std::vector<MarketItem>> m_items;
     std::map<std::string, MarketFault> m_keyFaults;
     std::optional<MarketFault> m_globalFault;
+    std::function<void(const std::string&, int)> m_beforeAnswer;
     std::string m_requiredCookie;
     std::string m_sessionCookie;
     std::vector<MarketRequest> m_requests;
