@@ -99,17 +99,20 @@ protected:
             return -1;
         }
     }
-    // One run with --start, ended by SIGTERM once done() holds. xvfb-run
-    // passes no signal on, so the program's shell leaves its pid first.
-    void runUntil(const std::function<bool()>& done)
+    // The program under Xvfb with these arguments. xvfb-run passes no signal
+    // on, so the program's shell leaves its pid first.
+    std::future<int> launch(const std::string& args)
     {
         fs::remove(dir.file("pid"));
         const std::string command =
             "cd '" + dir.path() + "' && env -u BROWSER PATH=\"" + dir.file("bin") +
             ":$PATH\" QT_QPA_PLATFORM=xcb OPENED_LOG=" + dir.file("opened.txt") +
-            " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch --start'";
-        auto run = std::async(std::launch::async, [command] { return ::system(command.c_str()); });
-        const bool ok = waitFor(done, 90s);
+            " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch " + args + "'";
+        return std::async(std::launch::async, [command] { return ::system(command.c_str()); });
+    }
+    void stop(std::future<int>& run)
+    {
+        waitFor([&] { return fs::exists(dir.file("pid")); }, 30s);
         const pid_t pid = std::atoi(readFile(dir.file("pid")).c_str());
         if (pid > 0) {
             ::kill(pid, SIGTERM);
@@ -118,6 +121,13 @@ protected:
             }
         }
         EXPECT_EQ(run.get(), 0) << "exit status of the program";
+    }
+    // One run with --start, ended by SIGTERM once done() holds.
+    void runUntil(const std::function<bool()>& done)
+    {
+        std::future<int> run = launch("--start");
+        const bool ok = waitFor(done, 90s);
+        stop(run);
         ASSERT_TRUE(ok) << opened().size() << " pages opened, " << rows("bike") << " rows";
     }
 
@@ -166,6 +176,33 @@ TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
     EXPECT_EQ(opened(), std::vector<std::string>{page(520000000001LL)});
     EXPECT_EQ(rows("bike"), 289);
     EXPECT_EQ(rows("worn"), 0);
+}
+
+// A second launch on the folder, even one without a display, hands --start
+// to the program already running there and ends at once, touching no file;
+// the running program starts its run and keeps its own watch list.
+TEST_F(EndToEnd, aSecondLaunchHandsItsStartToTheProgramRunningInTheFolder)
+{
+    std::future<int> first = launch("");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(dir.file("tidewatch.lock")); }, 60s));
+    const auto itemsWritten = fs::last_write_time(dir.file("_items.txt"));
+    const auto iniWritten = fs::last_write_time(dir.file("tidewatch.ini"));
+    EXPECT_EQ(market.requestCount(), 0u);
+
+    const std::string second = "cd '" + dir.path() +
+                               "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "
+                               "timeout 60 ./tidewatch --start >second.log 2>&1";
+    EXPECT_EQ(::system(second.c_str()), 0) << readFile(dir.file("second.log"));
+    EXPECT_TRUE(waitFor([&] { return market.requestCount() > 0; }, 60s))
+        << "the running program did not start its run";
+    EXPECT_EQ(fs::last_write_time(dir.file("_items.txt")), itemsWritten);
+    EXPECT_EQ(fs::last_write_time(dir.file("tidewatch.ini")), iniWritten);
+
+    stop(first);
+    EXPECT_FALSE(fs::exists(dir.file("tidewatch.lock")));
+    EXPECT_EQ(readFile(dir.file("_items.txt")), market.searchUrl("empty") + "\r\n" +
+                                                    market.searchUrl("bike") + "\r\n" +
+                                                    market.searchUrl("worn") + "\r\n");
 }
 
 } // namespace
