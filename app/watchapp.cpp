@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
@@ -46,10 +47,7 @@ void handOver(CWatchDlg* window, const QStringList& args)
         window->OnStartStop();
         return;
     }
-    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
+    window->bringToFront();
 }
 
 } // namespace
@@ -93,9 +91,6 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
     });
 
     if (dlg.OnInitDialog() && !dlg.closing()) {
-        if (options.minimized) {
-            dlg.setWindowState(dlg.windowState() | Qt::WindowMinimized);
-        }
         ready = true;
         for (const QStringList& args : pending) {
             QTimer::singleShot(0, &dlg, [window, args] {
@@ -112,7 +107,14 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
                 }
             });
         }
-        dlg.exec();
+        // Not exec(): hiding a dialog ends its exec(), and with a tray the
+        // close box only hides the window. The program ends when the dialog
+        // is done, however that comes.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QEventLoop loop;
+        QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+        dlg.showAtStart(options.minimized);
+        loop.exec();
     }
     return 0;
 }

@@ -50,6 +50,11 @@ AlertCommand::~AlertCommand()
 
 void AlertCommand::setCommand(const QString& commandLine)
 {
+    // The same command again goes on with the episode it is in.
+    if (commandLine == m_commandLine) {
+        return;
+    }
+    m_commandLine = commandLine;
     QStringList parts = QProcess::splitCommand(commandLine);
     m_program = parts.isEmpty() ? QString() : parts.takeFirst();
     m_arguments = parts;

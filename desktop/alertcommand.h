@@ -63,8 +63,9 @@ public:
     explicit AlertCommand(QObject* parent = nullptr);
     ~AlertCommand() override;
 
-    // The setting as written: a program and its arguments, split as a shell
-    // splits words but without any expansion. Empty: nothing is started.
+    // The setting as written: a program and its arguments, split at blanks
+    // with "..." keeping blanks in one word, and nothing expanded. Empty:
+    // nothing is started. A new command starts a new episode of failures.
     void setCommand(const QString& commandLine);
     // host[:port] of the item pages named in the JSON.
     void setItemHost(const QString& itemHost);
@@ -90,6 +91,7 @@ private:
     void finish(QProcess* process);
     void report(const QString& text);
 
+    QString m_commandLine;
     QString m_program;
     QStringList m_arguments;
     QString m_itemHost;
