@@ -353,7 +353,7 @@ void CWatchDlg::onCheckEnded(const PollMessage& message)
     m_rows->showResult(row, message);
     if (m_tray) {
         m_tray->setLastPass(QDateTime::currentDateTime());
-        if (!message.newIds.empty() && !isActiveWindow()) {
+        if (!message.newIds.empty() && (!isVisible() || isMinimized() || !isActiveWindow())) {
             m_unseen += static_cast<int>(text::splitFields(message.newIds, ',').size());
             m_tray->setWaiting(m_unseen);
         }
@@ -480,7 +480,8 @@ void CWatchDlg::OnDestroy()
 
 bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
 {
-    if (watched == this && e->type() == QEvent::WindowActivate && m_tray) {
+    if (watched == this && m_tray &&
+        (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)) {
         m_unseen = 0;
         m_tray->setWaiting(0);
     }

@@ -1,7 +1,9 @@
 // The real program in a folder of its own under Xvfb against the local test
 // marketplace, checked from outside: pages opened, rows, requests and files.
 #include "store/itemdb.h"
+#include "tests/support/fakestatusnotifierwatcher.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/testbus.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <chrono>
@@ -13,6 +15,12 @@
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 
 namespace tw::test {
 namespace {
@@ -101,11 +109,11 @@ protected:
     }
     // The program under Xvfb with these arguments. xvfb-run passes no signal
     // on, so the program's shell leaves its pid first.
-    std::future<int> launch(const std::string& args)
+    std::future<int> launch(const std::string& args, const std::string& env = {})
     {
         fs::remove(dir.file("pid"));
         const std::string command =
-            "cd '" + dir.path() + "' && env -u BROWSER PATH=\"" + dir.file("bin") +
+            "cd '" + dir.path() + "' && env -u BROWSER " + env + " PATH=\"" + dir.file("bin") +
             ":$PATH\" QT_QPA_PLATFORM=xcb OPENED_LOG=" + dir.file("opened.txt") +
             " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch " + args + "'";
         return std::async(std::launch::async, [command] { return ::system(command.c_str()); });
@@ -203,6 +211,86 @@ TEST_F(EndToEnd, aSecondLaunchHandsItsStartToTheProgramRunningInTheFolder)
     EXPECT_EQ(readFile(dir.file("_items.txt")), market.searchUrl("empty") + "\r\n" +
                                                     market.searchUrl("bike") + "\r\n" +
                                                     market.searchUrl("worn") + "\r\n");
+}
+
+// The tray icon's tooltip, as the desktop's tray reads it: the title and the
+// text of the item's ToolTip property.
+QString trayToolTip(QDBusConnection& bus, const QString& item)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        item, QStringLiteral("/StatusNotifierItem"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+    const QDBusArgument arg =
+        reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
+    QString icon, title, text;
+    arg.beginStructure();
+    arg >> icon;
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray pixels;
+        arg.beginStructure();
+        arg >> width >> height >> pixels;
+        arg.endStructure();
+    }
+    arg.endArray();
+    arg >> title >> text;
+    arg.endStructure();
+    return title + text;
+}
+
+// With tray=1 the program lives in the desktop's tray (a stand-in host on a
+// bus of the test's own): --minimized keeps the window hidden, the icon tells
+// the last pass and the items found meanwhile, a click shows the window, and
+// a signal still ends the program in order.
+TEST_F(EndToEnd, inTheTrayItRunsHiddenTellsWhatItFoundAndStillEndsInOrder)
+{
+    static int argc = 1;
+    static char name[] = "e2e_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) {
+        new QCoreApplication(argc, argv);
+    }
+    TestBus bus;
+    ASSERT_FALSE(bus.address().isEmpty());
+    FakeStatusNotifierWatcher watcher(bus.address());
+    ASSERT_TRUE(watcher.registered());
+    QDBusConnection host = QDBusConnection::connectToBus(bus.address(), QStringLiteral("host"));
+    writeFile(dir.file("tidewatch.ini"), readFile(dir.file("tidewatch.ini")) + "tray=1\n");
+
+    const std::string busEnv = "DBUS_SESSION_BUS_ADDRESS='" + bus.address().toStdString() + "'";
+    const auto toolTip = [&] {
+        return watcher.items().isEmpty() ? QString() : trayToolTip(host, watcher.items().back());
+    };
+
+    // Hidden from the start, it counts what it finds; a signal ends it there.
+    std::future<int> run = launch("--start --minimized", busEnv);
+    EXPECT_TRUE(
+        waitFor([&] { return toolTip().contains(QStringLiteral("288 件新宝贝未查看")); }, 90s))
+        << toolTip().toStdString();
+    EXPECT_TRUE(toolTip().contains(QStringLiteral("上次检测")));
+    stop(run);
+    // Saved at close-down, with its own line ends.
+    EXPECT_EQ(readFile(dir.file("_items.txt")), market.searchUrl("empty") + "\r\n" +
+                                                    market.searchUrl("bike") + "\r\n" +
+                                                    market.searchUrl("worn") + "\r\n");
+
+    // A click on the icon shows the window, and what waited has been seen.
+    market.addItem("bike", {"520000000001", "山地车 新到"});
+    run = launch("--start --minimized", busEnv);
+    EXPECT_TRUE(
+        waitFor([&] { return toolTip().contains(QStringLiteral("1 件新宝贝未查看")); }, 90s))
+        << toolTip().toStdString();
+    QDBusMessage click = QDBusMessage::createMethodCall(
+        watcher.items().back(), QStringLiteral("/StatusNotifierItem"),
+        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
+    click << 0 << 0;
+    host.call(click, QDBus::Block, 5000);
+    EXPECT_TRUE(waitFor([&] { return !toolTip().contains(QStringLiteral("未查看")); }, 30s));
+    stop(run);
+    QDBusConnection::disconnectFromBus(QStringLiteral("host"));
 }
 
 } // namespace
