@@ -1,39 +1,15 @@
 #include "desktop/trayicon.h"
-#include "tests/support/fakestatusnotifierwatcher.h"
-#include "tests/support/testbus.h"
-#include "tests/support/testdisplay.h"
 
-#include <cstdlib>
-#include <functional>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include <QAction>
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDeadlineTimer>
 #include <QMenu>
 #include <QPixmap>
 
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race:libQt6Core.so\nrace:libQt6DBus.so\nrace:libdbus-1.so\n";
-}
-
 namespace tw {
 namespace {
-
-bool waitUntil(const std::function<bool()>& pred, int limitMs = 10000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 QAction* action(QMenu* menu, const QString& text)
 {
@@ -45,29 +21,14 @@ QAction* action(QMenu* menu, const QString& text)
     return nullptr;
 }
 
-// The desktop's tray is a host registered with the StatusNotifierWatcher on
-// the session bus; Qt asks it whether a host is there, registers the icon
-// with it and answers the host's Activate.
-TEST(TrayIcon, registersWithTheDesktopsTrayFollowsTheRunAndAnswersClicksAndItsMenu)
+// The desktop's side (registration with the tray's host, a click) is tested
+// with the real program in tests/app; here the icon's texts and menu.
+TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
 {
-    // The offscreen platform has no tray at all: the icon needs a display.
-    test::TestDisplay display;
-    if (display.name().isEmpty()) {
-        GTEST_SKIP() << "Xvfb did not start";
-    }
-    test::TestBus bus;
-    ASSERT_FALSE(bus.address().isEmpty());
-    setenv("DISPLAY", display.name().toUtf8().constData(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8().constData(), 1);
     int argc = 1;
     char name[] = "trayicon_test";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    test::FakeStatusNotifierWatcher watcher(bus.address());
-    ASSERT_TRUE(watcher.registered());
-    ASSERT_TRUE(TrayIcon::isAvailable());
-
     QPixmap plain(32, 32);
     plain.fill(Qt::darkCyan);
     TrayIcon tray{QIcon(plain)};
@@ -79,17 +40,6 @@ TEST(TrayIcon, registersWithTheDesktopsTrayFollowsTheRunAndAnswersClicksAndItsMe
     QObject::connect(&tray, &TrayIcon::startStopRequested, [&] { ++toggles; });
     QObject::connect(&tray, &TrayIcon::quitRequested, [&] { ++quits; });
     QObject::connect(&tray, &TrayIcon::autostartToggled, [&](bool on) { autostart.push_back(on); });
-    tray.show();
-    ASSERT_TRUE(waitUntil([&] { return !watcher.items().isEmpty(); }));
-
-    // A click in the tray arrives as the host's Activate call.
-    QDBusMessage click = QDBusMessage::createMethodCall(
-        watcher.items().front(), QStringLiteral("/StatusNotifierItem"),
-        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
-    click << 0 << 0;
-    QDBusConnection host = QDBusConnection::connectToBus(bus.address(), QStringLiteral("host"));
-    host.send(click);
-    EXPECT_TRUE(waitUntil([&] { return shows == 1; }));
 
     EXPECT_EQ(tray.toolTip(), QStringLiteral("Tidewatch：监控未执行，尚未检测"));
     const qint64 plainKey = tray.icon().cacheKey();
@@ -103,27 +53,24 @@ TEST(TrayIcon, registersWithTheDesktopsTrayFollowsTheRunAndAnswersClicksAndItsMe
     EXPECT_EQ(tray.icon().cacheKey(), plainKey);
 
     QMenu* menu = tray.menu();
-    ASSERT_EQ(action(menu, QStringLiteral("开始")), nullptr);
-    QAction* stop = action(menu, QStringLiteral("停止"));
-    ASSERT_NE(stop, nullptr);
+    QAction* run = action(menu, QStringLiteral("停止"));
+    ASSERT_NE(run, nullptr);
     tray.setRunning(true, false);
-    EXPECT_FALSE(stop->isEnabled()) << "no second stop while stopping";
+    EXPECT_FALSE(run->isEnabled()) << "no second stop while stopping";
     tray.setRunning(false);
-    EXPECT_EQ(stop->text(), QStringLiteral("开始"));
-    EXPECT_TRUE(stop->isEnabled());
-    stop->trigger();
+    EXPECT_EQ(run->text(), QStringLiteral("开始"));
+    EXPECT_TRUE(run->isEnabled());
+    run->trigger();
     action(menu, QStringLiteral("显示窗口"))->trigger();
     tray.setAutostart(true);
     QAction* autostartItem = action(menu, QStringLiteral("开机时启动"));
-    ASSERT_TRUE(autostartItem->isCheckable());
     EXPECT_TRUE(autostartItem->isChecked());
     autostartItem->trigger();
     action(menu, QStringLiteral("退出"))->trigger();
     EXPECT_EQ(toggles, 1);
-    EXPECT_EQ(shows, 2);
+    EXPECT_EQ(shows, 1);
     EXPECT_EQ(autostart, std::vector<bool>{false}) << "only the user's click is told";
     EXPECT_EQ(quits, 1);
-    QDBusConnection::disconnectFromBus(QStringLiteral("host"));
 }
 
 } // namespace
