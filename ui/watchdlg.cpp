@@ -5,23 +5,23 @@
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "desktop/alertcommand.h"
-#include "desktop/autostart.h"
 #include "desktop/desktopnotifier.h"
 #include "desktop/trayicon.h"
 #include "engine/sessioncheck.h"
 #include "store/itemdb.h"
 #include "ui/itemlistdlg.h"
 #include "ui/alerter.h"
+#include "ui/alertinfo.h"
 #include "ui/blockednotice.h"
 #include "ui/markseenflow.h"
 #include "ui/qtconvert.h"
+#include "ui/traypresence.h"
 #include "ui/watchlistmodel.h"
 
 #include <iostream>
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -114,26 +114,12 @@ void CWatchDlg::createTray()
         showStatus(QStringLiteral("提示：桌面没有系统托盘，tray=1 不起作用"));
         return;
     }
-    m_tray = new TrayIcon(m_appIcon, this);
-    const Autostart autostart(qs(m_paths.appPath));
-    m_tray->setAutostart(autostart.isEnabled());
-    connect(m_tray, &TrayIcon::showRequested, this, [this] { bringToFront(); });
-    connect(m_tray, &TrayIcon::startStopRequested, this, [this] { OnStartStop(); });
+    m_tray = new TrayPresence(m_appIcon, *m_run, qs(m_paths.appPath), this);
+    connect(m_tray, &TrayPresence::showRequested, this, [this] { bringToFront(); });
+    connect(m_tray, &TrayPresence::startStopRequested, this, [this] { OnStartStop(); });
     // The close-down of the close box, the window being hidden or not.
-    connect(m_tray, &TrayIcon::quitRequested, this, [this] { reject(); });
-    connect(m_tray, &TrayIcon::autostartToggled, this, [this](bool on) {
-        const Autostart entry(qs(m_paths.appPath));
-        QString error;
-        if (!entry.setEnabled(on, &error)) {
-            showStatus(QStringLiteral("提示：") + error);
-        }
-        m_tray->setAutostart(entry.isEnabled());
-    });
-    connect(m_run.get(), &RunController::stateChanged, m_tray, [this](RunController::State s) {
-        m_tray->setRunning(m_run->isRunning(),
-                           s == RunController::State::Idle || s == RunController::State::Running);
-    });
-    m_tray->show();
+    connect(m_tray, &TrayPresence::quitRequested, this, [this] { reject(); });
+    connect(m_tray, &TrayPresence::problem, this, [this](const QString& t) { showStatus(t); });
 }
 
 void CWatchDlg::showAtStart(bool minimized)
@@ -352,15 +338,15 @@ void CWatchDlg::onCheckEnded(const PollMessage& message)
     const int row = m_rows->rowOf(message.slot, message.url);
     m_rows->showResult(row, message);
     if (m_tray) {
-        m_tray->setLastPass(QDateTime::currentDateTime());
-        if (!message.newIds.empty() && (!isVisible() || isMinimized() || !isActiveWindow())) {
-            m_unseen += static_cast<int>(text::splitFields(message.newIds, ',').size());
-            m_tray->setWaiting(m_unseen);
-        }
+        m_tray->checkEnded(message, isVisible() && !isMinimized() && isActiveWindow());
     }
     if (!message.newIds.empty()) {
         m_alerter->alert(watchlist::searchKey(message.url), message.newIds);
-        runAlertCommand(message);
+        m_alertCommand->setItemHost(qs(m_settings.itemHost));
+        m_alertCommand->setCommand(qs(m_settings.onAlert));
+        if (m_alertCommand->isSet()) {
+            m_alertCommand->run(alertInfo(message.url, message.newIds, *m_itemDb));
+        }
         // The alert ends the run; the check under way may finish first.
         m_run->stop(false);
     }
@@ -371,36 +357,11 @@ void CWatchDlg::onCheckEnded(const PollMessage& message)
     }
 }
 
-void CWatchDlg::runAlertCommand(const PollMessage& message)
-{
-    m_alertCommand->setItemHost(qs(m_settings.itemHost));
-    m_alertCommand->setCommand(qs(m_settings.onAlert));
-    if (!m_alertCommand->isSet()) {
-        return;
-    }
-    const std::string sid = watchlist::searchKey(message.url);
-    const std::vector<std::string_view> ids = text::splitFields(message.newIds, ',');
-    AlertInfo alert;
-    alert.key = qs(sid);
-    alert.words = qs(text::readableQuery(sid));
-    alert.watchUrl = qs(message.url);
-    alert.count = static_cast<int>(ids.size());
-    for (const std::string_view id : ids) {
-        std::string title;
-        try {
-            title = m_itemDb->itemTitle(sid, std::string(id));
-        } catch (const DbError&) {
-            // The command still hears of the item, without its title.
-        }
-        alert.items.push_back({qs(std::string(id)), qs(title)});
-    }
-    m_alertCommand->run(alert);
-}
-
 std::optional<SessionSettings> CWatchDlg::requestSession()
 {
     m_settings.readRunOptions(*m_core);
-    SessionSettings session = tw::requestSession(m_run->pollOptions(), m_settings, m_paths.appPath);
+    SessionSettings session =
+        tw::requestSession(m_run->pollOptions(), m_settings, m_paths.appPath);
     if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
         warnUser(problem);
         return std::nullopt;
@@ -482,8 +443,7 @@ bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == this && m_tray &&
         (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)) {
-        m_unseen = 0;
-        m_tray->setWaiting(0);
+        m_tray->windowSeen();
     }
     if (e->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(e)->key();

@@ -35,7 +35,7 @@ class MarkSeenFlow;
 class WatchListModel;
 class WatchTable;
 struct PollMessage;
-class TrayIcon;
+class TrayPresence;
 
 // The main window: the watch list, run control and alerts. It owns the
 // shared state and wires the rooms that do the work: the run (RunController),
@@ -106,7 +106,7 @@ public:
     BlockedNotice& notice() { return *m_notice; }
     AlertCommand& alertCommand() { return *m_alertCommand; }
     // Null unless tray=1 and the desktop has a tray.
-    TrayIcon* tray() const { return m_tray; }
+    TrayPresence* tray() const { return m_tray; }
     bool isRunning() const { return m_run->isRunning(); }
     CCore* core() const { return m_core.get(); }
     CItemDb* itemDb() const { return m_itemDb.get(); }
@@ -142,7 +142,6 @@ private:
     void warnUser(const std::string& text);
     void prepareStore();
     void createTray();
-    void runAlertCommand(const PollMessage& message);
     void showStatus(const QString& text);
     // The session a run or a marking uses, with the request settings read
     // afresh; nullopt, after one box, when they cannot work.
@@ -174,9 +173,7 @@ private:
     BlockedNotice* m_notice = nullptr;
     MarkSeenFlow* m_markSeen = nullptr;
     AlertCommand* m_alertCommand = nullptr;
-    TrayIcon* m_tray = nullptr;
-    // New items found while the window was not in view.
-    int m_unseen = 0;
+    TrayPresence* m_tray = nullptr;
     // Declared last: destroyed first, so the worker is joined before
     // anything it reads goes away.
     std::unique_ptr<RunController> m_run;
