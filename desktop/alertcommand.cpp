@@ -1,5 +1,8 @@
 #include "desktop/alertcommand.h"
 
+#include <csignal>
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,6 +61,9 @@ void AlertCommand::setCommand(const QString& commandLine)
     QStringList parts = QProcess::splitCommand(commandLine);
     m_program = parts.isEmpty() ? QString() : parts.takeFirst();
     m_arguments = parts;
+    if (m_program.isEmpty()) {
+        m_waiting.clear();
+    }
     m_failureTold = false;
 }
 
@@ -113,6 +119,8 @@ void AlertCommand::start(const QByteArray& input)
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setProgram(m_program);
     process->setArguments(m_arguments);
+    // A group of its own, so the time-out also ends what a script started.
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
     connect(process, &QProcess::started, this,
             [this, process] { m_running[process].started = true; });
     connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
@@ -130,6 +138,9 @@ void AlertCommand::start(const QByteArray& input)
         const auto it = m_running.find(process);
         if (it != m_running.end()) {
             it->second.timedOut = true;
+            if (const qint64 pid = process->processId(); pid > 0) {
+                ::kill(-static_cast<pid_t>(pid), SIGKILL);
+            }
             process->kill();
         }
     });

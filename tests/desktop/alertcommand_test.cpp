@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -123,7 +124,9 @@ TEST_F(AlertCommandTest, eachAlertReachesTheCommandAsJsonWithoutAShell)
 
 TEST_F(AlertCommandTest, hangingOrMissingCommandsAreEndedAndToldOncePerEpisode)
 {
-    const std::string hang = script("hang", "echo waiting for nothing\nexec sleep 60\n");
+    // What the script starts is ended with it.
+    const std::string hang =
+        script("hang", "echo waiting for nothing\nsleep 60 &\necho $! >> \"$0.pids\"\nwait\n");
     AlertCommand command;
     track(command);
     command.setTimeout(1500ms);
@@ -137,6 +140,18 @@ TEST_F(AlertCommandTest, hangingOrMissingCommandsAreEndedAndToldOncePerEpisode)
     EXPECT_EQ(command.waiting(), 2);
     ASSERT_TRUE(waitUntil([&] { return finished == 6; }));
     EXPECT_EQ(command.running(), 0);
+    std::istringstream pids(readFile(hang + ".pids"));
+    int sleepers = 0;
+    for (int pid; pids >> pid; ++sleepers) {
+        // Gone, or a zombie where nothing reaps orphans; a signal takes a
+        // moment to land.
+        const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+        EXPECT_TRUE(waitUntil([&] {
+            const std::string text = readFile(stat);
+            return text.empty() || text.find(") Z ") != std::string::npos;
+        })) << readFile(stat);
+    }
+    EXPECT_EQ(sleepers, 6);
     EXPECT_TRUE(command.last().timedOut);
     EXPECT_EQ(command.last().output, QByteArray("waiting for nothing\n"));
     ASSERT_EQ(failures.size(), 1) << "one episode, one message";
