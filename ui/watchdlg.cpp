@@ -20,6 +20,7 @@
 
 #include <iostream>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -117,8 +118,17 @@ void CWatchDlg::createTray()
     m_tray = new TrayPresence(m_appIcon, *m_run, qs(m_paths.appPath), this);
     connect(m_tray, &TrayPresence::showRequested, this, [this] { bringToFront(); });
     connect(m_tray, &TrayPresence::startStopRequested, this, [this] { OnStartStop(); });
-    // The close-down of the close box, the window being hidden or not.
-    connect(m_tray, &TrayPresence::quitRequested, this, [this] { reject(); });
+    // Ends the program as a signal does: an open box or dialog goes first,
+    // then the close-down, the window being hidden or not.
+    connect(m_tray, &TrayPresence::quitRequested, this, [this] {
+        while (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            if (box == this) {
+                break;
+            }
+            box->reject();
+        }
+        closeBySignal();
+    });
     connect(m_tray, &TrayPresence::problem, this, [this](const QString& t) { showStatus(t); });
 }
 

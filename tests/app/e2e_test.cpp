@@ -20,7 +20,9 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QVariantMap>
 
 namespace tw::test {
 namespace {
@@ -213,39 +215,112 @@ TEST_F(EndToEnd, aSecondLaunchHandsItsStartToTheProgramRunningInTheFolder)
                                                     market.searchUrl("worn") + "\r\n");
 }
 
-// The tray icon's tooltip, as the desktop's tray reads it: the title and the
-// text of the item's ToolTip property.
-QString trayToolTip(QDBusConnection& bus, const QString& item)
+// What the desktop's tray does with the program's icon, over the test's bus.
+class TrayHost
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        item, QStringLiteral("/StatusNotifierItem"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("ToolTip");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-    const QDBusArgument arg =
-        reply.arguments().value(0).value<QDBusVariant>().variant().value<QDBusArgument>();
-    QString icon, title, text;
-    arg.beginStructure();
-    arg >> icon;
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        int width = 0, height = 0;
-        QByteArray pixels;
+public:
+    TrayHost(const QString& busAddress, const FakeStatusNotifierWatcher& watcher)
+        : m_bus(QDBusConnection::connectToBus(busAddress, QStringLiteral("tray-host"))),
+          m_watcher(watcher)
+    {}
+    ~TrayHost() { QDBusConnection::disconnectFromBus(QStringLiteral("tray-host")); }
+
+    // The title and the text of the newest icon's ToolTip property.
+    QString toolTip()
+    {
+        const QDBusArgument arg = property(QStringLiteral("ToolTip")).value<QDBusArgument>();
+        QString icon, title, text;
         arg.beginStructure();
-        arg >> width >> height >> pixels;
+        arg >> icon;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray pixels;
+            arg.beginStructure();
+            arg >> width >> height >> pixels;
+            arg.endStructure();
+        }
+        arg.endArray();
+        arg >> title >> text;
         arg.endStructure();
+        return title + text;
     }
-    arg.endArray();
-    arg >> title >> text;
-    arg.endStructure();
-    return title + text;
-}
+    void click()
+    {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(item(), kItemPath, kItem, QStringLiteral("Activate"));
+        call << 0 << 0;
+        m_bus.call(call, QDBus::Block, 5000);
+    }
+    // Clicks the entry with this label in the icon's exported menu.
+    bool clickMenu(const QString& label)
+    {
+        const QString menu = property(QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+        const QString kMenu = QStringLiteral("com.canonical.dbusmenu");
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(item(), menu, kMenu, QStringLiteral("GetLayout"));
+        get << 0 << -1 << QStringList();
+        const QDBusMessage layout = m_bus.call(get, QDBus::Block, 5000);
+        const int id = find(layout.arguments().value(1).value<QDBusArgument>(), label);
+        if (id < 0) {
+            return false;
+        }
+        QDBusMessage event =
+            QDBusMessage::createMethodCall(item(), menu, kMenu, QStringLiteral("Event"));
+        event << id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+        return m_bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
+
+private:
+    inline static const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+    inline static const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
+
+    QString item() const
+    {
+        const QStringList items = m_watcher.items();
+        return items.isEmpty() ? QString() : items.back();
+    }
+    QVariant property(const QString& name)
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            item(), kItemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        get << kItem << name;
+        return m_bus.call(get, QDBus::Block, 5000)
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
+    }
+    // A layout node is (id, properties, children as variants of nodes).
+    static int find(const QDBusArgument& node, const QString& label)
+    {
+        int id = -1;
+        QVariantMap properties;
+        node.beginStructure();
+        node >> id >> properties;
+        int found = properties.value(QStringLiteral("label")).toString() == label ? id : -1;
+        node.beginArray();
+        while (!node.atEnd()) {
+            QDBusVariant child;
+            node >> child;
+            const int inChild = find(child.variant().value<QDBusArgument>(), label);
+            found = found >= 0 ? found : inChild;
+        }
+        node.endArray();
+        node.endStructure();
+        return found;
+    }
+
+    QDBusConnection m_bus;
+    const FakeStatusNotifierWatcher& m_watcher;
+};
 
 // With tray=1 the program lives in the desktop's tray (a stand-in host on a
 // bus of the test's own): --minimized keeps the window hidden, the icon tells
 // the last pass and the items found meanwhile, a click shows the window, and
-// a signal still ends the program in order.
-TEST_F(EndToEnd, inTheTrayItRunsHiddenTellsWhatItFoundAndStillEndsInOrder)
+// a signal or "退出" ends the program in order.
+TEST_F(EndToEnd, inTheTrayItRunsHiddenTellsWhatItFoundAndEndsInOrder)
 {
     static int argc = 1;
     static char name[] = "e2e_test";
@@ -257,40 +332,42 @@ TEST_F(EndToEnd, inTheTrayItRunsHiddenTellsWhatItFoundAndStillEndsInOrder)
     ASSERT_FALSE(bus.address().isEmpty());
     FakeStatusNotifierWatcher watcher(bus.address());
     ASSERT_TRUE(watcher.registered());
-    QDBusConnection host = QDBusConnection::connectToBus(bus.address(), QStringLiteral("host"));
+    TrayHost tray(bus.address(), watcher);
     writeFile(dir.file("tidewatch.ini"), readFile(dir.file("tidewatch.ini")) + "tray=1\n");
-
     const std::string busEnv = "DBUS_SESSION_BUS_ADDRESS='" + bus.address().toStdString() + "'";
-    const auto toolTip = [&] {
-        return watcher.items().isEmpty() ? QString() : trayToolTip(host, watcher.items().back());
-    };
+    const std::string watchList = market.searchUrl("empty") + "\r\n" + market.searchUrl("bike") +
+                                  "\r\n" + market.searchUrl("worn") + "\r\n";
 
     // Hidden from the start, it counts what it finds; a signal ends it there.
     std::future<int> run = launch("--start --minimized", busEnv);
     EXPECT_TRUE(
-        waitFor([&] { return toolTip().contains(QStringLiteral("288 件新宝贝未查看")); }, 90s))
-        << toolTip().toStdString();
-    EXPECT_TRUE(toolTip().contains(QStringLiteral("上次检测")));
+        waitFor([&] { return tray.toolTip().contains(QStringLiteral("288 件新宝贝未查看")); }, 90s))
+        << tray.toolTip().toStdString();
+    EXPECT_TRUE(tray.toolTip().contains(QStringLiteral("上次检测")));
     stop(run);
     // Saved at close-down, with its own line ends.
-    EXPECT_EQ(readFile(dir.file("_items.txt")), market.searchUrl("empty") + "\r\n" +
-                                                    market.searchUrl("bike") + "\r\n" +
-                                                    market.searchUrl("worn") + "\r\n");
+    EXPECT_EQ(readFile(dir.file("_items.txt")), watchList);
 
     // A click on the icon shows the window, and what waited has been seen.
     market.addItem("bike", {"520000000001", "山地车 新到"});
+    fs::remove(dir.file("_items.txt"));
+    writeFile(dir.file("_items.txt"), market.searchUrl("empty") + "\n" + market.searchUrl("bike") +
+                                          "\n" + market.searchUrl("worn") + "\n");
     run = launch("--start --minimized", busEnv);
     EXPECT_TRUE(
-        waitFor([&] { return toolTip().contains(QStringLiteral("1 件新宝贝未查看")); }, 90s))
-        << toolTip().toStdString();
-    QDBusMessage click = QDBusMessage::createMethodCall(
-        watcher.items().back(), QStringLiteral("/StatusNotifierItem"),
-        QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Activate"));
-    click << 0 << 0;
-    host.call(click, QDBus::Block, 5000);
-    EXPECT_TRUE(waitFor([&] { return !toolTip().contains(QStringLiteral("未查看")); }, 30s));
-    stop(run);
-    QDBusConnection::disconnectFromBus(QStringLiteral("host"));
+        waitFor([&] { return tray.toolTip().contains(QStringLiteral("1 件新宝贝未查看")); }, 90s))
+        << tray.toolTip().toStdString();
+    tray.click();
+    EXPECT_TRUE(waitFor([&] { return !tray.toolTip().contains(QStringLiteral("未查看")); }, 30s));
+    // "退出" in its menu ends it as the close box would without a tray.
+    EXPECT_TRUE(tray.clickMenu(QStringLiteral("退出")));
+    if (run.wait_for(60s) == std::future_status::ready) {
+        EXPECT_EQ(run.get(), 0) << "exit status of the program";
+    } else {
+        ADD_FAILURE() << "退出 did not end the program";
+        stop(run);
+    }
+    EXPECT_EQ(readFile(dir.file("_items.txt")), watchList);
 }
 
 } // namespace
