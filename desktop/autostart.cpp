@@ -21,7 +21,7 @@ Autostart::Autostart(QString programFolder)
 QString Autostart::entryPath()
 {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The autostart specification ignores a relative XDG_CONFIG_HOME.
+    // freedesktop's autostart rules ignore a relative XDG_CONFIG_HOME.
     if (config.isEmpty() || QDir::isRelativePath(config)) {
         config = QDir::homePath() + QStringLiteral("/.config");
     }

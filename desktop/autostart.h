@@ -5,7 +5,7 @@
 namespace tw {
 
 // The entry that starts Tidewatch when the user logs in, as the freedesktop
-// Desktop Application Autostart specification places it:
+// Desktop Application Autostart rules place it:
 // $XDG_CONFIG_HOME/autostart/tidewatch.desktop (~/.config when unset). It
 // starts the tidewatch of one program folder with --start --minimized.
 class Autostart
@@ -15,7 +15,7 @@ public:
     explicit Autostart(QString programFolder);
 
     static QString entryPath();
-    // The entry's Exec value, quoted as the Desktop Entry specification asks.
+    // The entry's Exec value, quoted as the Desktop Entry format asks.
     QString exec() const;
 
     // The entry exists, is not hidden, and starts this folder's program.
