@@ -100,7 +100,7 @@ TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
     writeFile(ini(),
               "[General]\njitter=15\nuseragent=\"" + agent +
                   "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n"
-                  "onalert=\"curl -H \\\"Title: 新; 宝贝\\\" -d @- http://127.0.0.1:9/a\"\n");
+                  "onalert=curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a\n");
     CCore core(nullptr, dir.path());
     core.autoFileConfig();
     RunSettings settings;
