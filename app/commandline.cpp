@@ -21,6 +21,10 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
             cl.start = true;
             continue;
         }
+        if (arg == "--minimized") {
+            cl.minimized = true;
+            continue;
+        }
         // Qt's own single-dash options (-platform xcb, -reverse, ...) are
         // left to the QApplication.
         if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
@@ -37,17 +41,31 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
     return cl;
 }
 
+CommandLine CommandLine::parse(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv{"tidewatch"};
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    return parse(static_cast<int>(argv.size()), argv.data());
+}
+
 std::string CommandLine::helpText()
 {
-    return "Usage: tidewatch [--start]\n"
+    return "Usage: tidewatch [--start] [--minimized]\n"
            "Watches marketplace search results and alerts on new listings.\n"
            "\n"
-           "  --start     start a run right after the window opens\n"
-           "  --help      show this text and exit\n"
-           "  --version   show the version and exit\n"
+           "  --start       start a run right after the window opens\n"
+           "  --minimized   start with the window hidden in the tray (tray=1), or\n"
+           "                minimized where there is no tray\n"
+           "  --help        show this text and exit\n"
+           "  --version     show the version and exit\n"
            "\n"
            "The watch list (_items.txt), the item database (sys.mdb), the alarm\n"
-           "(alert.wav) and the settings (tidewatch.ini) live beside the program.\n";
+           "(alert.wav) and the settings (tidewatch.ini) live beside the program.\n"
+           "One program runs per folder: a second launch hands its options to the\n"
+           "running one (--start starts a run there; otherwise its window is shown)\n"
+           "and exits.\n";
 }
 
 std::string CommandLine::versionText()

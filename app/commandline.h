@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -12,9 +13,12 @@ struct CommandLine
 
     Action action = Action::Run;
     bool start = false;
+    bool minimized = false;
     std::string error;
 
     static CommandLine parse(int argc, const char* const* argv);
+    // The arguments after the program's name, as a later launch hands them over.
+    static CommandLine parse(const std::vector<std::string>& args);
     static std::string helpText();
     static std::string versionText();
 };

@@ -1,7 +1,11 @@
 #include "app/commandline.h"
 #include "app/watchapp.h"
+#include "core/apppaths.h"
+#include "desktop/instanceguard.h"
 
 #include <iostream>
+
+#include <QStringList>
 
 int main(int argc, char** argv)
 {
@@ -19,6 +23,28 @@ int main(int argc, char** argv)
     case tw::CommandLine::Action::Run:
         break;
     }
+
+    // One program per folder, settled before any display, window or file:
+    // a second one would write the same watch list and settings at close.
+    tw::InstanceGuard guard(QString::fromStdString(tw::AppPaths::programFolder()));
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        args.append(QString::fromLocal8Bit(argv[i]));
+    }
+    switch (guard.claim(args)) {
+    case tw::InstanceGuard::Claim::HandedOver:
+        return 0;
+    case tw::InstanceGuard::Claim::NoAnswer:
+        std::cerr << "tidewatch: " << guard.error().toStdString() << "\n";
+        return 1;
+    case tw::InstanceGuard::Claim::Unguarded:
+        std::cerr << "tidewatch: " << guard.error().toStdString()
+                  << "; a second program in this folder is not kept out\n";
+        break;
+    case tw::InstanceGuard::Claim::Owner:
+        break;
+    }
+
     tw::CWatchApp app(argc, argv, options);
-    return app.run();
+    return app.run(&guard);
 }

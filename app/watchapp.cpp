@@ -1,11 +1,16 @@
 #include "app/watchapp.h"
 
 #include "app/signalcloser.h"
+#include "desktop/instanceguard.h"
 #include "ui/qthostservices.h"
 #include "ui/watchdlg.h"
 
+#include <string>
+#include <vector>
+
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
@@ -22,16 +27,52 @@ CWatchApp::CWatchApp(int& argc, char** argv, CommandLine options) : m_options(st
 
 CWatchApp::~CWatchApp() = default;
 
-int CWatchApp::run()
+int CWatchApp::run(InstanceGuard* guard)
 {
-    return runWindow(std::make_shared<QtHostServices>(), m_options);
+    return runWindow(std::make_shared<QtHostServices>(), m_options, {}, guard);
 }
 
+namespace {
+
+void handOver(CWatchDlg* window, const QStringList& args)
+{
+    std::vector<std::string> list;
+    for (const QString& arg : args) {
+        list.push_back(arg.toStdString());
+    }
+    if (window->closing()) {
+        return;
+    }
+    if (CommandLine::parse(list).start && !window->isRunning()) {
+        window->OnStartStop();
+        return;
+    }
+    window->bringToFront();
+}
+
+} // namespace
+
 int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& options,
-                         std::string appDir)
+                         std::string appDir, InstanceGuard* guard)
 {
     CWatchDlg dlg(std::move(host), std::move(appDir));
     QPointer<CWatchDlg> window(&dlg);
+
+    // Later launches are answered from now on, also while a box of set-up is
+    // open; what they ask waits until the window is set up.
+    bool ready = false;
+    std::vector<QStringList> pending;
+    if (guard) {
+        QObject::connect(guard, &InstanceGuard::commandReceived, &dlg,
+                         [&ready, &pending, window](const QStringList& args) {
+                             if (!ready) {
+                                 pending.push_back(args);
+                             } else if (window) {
+                                 handOver(window, args);
+                             }
+                         });
+        guard->listen();
+    }
 
     // A box or dialog open over the window is dismissed first, so the close
     // is not held up; the window then closes, or never opens when set-up is
@@ -50,6 +91,14 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
     });
 
     if (dlg.OnInitDialog() && !dlg.closing()) {
+        ready = true;
+        for (const QStringList& args : pending) {
+            QTimer::singleShot(0, &dlg, [window, args] {
+                if (window) {
+                    handOver(window, args);
+                }
+            });
+        }
         if (options.start) {
             // Once the window runs its loop, as if Start had been clicked.
             QTimer::singleShot(0, &dlg, [window] {
@@ -58,7 +107,14 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
                 }
             });
         }
-        dlg.exec();
+        // Not exec(): hiding a dialog ends its exec(), and with a tray the
+        // close box only hides the window. The program ends when the dialog
+        // is done, however that comes.
+        QApplication::setQuitOnLastWindowClosed(false);
+        QEventLoop loop;
+        QObject::connect(&dlg, &QDialog::finished, &loop, &QEventLoop::quit);
+        dlg.showAtStart(options.minimized);
+        loop.exec();
     }
     return 0;
 }

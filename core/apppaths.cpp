@@ -1,5 +1,8 @@
 #include "core/apppaths.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace tw {
 
 AppPaths AppPaths::under(const std::string& appPath)
@@ -12,6 +15,18 @@ AppPaths AppPaths::under(const std::string& appPath)
     p.pageFile = appPath + "_tmpChunked.txt";
     p.dbFile = appPath + "sys.mdb";
     return p;
+}
+
+std::string AppPaths::programFolder()
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path exe = fs::canonical("/proc/self/exe", ec);
+    std::string dir = ec ? fs::current_path(ec).string() : exe.parent_path().string();
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    return dir;
 }
 
 } // namespace tw

@@ -18,6 +18,8 @@ struct AppPaths
     // appPath ends in "/"; dbConnStr stays empty until the database is known
     // to exist.
     static AppPaths under(const std::string& appPath);
+    // The executable's own folder, ending in "/".
+    static std::string programFolder();
 };
 
 } // namespace tw

@@ -32,6 +32,10 @@ void RunSettings::readRunOptions(CCore& core)
     proxy = core.getConfigStr("proxy");
     parallel = core.getConfigInt("parallel");
     maxrate = core.getConfigInt("maxrate");
+    keepWatching = core.getConfigB("keepwatching");
+    openLimit = core.getConfigInt("openlimit");
+    tray = core.getConfigB("tray");
+    onAlert = core.getConfigStr("onalert");
 }
 
 IntervalInput parseInterval(std::string_view text)

@@ -33,6 +33,11 @@ struct RunSettings
     // Watches checked at once, and requests per second to one host (0: no limit).
     int parallel = 1;
     int maxrate = 0;
+    // Leaving it running.
+    int keepWatching = 0;
+    int openLimit = 30;
+    int tray = 0;
+    std::string onAlert;
 
     // In the order the window reads them at set-up.
     void readFrom(CCore& core);

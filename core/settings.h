@@ -41,6 +41,12 @@ inline constexpr SettingDef kSettings[] = {
      "proxy URL (http://, https://, socks5://); empty: the usual environment variables"},
     {"parallel", SettingKind::Int, "1", "watches checked at once, 1 to 32"},
     {"maxrate", SettingKind::Int, "0", "requests per second to one host at most; 0: no limit"},
+    {"keepwatching", SettingKind::Flag, "0", "1: an alert does not end the run"},
+    {"openlimit", SettingKind::Int, "30", "item pages one alert opens in the browser; 0: none"},
+    {"tray", SettingKind::Flag, "0",
+     "1: an icon in the desktop's tray; closing the window hides it"},
+    {"onalert", SettingKind::Text, "",
+     "program and arguments started for each alert, the alert as JSON on its input"},
 };
 
 inline constexpr std::string_view kConfigFileName = "tidewatch.ini";

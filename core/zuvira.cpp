@@ -1,5 +1,6 @@
 #include "core/zuvira.h"
 
+#include "core/apppaths.h"
 #include "core/fileio.h"
 #include "core/inifile.h"
 #include "core/settings.h"
@@ -29,16 +30,6 @@ std::string withTrailingSlash(std::string dir)
     return dir;
 }
 
-std::string executableDir()
-{
-    std::error_code ec;
-    const fs::path exe = fs::canonical("/proc/self/exe", ec);
-    if (ec) {
-        return withTrailingSlash(fs::current_path(ec).string());
-    }
-    return withTrailingSlash(exe.parent_path().string());
-}
-
 std::mt19937& randomEngine()
 {
     // One engine per thread: the worker and the window never share its state.
@@ -63,7 +54,7 @@ bool parseInt(std::string_view text, int& value)
 
 CCore::CCore(std::shared_ptr<HostServices> host, std::string appDir)
     : m_host(host ? std::move(host) : std::make_shared<HeadlessHost>()),
-      m_appDir(appDir.empty() ? executableDir() : withTrailingSlash(std::move(appDir)))
+      m_appDir(appDir.empty() ? AppPaths::programFolder() : withTrailingSlash(std::move(appDir)))
 {}
 
 CCore::~CCore() = default;

@@ -4,19 +4,25 @@
 #include "core/watchlist.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
+#include "desktop/alertcommand.h"
 #include "desktop/desktopnotifier.h"
+#include "desktop/trayicon.h"
 #include "engine/sessioncheck.h"
 #include "store/itemdb.h"
 #include "ui/itemlistdlg.h"
 #include "ui/alerter.h"
+#include "ui/alertinfo.h"
 #include "ui/blockednotice.h"
 #include "ui/markseenflow.h"
 #include "ui/qtconvert.h"
+#include "ui/traypresence.h"
 #include "ui/watchlistmodel.h"
 
 #include <iostream>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -96,7 +102,43 @@ bool CWatchDlg::OnInitDialog()
             self->showStatus(qs(problem));
         }
     });
+    createTray();
     return true;
+}
+
+void CWatchDlg::createTray()
+{
+    if (!m_settings.tray) {
+        return;
+    }
+    if (!TrayIcon::isAvailable()) {
+        showStatus(QStringLiteral("提示：桌面没有系统托盘，tray=1 不起作用"));
+        return;
+    }
+    m_tray = new TrayPresence(m_appIcon, *m_run, qs(m_paths.appPath), this);
+    connect(m_tray, &TrayPresence::showRequested, this, [this] { bringToFront(); });
+    connect(m_tray, &TrayPresence::startStopRequested, this, [this] { OnStartStop(); });
+    // Ends the program as a signal does: an open box or dialog goes first,
+    // then the close-down, the window being hidden or not.
+    connect(m_tray, &TrayPresence::quitRequested, this, [this] {
+        while (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            if (box == this) {
+                break;
+            }
+            box->reject();
+        }
+        closeBySignal();
+    });
+    connect(m_tray, &TrayPresence::problem, this, [this](const QString& t) { showStatus(t); });
+}
+
+void CWatchDlg::showAtStart(bool minimized)
+{
+    if (!minimized) {
+        show();
+    } else if (!m_tray) {
+        showMinimized();
+    }
 }
 
 void CWatchDlg::createRooms()
@@ -134,6 +176,10 @@ void CWatchDlg::createRooms()
         {[this] { return requestSession(); }, [this](const std::string& text) { warnUser(text); },
          [this] { m_host->warning(this, "Cannot Start New Thread"); }},
         this);
+
+    m_alertCommand = new AlertCommand(this);
+    connect(m_alertCommand, &AlertCommand::failed, this,
+            [this](const QString& text) { showStatus(text); });
 }
 
 void CWatchDlg::prepareStore()
@@ -301,8 +347,16 @@ void CWatchDlg::onCheckEnded(const PollMessage& message)
 {
     const int row = m_rows->rowOf(message.slot, message.url);
     m_rows->showResult(row, message);
+    if (m_tray) {
+        m_tray->checkEnded(message, isVisible() && !isMinimized() && isActiveWindow());
+    }
     if (!message.newIds.empty()) {
         m_alerter->alert(watchlist::searchKey(message.url), message.newIds);
+        m_alertCommand->setItemHost(qs(m_settings.itemHost));
+        m_alertCommand->setCommand(qs(m_settings.onAlert));
+        if (m_alertCommand->isSet()) {
+            m_alertCommand->run(alertInfo(message.url, message.newIds, *m_itemDb));
+        }
         // The alert ends the run; the check under way may finish first.
         m_run->stop(false);
     }
@@ -343,7 +397,20 @@ void CWatchDlg::closeBySignal()
     m_closing = true;
     if (isVisible()) {
         close();
+    } else if (m_tray) {
+        // Hidden in the tray, where a close event does not reach the dialog.
+        reject();
     }
+}
+
+void CWatchDlg::closeEvent(QCloseEvent* e)
+{
+    if (m_tray && !m_closing) {
+        e->ignore();
+        hide();
+        return;
+    }
+    QDialog::closeEvent(e);
 }
 
 void CWatchDlg::done(int result)
@@ -384,6 +451,10 @@ void CWatchDlg::OnDestroy()
 
 bool CWatchDlg::eventFilter(QObject* watched, QEvent* e)
 {
+    if (watched == this && m_tray &&
+        (e->type() == QEvent::Show || e->type() == QEvent::WindowActivate)) {
+        m_tray->windowSeen();
+    }
     if (e->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(e)->key();
         if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {

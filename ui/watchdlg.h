@@ -24,6 +24,7 @@ class QTableView;
 
 namespace tw {
 
+class AlertCommand;
 class Alerter;
 class BlockedNotice;
 struct LeftOut;
@@ -34,6 +35,7 @@ class MarkSeenFlow;
 class WatchListModel;
 class WatchTable;
 struct PollMessage;
+class TrayPresence;
 
 // The main window: the watch list, run control and alerts. It owns the
 // shared state and wires the rooms that do the work: the run (RunController),
@@ -102,6 +104,9 @@ public:
     WatchListModel& rows() { return *m_rows; }
     Alerter& alerter() { return *m_alerter; }
     BlockedNotice& notice() { return *m_notice; }
+    AlertCommand& alertCommand() { return *m_alertCommand; }
+    // Null unless tray=1 and the desktop has a tray.
+    TrayPresence* tray() const { return m_tray; }
     bool isRunning() const { return m_run->isRunning(); }
     CCore* core() const { return m_core.get(); }
     CItemDb* itemDb() const { return m_itemDb.get(); }
@@ -112,12 +117,18 @@ public:
     // begun; the window closes when it is shown (set-up may still be running).
     void closeBySignal();
     bool closing() const { return m_closing; }
+    // After set-up: shown, or with minimized hidden in the tray (minimized
+    // where there is none).
+    void showAtStart(bool minimized);
+    void bringToFront();
 
 public Q_SLOTS:
     void done(int result) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // With a tray the close box only hides the window; "退出" ends it.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     void createControls();
@@ -130,7 +141,7 @@ private:
     // Boxes the user must answer; none once a signal asked the program to end.
     void warnUser(const std::string& text);
     void prepareStore();
-    void bringToFront();
+    void createTray();
     void showStatus(const QString& text);
     // The session a run or a marking uses, with the request settings read
     // afresh; nullopt, after one box, when they cannot work.
@@ -161,6 +172,8 @@ private:
     Alerter* m_alerter = nullptr;
     BlockedNotice* m_notice = nullptr;
     MarkSeenFlow* m_markSeen = nullptr;
+    AlertCommand* m_alertCommand = nullptr;
+    TrayPresence* m_tray = nullptr;
     // Declared last: destroyed first, so the worker is joined before
     // anything it reads goes away.
     std::unique_ptr<RunController> m_run;

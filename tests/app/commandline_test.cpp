@@ -22,9 +22,11 @@ TEST(CommandLine, optionsAndTheirErrors)
     EXPECT_FALSE(parse({}).start);
     EXPECT_EQ(parse({"--start", "--help"}).action, CommandLine::Action::Help);
     // Qt's own options pass through to the application object.
-    const CommandLine qt = parse({"-platform", "xcb", "--start", "-reverse"});
+    const CommandLine qt = parse({"-platform", "xcb", "--start", "-reverse", "--minimized"});
     EXPECT_EQ(qt.action, CommandLine::Action::Run);
     EXPECT_TRUE(qt.start);
+    EXPECT_TRUE(qt.minimized);
+    EXPECT_FALSE(parse({"--start"}).minimized);
 
     const CommandLine bad = parse({"--stat"});
     EXPECT_EQ(bad.action, CommandLine::Action::Error);
@@ -41,7 +43,7 @@ TEST(CommandLine, helpAndVersionNeedNoDisplay)
 
     // Argument, what the output holds, exit status.
     const std::tuple<const char*, const char*, int> cases[] = {
-        {"--help", "Usage: tidewatch", 0},
+        {"--help", "--minimized", 0},
         {"--version", "tidewatch " TIDEWATCH_VERSION, 0},
         {"--bogus", "unknown option", 2}};
     for (const auto& [arg, expected, status] : cases) {

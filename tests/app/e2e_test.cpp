@@ -1,7 +1,9 @@
 // The real program in a folder of its own under Xvfb against the local test
 // marketplace, checked from outside: pages opened, rows, requests and files.
 #include "store/itemdb.h"
+#include "tests/support/fakestatusnotifierwatcher.h"
 #include "tests/support/tempdir.h"
+#include "tests/support/testbus.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <chrono>
@@ -13,6 +15,14 @@
 #include <set>
 #include <sstream>
 #include <thread>
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QVariantMap>
 
 namespace tw::test {
 namespace {
@@ -99,17 +109,20 @@ protected:
             return -1;
         }
     }
-    // One run with --start, ended by SIGTERM once done() holds. xvfb-run
-    // passes no signal on, so the program's shell leaves its pid first.
-    void runUntil(const std::function<bool()>& done)
+    // The program under Xvfb with these arguments. xvfb-run passes no signal
+    // on, so the program's shell leaves its pid first.
+    std::future<int> launch(const std::string& args, const std::string& env = {})
     {
         fs::remove(dir.file("pid"));
         const std::string command =
-            "cd '" + dir.path() + "' && env -u BROWSER PATH=\"" + dir.file("bin") +
+            "cd '" + dir.path() + "' && env -u BROWSER " + env + " PATH=\"" + dir.file("bin") +
             ":$PATH\" QT_QPA_PLATFORM=xcb OPENED_LOG=" + dir.file("opened.txt") +
-            " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch --start'";
-        auto run = std::async(std::launch::async, [command] { return ::system(command.c_str()); });
-        const bool ok = waitFor(done, 90s);
+            " xvfb-run -a sh -c 'echo $$ >pid; exec ./tidewatch " + args + "'";
+        return std::async(std::launch::async, [command] { return ::system(command.c_str()); });
+    }
+    void stop(std::future<int>& run)
+    {
+        waitFor([&] { return fs::exists(dir.file("pid")); }, 30s);
         const pid_t pid = std::atoi(readFile(dir.file("pid")).c_str());
         if (pid > 0) {
             ::kill(pid, SIGTERM);
@@ -118,6 +131,13 @@ protected:
             }
         }
         EXPECT_EQ(run.get(), 0) << "exit status of the program";
+    }
+    // One run with --start, ended by SIGTERM once done() holds.
+    void runUntil(const std::function<bool()>& done)
+    {
+        std::future<int> run = launch("--start");
+        const bool ok = waitFor(done, 90s);
+        stop(run);
         ASSERT_TRUE(ok) << opened().size() << " pages opened, " << rows("bike") << " rows";
     }
 
@@ -166,6 +186,188 @@ TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
     EXPECT_EQ(opened(), std::vector<std::string>{page(520000000001LL)});
     EXPECT_EQ(rows("bike"), 289);
     EXPECT_EQ(rows("worn"), 0);
+}
+
+// A second launch on the folder, even one without a display, hands --start
+// to the program already running there and ends at once, touching no file;
+// the running program starts its run and keeps its own watch list.
+TEST_F(EndToEnd, aSecondLaunchHandsItsStartToTheProgramRunningInTheFolder)
+{
+    std::future<int> first = launch("");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(dir.file("tidewatch.lock")); }, 60s));
+    const auto itemsWritten = fs::last_write_time(dir.file("_items.txt"));
+    const auto iniWritten = fs::last_write_time(dir.file("tidewatch.ini"));
+    EXPECT_EQ(market.requestCount(), 0u);
+
+    const std::string second = "cd '" + dir.path() +
+                               "' && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "
+                               "timeout 60 ./tidewatch --start >second.log 2>&1";
+    EXPECT_EQ(::system(second.c_str()), 0) << readFile(dir.file("second.log"));
+    EXPECT_TRUE(waitFor([&] { return market.requestCount() > 0; }, 60s))
+        << "the running program did not start its run";
+    EXPECT_EQ(fs::last_write_time(dir.file("_items.txt")), itemsWritten);
+    EXPECT_EQ(fs::last_write_time(dir.file("tidewatch.ini")), iniWritten);
+
+    stop(first);
+    EXPECT_FALSE(fs::exists(dir.file("tidewatch.lock")));
+    EXPECT_EQ(readFile(dir.file("_items.txt")), market.searchUrl("empty") + "\r\n" +
+                                                    market.searchUrl("bike") + "\r\n" +
+                                                    market.searchUrl("worn") + "\r\n");
+}
+
+// What the desktop's tray does with the program's icon, over the test's bus.
+class TrayHost
+{
+public:
+    TrayHost(const QString& busAddress, const FakeStatusNotifierWatcher& watcher)
+        : m_bus(QDBusConnection::connectToBus(busAddress, QStringLiteral("tray-host"))),
+          m_watcher(watcher)
+    {}
+    ~TrayHost() { QDBusConnection::disconnectFromBus(QStringLiteral("tray-host")); }
+
+    // The title and the text of the newest icon's ToolTip property.
+    QString toolTip()
+    {
+        const QDBusArgument arg = property(QStringLiteral("ToolTip")).value<QDBusArgument>();
+        QString icon, title, text;
+        arg.beginStructure();
+        arg >> icon;
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            int width = 0, height = 0;
+            QByteArray pixels;
+            arg.beginStructure();
+            arg >> width >> height >> pixels;
+            arg.endStructure();
+        }
+        arg.endArray();
+        arg >> title >> text;
+        arg.endStructure();
+        return title + text;
+    }
+    void click()
+    {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(item(), kItemPath, kItem, QStringLiteral("Activate"));
+        call << 0 << 0;
+        m_bus.call(call, QDBus::Block, 5000);
+    }
+    // Clicks the entry with this label in the icon's exported menu.
+    bool clickMenu(const QString& label)
+    {
+        const QString menu = property(QStringLiteral("Menu")).value<QDBusObjectPath>().path();
+        const QString kMenu = QStringLiteral("com.canonical.dbusmenu");
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(item(), menu, kMenu, QStringLiteral("GetLayout"));
+        get << 0 << -1 << QStringList();
+        const QDBusMessage layout = m_bus.call(get, QDBus::Block, 5000);
+        const int id = find(layout.arguments().value(1).value<QDBusArgument>(), label);
+        if (id < 0) {
+            return false;
+        }
+        QDBusMessage event =
+            QDBusMessage::createMethodCall(item(), menu, kMenu, QStringLiteral("Event"));
+        event << id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+        return m_bus.call(event, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
+    }
+
+private:
+    inline static const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+    inline static const QString kItem = QStringLiteral("org.kde.StatusNotifierItem");
+
+    QString item() const
+    {
+        const QStringList items = m_watcher.items();
+        return items.isEmpty() ? QString() : items.back();
+    }
+    QVariant property(const QString& name)
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            item(), kItemPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        get << kItem << name;
+        return m_bus.call(get, QDBus::Block, 5000)
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
+    }
+    // A layout node is (id, properties, children as variants of nodes).
+    static int find(const QDBusArgument& node, const QString& label)
+    {
+        int id = -1;
+        QVariantMap properties;
+        node.beginStructure();
+        node >> id >> properties;
+        int found = properties.value(QStringLiteral("label")).toString() == label ? id : -1;
+        node.beginArray();
+        while (!node.atEnd()) {
+            QDBusVariant child;
+            node >> child;
+            const int inChild = find(child.variant().value<QDBusArgument>(), label);
+            found = found >= 0 ? found : inChild;
+        }
+        node.endArray();
+        node.endStructure();
+        return found;
+    }
+
+    QDBusConnection m_bus;
+    const FakeStatusNotifierWatcher& m_watcher;
+};
+
+// With tray=1 the program lives in the desktop's tray (a stand-in host on a
+// bus of the test's own): --minimized keeps the window hidden, the icon tells
+// the last pass and the items found meanwhile, a click shows the window, and
+// a signal or "退出" ends the program in order.
+TEST_F(EndToEnd, inTheTrayItRunsHiddenTellsWhatItFoundAndEndsInOrder)
+{
+    static int argc = 1;
+    static char name[] = "e2e_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) {
+        new QCoreApplication(argc, argv);
+    }
+    TestBus bus;
+    ASSERT_FALSE(bus.address().isEmpty());
+    FakeStatusNotifierWatcher watcher(bus.address());
+    ASSERT_TRUE(watcher.registered());
+    TrayHost tray(bus.address(), watcher);
+    writeFile(dir.file("tidewatch.ini"), readFile(dir.file("tidewatch.ini")) + "tray=1\n");
+    const std::string busEnv = "DBUS_SESSION_BUS_ADDRESS='" + bus.address().toStdString() + "'";
+    const std::string watchList = market.searchUrl("empty") + "\r\n" + market.searchUrl("bike") +
+                                  "\r\n" + market.searchUrl("worn") + "\r\n";
+
+    // Hidden from the start, it counts what it finds; a signal ends it there.
+    std::future<int> run = launch("--start --minimized", busEnv);
+    EXPECT_TRUE(
+        waitFor([&] { return tray.toolTip().contains(QStringLiteral("288 件新宝贝未查看")); }, 90s))
+        << tray.toolTip().toStdString();
+    EXPECT_TRUE(tray.toolTip().contains(QStringLiteral("上次检测")));
+    stop(run);
+    // Saved at close-down, with its own line ends.
+    EXPECT_EQ(readFile(dir.file("_items.txt")), watchList);
+
+    // A click on the icon shows the window, and what waited has been seen.
+    market.addItem("bike", {"520000000001", "山地车 新到"});
+    fs::remove(dir.file("_items.txt"));
+    writeFile(dir.file("_items.txt"), market.searchUrl("empty") + "\n" + market.searchUrl("bike") +
+                                          "\n" + market.searchUrl("worn") + "\n");
+    run = launch("--start --minimized", busEnv);
+    EXPECT_TRUE(
+        waitFor([&] { return tray.toolTip().contains(QStringLiteral("1 件新宝贝未查看")); }, 90s))
+        << tray.toolTip().toStdString();
+    tray.click();
+    EXPECT_TRUE(waitFor([&] { return !tray.toolTip().contains(QStringLiteral("未查看")); }, 30s));
+    // "退出" in its menu ends it as the close box would without a tray.
+    EXPECT_TRUE(tray.clickMenu(QStringLiteral("退出")));
+    if (run.wait_for(60s) == std::future_status::ready) {
+        EXPECT_EQ(run.get(), 0) << "exit status of the program";
+    } else {
+        ADD_FAILURE() << "退出 did not end the program";
+        stop(run);
+    }
+    EXPECT_EQ(readFile(dir.file("_items.txt")), watchList);
 }
 
 } // namespace

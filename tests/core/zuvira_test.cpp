@@ -97,8 +97,10 @@ TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
 {
     const std::string agent =
         "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0";
-    writeFile(ini(), "[General]\njitter=15\nuseragent=\"" + agent +
-                         "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n");
+    writeFile(ini(),
+              "[General]\njitter=15\nuseragent=\"" + agent +
+                  "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n"
+                  "onalert=curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a\n");
     CCore core(nullptr, dir.path());
     core.autoFileConfig();
     RunSettings settings;
@@ -107,6 +109,7 @@ TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
     EXPECT_EQ(settings.userAgent, agent);
     EXPECT_EQ(settings.cookieFile, "/home/u/cookies 1.txt");
     EXPECT_EQ(settings.proxy, "socks5://127.0.0.1:1080");
+    EXPECT_EQ(settings.onAlert, "curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a");
 
     writeFile(ini(), "[General]\njitter=0\n");
     std::filesystem::last_write_time(ini(), std::filesystem::file_time_type::clock::now() +

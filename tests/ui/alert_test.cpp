@@ -1,3 +1,4 @@
+#include "desktop/alertcommand.h"
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 #include "tests/ui/windowfixture.h"
@@ -6,13 +7,18 @@
 #include "ui/blockednotice.h"
 #include "ui/qthostservices.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include <QDesktopServices>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QThread>
 #include <QUrl>
 
@@ -53,10 +59,7 @@ protected:
     {
         openWindow("http://127.0.0.1:9/s?c=1&q=a\n", "[General]\nitemhost=127.0.0.1:8\n");
     }
-    void report(const std::string& ids)
-    {
-        post(PROGRESS_DONE, 0, ids);
-    }
+    void report(const std::string& ids) { post(PROGRESS_DONE, 0, ids); }
 };
 
 TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
@@ -275,6 +278,43 @@ TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
     EXPECT_EQ(cell(0, 1), "已建立基线");
     EXPECT_TRUE(host->urls().empty());
     EXPECT_TRUE(host->sounds().empty());
+}
+
+// The alert command hears of each alert, with the titles the worker stored,
+// and of nothing else; a failing command is one line in the status line for
+// all the alerts it fails, never a box.
+TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
+{
+    const std::string script = dir.file("push");
+    writeFile(script, "#!/bin/sh\ncat >> \"$1\"\nexit \"$2\"\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    openWindow({}, "[General]\nitemhost=127.0.0.1:8\nonalert=\"" + script + " " +
+                       dir.file("alerts.json") + " 0\"\n");
+    QSignalSpy ended(&dlg->alertCommand(), &AlertCommand::finished);
+    db().insertItem("a", "901", "红色 台灯", 1);
+    post(PROGRESS_BASELINE, 0);
+    report("901,902");
+    ASSERT_TRUE(waitUntil([&] { return ended.size() == 1; }));
+    const std::string written = readFile(dir.file("alerts.json"));
+    ASSERT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
+    const QJsonObject alert = QJsonDocument::fromJson(QByteArray::fromStdString(written)).object();
+    EXPECT_EQ(alert.value("key").toString(), "a");
+    EXPECT_EQ(alert.value("url").toString(), "http://127.0.0.1:9/s?c=1&q=a");
+    EXPECT_EQ(alert.value("count").toInt(), 2);
+    const QJsonArray items = alert.value("items").toArray();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0].toObject().value("title").toString(), "红色 台灯");
+    EXPECT_EQ(items[1].toObject().value("url").toString(), QString::fromStdString(page("902")));
+
+    openWindow({}, "[General]\nonalert=\"" + script + " " + dir.file("alerts.json") + " 3\"\n");
+    QSignalSpy failed(&dlg->alertCommand(), &AlertCommand::failed);
+    QSignalSpy failedEnded(&dlg->alertCommand(), &AlertCommand::finished);
+    report("903");
+    report("904");
+    ASSERT_TRUE(waitUntil([&] { return failedEnded.size() == 2; }));
+    EXPECT_EQ(failed.size(), 1);
+    EXPECT_EQ(child<QLabel>("IDC_STATUS")->text(), "提示：提醒命令失败，退出码 3");
+    EXPECT_TRUE(host->warnings().empty());
 }
 
 // Told once, in the status line, when the answer comes; never as a box.

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -37,6 +38,19 @@ TEST_F(WatchDlgSetUp, showsTheStoredSettingsAndWithoutDatabaseLeavesThemUntouche
         EXPECT_TRUE(child<QCheckBox>("IDC_FILTER_STOCK")->isChecked());
     }
     EXPECT_EQ(host->warnings().size(), 1u);
+}
+
+// The offscreen platform, like stock GNOME, has no tray: tray=1 then only
+// says so, and the close box still closes down.
+TEST_F(WatchDlgSetUp, withoutATrayOnTheDesktopTrayOneOnlySaysSo)
+{
+    openWindow("http://127.0.0.1/s?q=a\n", "[General]\ntray=1\n");
+    EXPECT_EQ(dlg->tray(), nullptr);
+    EXPECT_EQ(child<QLabel>("IDC_STATUS")->text(), "提示：桌面没有系统托盘，tray=1 不起作用");
+    dlg->showAtStart(true);
+    EXPECT_TRUE(dlg->isMinimized());
+    dlg->close();
+    EXPECT_EQ(list(), "http://127.0.0.1/s?q=a\r\n") << "closed down";
 }
 
 TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)

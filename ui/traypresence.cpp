@@ -1,0 +1,52 @@
+#include "ui/traypresence.h"
+
+#include "core/text.h"
+#include "desktop/autostart.h"
+#include "desktop/trayicon.h"
+#include "engine/pollmessages.h"
+
+#include <QDateTime>
+
+namespace tw {
+
+TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run, QString programFolder,
+                           QObject* parent)
+    : QObject(parent), m_icon(new TrayIcon(appIcon, this)),
+      m_programFolder(std::move(programFolder))
+{
+    m_icon->setAutostart(Autostart(m_programFolder).isEnabled());
+    connect(m_icon, &TrayIcon::showRequested, this, &TrayPresence::showRequested);
+    connect(m_icon, &TrayIcon::startStopRequested, this, &TrayPresence::startStopRequested);
+    connect(m_icon, &TrayIcon::quitRequested, this, &TrayPresence::quitRequested);
+    connect(m_icon, &TrayIcon::autostartToggled, this, [this](bool on) {
+        const Autostart entry(m_programFolder);
+        QString error;
+        if (!entry.setEnabled(on, &error)) {
+            Q_EMIT problem(QStringLiteral("提示：") + error);
+        }
+        m_icon->setAutostart(entry.isEnabled());
+    });
+    connect(&run, &RunController::stateChanged, this, [this, &run](RunController::State s) {
+        // Stop is asked once; closing and marking take no Start.
+        m_icon->setRunning(run.isRunning(),
+                           s == RunController::State::Idle || s == RunController::State::Running);
+    });
+    m_icon->show();
+}
+
+void TrayPresence::checkEnded(const PollMessage& message, bool inView)
+{
+    m_icon->setLastPass(QDateTime::currentDateTime());
+    if (!message.newIds.empty() && !inView) {
+        m_unseen += static_cast<int>(text::splitFields(message.newIds, ',').size());
+        m_icon->setWaiting(m_unseen);
+    }
+}
+
+void TrayPresence::windowSeen()
+{
+    m_unseen = 0;
+    m_icon->setWaiting(0);
+}
+
+} // namespace tw

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ui/runcontroller.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+
+namespace tw {
+
+class TrayIcon;
+struct PollMessage;
+
+// The program in the desktop's tray (tray=1): the icon follows the run, the
+// last pass and the items found while the window was out of view, and its
+// menu turns the login entry on and off. What it asks of the window leaves
+// as signals.
+class TrayPresence : public QObject
+{
+    Q_OBJECT
+
+public:
+    // programFolder: the folder the login entry starts the program from.
+    TrayPresence(const QIcon& appIcon, const RunController& run, QString programFolder,
+                 QObject* parent = nullptr);
+
+    TrayIcon& icon() { return *m_icon; }
+    // A check ended; inView: the window was shown and active then.
+    void checkEnded(const PollMessage& message, bool inView);
+    // The window was shown or activated: what waited has been seen.
+    void windowSeen();
+
+Q_SIGNALS:
+    void showRequested();
+    void startStopRequested();
+    void quitRequested();
+    // Why the login entry could not be changed, for the status line.
+    void problem(const QString& text);
+
+private:
+    TrayIcon* m_icon = nullptr;
+    QString m_programFolder;
+    int m_unseen = 0;
+};
+
+} // namespace tw
