@@ -9,6 +9,8 @@
 #include "store/itemdb.h"
 #include "ui/qtconvert.h"
 
+#include <algorithm>
+
 namespace tw {
 
 Alerter::Alerter(AlertContext context, QObject* parent) : QObject(parent), m_context(context)
@@ -24,7 +26,7 @@ void Alerter::alert(const std::string& sid, const std::string& idList)
     Q_EMIT alarmStarted();
     m_replay.start();
     m_context.core.playWav(m_context.paths.alertFile);
-    for (int n = 0; n < kOpenLimit; ++n) {
+    for (int n = 0; n < openLimit(); ++n) {
         const std::string id = CCore::getFg(idList, ',', n);
         if (id.empty()) {
             break;
@@ -54,7 +56,12 @@ void Alerter::notify(const std::string& sid, const std::string& idList)
         // The notification goes out without the titles it could not read.
     }
     m_context.notifier.notifyAlert(qs(text::readableQuery(sid)), count, titles,
-                                   count > kOpenLimit ? count - kOpenLimit : 0);
+                                   std::max(0, count - openLimit()));
+}
+
+int Alerter::openLimit() const
+{
+    return std::max(0, m_context.settings.openLimit);
 }
 
 void Alerter::replay()

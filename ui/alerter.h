@@ -24,16 +24,15 @@ struct AlertContext
     DesktopNotifier& notifier;
 };
 
-// Telling the user about new items: the alarm and its replay, the items'
-// pages in the browser, the desktop notification, and a click on it that
-// asks for the window.
+// Telling the user about new items: the alarm and its replay, the pages of
+// the first openlimit items in the browser, the desktop notification (which
+// counts every item), and a click on it that asks for the window.
 class Alerter : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr std::chrono::milliseconds kReplay{4000};
-    static constexpr int kOpenLimit = 30;
 
     explicit Alerter(AlertContext context, QObject* parent = nullptr);
 
@@ -52,6 +51,7 @@ Q_SIGNALS:
     void raiseRequested();
 
 private:
+    int openLimit() const;
     void notify(const std::string& sid, const std::string& idList);
 
     AlertContext m_context;

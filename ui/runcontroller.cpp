@@ -37,7 +37,7 @@ bool RunController::start(const SessionSettings& session)
     params.session = session;
     params.openSession = m_openSession;
     params.clock = m_pollClock;
-    params.endOnAlert = true;
+    params.endOnAlert = !m_context.settings.keepWatching;
     m_worker = std::make_unique<CPollThread>(std::move(params));
     if (!m_worker->CreateThread()) {
         m_worker.reset();

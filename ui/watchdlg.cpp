@@ -357,8 +357,10 @@ void CWatchDlg::onCheckEnded(const PollMessage& message)
         if (m_alertCommand->isSet()) {
             m_alertCommand->run(alertInfo(message.url, message.newIds, *m_itemDb));
         }
-        // The alert ends the run; the check under way may finish first.
-        m_run->stop(false);
+        if (!m_settings.keepWatching) {
+            // The alert ends the run; the check under way may finish first.
+            m_run->stop(false);
+        }
     }
     if (message.blockedNotice) {
         m_notice->report(message.url, message.reason);
@@ -492,6 +494,7 @@ void CWatchDlg::OnWatchListDblClk(int row)
     if (row < 0 || !m_table || !m_itemDb || m_closing) {
         return;
     }
+    m_rows->seen(m_table->url(row));
     CItemListDlg dlg(*m_core, *m_itemDb, m_settings, this);
     dlg.sid = m_table->sid(row);
     dlg.OnInitDialog();

@@ -51,6 +51,7 @@ void WatchListModel::showResult(int row, const PollMessage& message)
 {
     if (!message.newIds.empty()) {
         m_lastFound[message.url] = message.at;
+        m_unseen[message.url] += static_cast<int>(text::splitFields(message.newIds, ',').size());
     }
     if (!isRow(row)) {
         return;
@@ -92,6 +93,12 @@ void WatchListModel::showMarked(int row, const PollMessage& message)
     }
 }
 
+int WatchListModel::unseen(const std::string& url) const
+{
+    const auto it = m_unseen.find(url);
+    return it == m_unseen.end() ? 0 : it->second;
+}
+
 std::optional<WallTime> WatchListModel::lastFound(const std::string& url) const
 {
     const auto it = m_lastFound.find(url);
@@ -116,7 +123,12 @@ QString WatchListModel::toolTip(int row) const
     if (!isRow(row)) {
         return {};
     }
-    return qs(text::readableUrl(m_table.url(row)) + m_rows[static_cast<std::size_t>(row)].lines);
+    const std::string url = m_table.url(row);
+    std::string tip = text::readableUrl(url) + m_rows[static_cast<std::size_t>(row)].lines;
+    if (const int n = unseen(url); n > 0) {
+        tip += "\n" + CCore::getStrInt(n) + " 件新宝贝未查看（双击查看宝贝列表）";
+    }
+    return qs(tip);
 }
 
 int WatchListModel::rowCount(const QModelIndex& parent) const

@@ -43,6 +43,9 @@ public:
     QString toolTip(int row) const;
     // When the watch with url last found items; nullopt before the first time.
     std::optional<WallTime> lastFound(const std::string& url) const;
+    // Items the watch with url found since its item list was last opened.
+    int unseen(const std::string& url) const;
+    void seen(const std::string& url) { m_unseen.erase(url); }
 
     static QString statusText(std::intptr_t progress);
 
@@ -65,6 +68,7 @@ private:
     std::vector<Row> m_rows;
     // For the program's lifetime, also across runs and imports.
     std::map<std::string, WallTime> m_lastFound;
+    std::map<std::string, int> m_unseen;
 };
 
 } // namespace tw

@@ -80,6 +80,8 @@ TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
     }
     report(ids);
     dlg->alerter().alert("a", "1#x,2/../evil?y=1");
+    dlg->settings().openLimit = 0;
+    dlg->alerter().alert("a", "3,4");
     pages.push_back(page("1%23x"));
     pages.push_back(page("2%2F..%2Fevil%3Fy%3D1"));
     const std::vector<std::string> urls = host->urls();

@@ -264,6 +264,36 @@ TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
     EXPECT_EQ(host->urls().size(), opened);
 }
 
+// keepwatching=1 with the real worker: each alert does what it always does
+// and the run goes on, so a later item on either watch alerts again.
+TEST_F(RunControl, keepWatchingAlertsAgainOnEitherWatchAndTheRunGoesOn)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("a", TestMarket::makeItems(2, 100));
+    market.setItems("b", TestMarket::makeItems(2, 200));
+    openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n",
+               "[General]\ninterval=1\nkeepwatching=1\nopenlimit=1\nitemhost=127.0.0.1:8\n");
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 2; }));
+    EXPECT_TRUE(dlg->isRunning()) << "the first alerts ended nothing";
+
+    market.addItem("a", {"777", "新的 a"});
+    ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 3; }));
+    EXPECT_EQ(host->urls().back(), "http://127.0.0.1:8/item.htm?id=777");
+    market.addItem("b", {"888", "新的 b"});
+    ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 4; }));
+    EXPECT_EQ(host->urls().back(), "http://127.0.0.1:8/item.htm?id=888");
+    EXPECT_TRUE(dlg->isRunning());
+    EXPECT_GE(host->sounds().size(), 4u);
+    EXPECT_TRUE(cell(0, 1, Qt::ToolTipRole).contains(QStringLiteral("3 件新宝贝未查看")))
+        << cell(0, 1, Qt::ToolTipRole).toStdString();
+
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitForIdle());
+    EXPECT_EQ(host->urls().size(), 4u);
+}
+
 TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
 {
     openWindow({}, "[General]\ninterval=0\n", std::make_shared<QtHostServices>());
