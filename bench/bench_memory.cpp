@@ -20,6 +20,7 @@
 // Usage: bench_memory [start-up runs, default 3]. Needs nginx (nginx-light).
 
 #include "bench/nginxserver.h"
+#include "bench/privatedirty.h"
 #include "core/hostservices.h"
 #include "engine/pollmessages.h"
 #include "tools/testmarket/resultpage.h"
@@ -59,6 +60,8 @@
 
 extern char** environ;
 
+using tw::bench::privateDirtyKb;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -79,25 +82,6 @@ constexpr long long kFirstId = 800000000001LL;
 double ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Private_Dirty of a process in KiB, read without touching the heap, so that
-// sampling does not change what it measures.
-long privateDirtyKb(const char* smapsRollup)
-{
-    const int fd = ::open(smapsRollup, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof(buf) - 1);
-    ::close(fd);
-    if (n <= 0) {
-        return -1;
-    }
-    buf[n] = '\0';
-    const char* at = std::strstr(buf, "Private_Dirty:");
-    return at ? std::strtol(at + std::strlen("Private_Dirty:"), nullptr, 10) : -1;
 }
 
 std::string readSmaps()

@@ -23,6 +23,7 @@
 
 #include "bench/delayproxy.h"
 #include "bench/nginxserver.h"
+#include "bench/privatedirty.h"
 #include "bench/passworker.h"
 #include "tools/testmarket/resultpage.h"
 #include "tools/testmarket/testmarket.h"
@@ -48,6 +49,8 @@
 #include <vector>
 
 extern char** environ;
+
+using tw::bench::privateDirtyKb;
 
 namespace {
 
@@ -136,25 +139,6 @@ int runProgram(std::vector<std::string> args, bool quiet = false)
         return -1;
     }
     return WEXITSTATUS(status);
-}
-
-// Private_Dirty of this process in KiB, read without touching the heap, so
-// that the sampling adds nothing to what it measures.
-long privateDirtyKb()
-{
-    const int fd = ::open("/proc/self/smaps_rollup", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof(buf) - 1);
-    ::close(fd);
-    if (n <= 0) {
-        return -1;
-    }
-    buf[n] = '\0';
-    const char* at = std::strstr(buf, "Private_Dirty:");
-    return at ? std::strtol(at + std::strlen("Private_Dirty:"), nullptr, 10) : -1;
 }
 
 // The highest Private_Dirty while it runs, sampled every 2 ms.

@@ -1,4 +1,5 @@
 #include "desktop/alertcommand.h"
+#include "tests/support/eventloop.h"
 #include "tests/support/tempdir.h"
 
 #include <filesystem>
@@ -22,29 +23,17 @@ using test::TempDir;
 using test::writeFile;
 using namespace std::chrono_literals;
 
-bool waitUntil(const std::function<bool()>& pred, int limitMs = 20000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+// The replies and signals arrive as events of this thread.
+const auto waitUntil = [](const std::function<bool()>& pred) {
+    return test::processEventsUntil(pred);
+};
 
 class AlertCommandTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "alertcommand_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) {
-            new QCoreApplication(argc, argv);
-        }
+        test::ensureCoreApplication();
     }
 
     // A script of the test's own; the program starts it without a shell.

@@ -1,4 +1,5 @@
 #include "desktop/desktopnotifier.h"
+#include "tests/support/eventloop.h"
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 
@@ -26,30 +27,17 @@ namespace {
 using test::FakeNotificationService;
 using test::TestBus;
 
-// The replies and signals of the bus arrive as events of this thread.
-bool waitUntil(const std::function<bool()>& pred, int limitMs = 10000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+// The replies and signals arrive as events of this thread.
+const auto waitUntil = [](const std::function<bool()>& pred) {
+    return test::processEventsUntil(pred);
+};
 
 class DesktopNotifierTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "desktopnotifier_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) {
-            new QCoreApplication(argc, argv);
-        }
+        test::ensureCoreApplication();
     }
 };
 

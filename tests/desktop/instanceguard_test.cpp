@@ -1,4 +1,5 @@
 #include "desktop/instanceguard.h"
+#include "tests/support/eventloop.h"
 #include "tests/support/childprocess.h"
 #include "tests/support/tempdir.h"
 
@@ -20,29 +21,17 @@ namespace {
 
 using test::TempDir;
 
-bool waitUntil(const std::function<bool()>& pred, int limitMs = 20000)
-{
-    QDeadlineTimer deadline(limitMs);
-    while (!pred()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+// The replies and signals arrive as events of this thread.
+const auto waitUntil = [](const std::function<bool()>& pred) {
+    return test::processEventsUntil(pred);
+};
 
 class InstanceGuardTest : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite()
     {
-        static int argc = 1;
-        static char name[] = "instanceguard_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance()) {
-            new QCoreApplication(argc, argv);
-        }
+        test::ensureCoreApplication();
     }
 
     // A later launch runs on a thread of its own, since the holder answers
