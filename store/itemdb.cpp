@@ -208,31 +208,6 @@ std::string CItemDb::itemTitle(const std::string& sid, const std::string& bbid)
                       {bbid, sid});
 }
 
-int CItemDb::insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items)
-{
-    if (items.empty()) {
-        return 0;
-    }
-    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
-    // Closing the connection without COMMIT rolls everything back.
-    db.exec("BEGIN IMMEDIATE");
-    sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
-                                 "where not exists (select 1 from t_item where bbid=? and sid=?)");
-    int added = 0;
-    // Last first: the first item gets the largest row id.
-    for (auto it = items.rbegin(); it != items.rend(); ++it) {
-        const ItemRow& item = *it;
-        std::string title = item.bbtitle;
-        std::erase(title, '\'');
-        insert.reset();
-        insert.bindAll({sid, item.bbid, title, static_cast<long long>(kBbsl), item.bbid, sid});
-        insert.step();
-        added += sqlite3_changes(db.get());
-    }
-    db.exec("COMMIT");
-    return added;
-}
-
 void CItemDb::ensureBbidIndex()
 {
     execute("create index if not exists ix_item_bbid on t_item (bbid)");

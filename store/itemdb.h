@@ -55,11 +55,6 @@ public:
     bool isBbidReported(const std::string& bbid);
     // The stored title of (sid, bbid); "" when there is none.
     std::string itemTitle(const std::string& sid, const std::string& bbid);
-    // Stores under sid every item not yet stored there, in one transaction:
-    // all of them or, on an error, none. Items come in page order, newest
-    // first, and the first gets the largest row id, so that the item list
-    // shows them in that order. The number of rows added.
-    int insertItemsIfNew(const std::string& sid, const std::vector<ItemRow>& items);
     // The first completed check of a search key, or a "mark all as seen":
     // stores under sid every item not yet stored there, marked as taken
     // without a report (table t_silent, by t_item's rowid), and records that

@@ -100,19 +100,19 @@ TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
 {
     db.insertItem("k", "2", "old", CItemDb::kBbsl);
     EXPECT_FALSE(db.hasItems("other"));
-    EXPECT_EQ(db.insertItemsIfNew("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}), 2);
+    EXPECT_EQ(db.storeSeenItems("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}), 2);
     // The first item listed gets the largest row id.
     EXPECT_EQ(latest(db, "k"), "1,3,2");
     EXPECT_EQ(db.itemTitle("k", "1"), "ones");
     EXPECT_EQ(db.itemTitle("k", "2"), "old");
     EXPECT_EQ(db.itemTitle("other", "1"), "");
     EXPECT_TRUE(db.hasItems("k"));
-    EXPECT_EQ(db.insertItemsIfNew("k", {}), 0);
+    EXPECT_EQ(db.storeSeenItems("k", {}), 0);
 
     RawDb raw(dbPath());
     raw.exec("create trigger refuse before insert on t_item when new.bbid = '9' "
              "begin select raise(abort, 'refused'); end");
-    EXPECT_THROW(db.insertItemsIfNew("n", {{"9", ""}, {"8", ""}}), DbError);
+    EXPECT_THROW(db.storeSeenItems("n", {{"9", ""}, {"8", ""}}), DbError);
     EXPECT_FALSE(db.hasItems("n"));
 }
 
