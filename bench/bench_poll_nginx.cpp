@@ -17,7 +17,6 @@
 #include "bench/nginxserver.h"
 #include "bench/passworker.h"
 #include "engine/httpsession.h"
-#include "tools/testmarket/resultpage.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <algorithm>
@@ -27,14 +26,12 @@
 #include <cstdlib>
 #include <curl/curl.h>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-using tw::test::MarketItem;
 using tw::test::TestMarket;
 
 constexpr int kWatches = 100;
@@ -56,22 +53,7 @@ struct Environment
             fail("cannot make a folder for the benchmark");
         }
         const std::string serverDir = dir + "server/";
-        std::filesystem::create_directories(serverDir + "html");
-
-        for (int w = 0; w < kWatches; ++w) {
-            const std::string key = "key" + std::to_string(w);
-            const std::vector<MarketItem> items =
-                TestMarket::makeItems(kPages * kPageSize, 700000000001LL + 1000LL * w);
-            for (int page = 0; page < kPages; ++page) {
-                const int offset = page * kPageSize;
-                const std::string body = tw::test::renderResultPage(
-                    std::span(items).subspan(offset, kPageSize), offset, int(items.size()));
-                pageBytes += body.size();
-                std::ofstream(serverDir + "html/" + key + "_" + std::to_string(offset) + ".html",
-                              std::ios::binary)
-                    << body;
-            }
-        }
+        pageBytes = tw::bench::NginxServer::writeSearchPages(serverDir + "html", kWatches, kPages);
         if (!nginx.start(serverDir, "/${arg_q}_${arg_s}.html")) {
             fail("cannot start nginx (install nginx-light); see " + serverDir + "error.log");
         }

@@ -25,7 +25,6 @@
 #include "bench/nginxserver.h"
 #include "bench/privatedirty.h"
 #include "bench/passworker.h"
-#include "tools/testmarket/resultpage.h"
 #include "tools/testmarket/testmarket.h"
 
 #include <algorithm>
@@ -54,7 +53,6 @@ using tw::bench::privateDirtyKb;
 
 namespace {
 
-using tw::test::MarketItem;
 using tw::test::TestMarket;
 using Seconds = std::chrono::duration<double>;
 
@@ -187,21 +185,7 @@ struct Environment
             fail("cannot make a folder for the benchmark");
         }
         const std::string serverDir = dir + "server/";
-        std::filesystem::create_directories(serverDir + "html");
-        for (int w = 0; w < kWatches; ++w) {
-            const std::vector<MarketItem> items =
-                TestMarket::makeItems(kPages * kPageSize, 700000000001LL + 1000LL * w);
-            for (int page = 0; page < kPages; ++page) {
-                const int offset = page * kPageSize;
-                const std::string body = tw::test::renderResultPage(
-                    std::span(items).subspan(offset, kPageSize), offset, int(items.size()));
-                pageBytes += body.size();
-                std::ofstream(serverDir + "html/key" + std::to_string(w) + "_" +
-                                  std::to_string(offset) + ".html",
-                              std::ios::binary)
-                    << body;
-            }
-        }
+        pageBytes = tw::bench::NginxServer::writeSearchPages(serverDir + "html", kWatches, kPages);
 
         cert = dir + "cert.pem";
         const std::string key = dir + "key.pem";

@@ -1,5 +1,8 @@
 #include "bench/nginxserver.h"
 
+#include "tools/testmarket/resultpage.h"
+#include "tools/testmarket/testmarket.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -7,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <span>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -165,6 +169,29 @@ bool NginxServer::launch(const std::string& prefix, const std::string& tryFiles)
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     return false;
+}
+
+std::size_t NginxServer::writeSearchPages(const std::string& htmlDir, int watches, int pages)
+{
+    using test::TestMarket;
+    constexpr int kPageSize = TestMarket::kPageSize;
+    std::filesystem::create_directories(htmlDir);
+    std::size_t bytes = 0;
+    for (int w = 0; w < watches; ++w) {
+        const std::vector<test::MarketItem> items =
+            TestMarket::makeItems(pages * kPageSize, 700000000001LL + 1000LL * w);
+        for (int page = 0; page < pages; ++page) {
+            const int offset = page * kPageSize;
+            const std::string body = test::renderResultPage(
+                std::span(items).subspan(offset, kPageSize), offset, int(items.size()));
+            bytes += body.size();
+            std::ofstream(htmlDir + "/key" + std::to_string(w) + "_" + std::to_string(offset) +
+                              ".html",
+                          std::ios::binary)
+                << body;
+        }
+    }
+    return bytes;
 }
 
 } // namespace tw::bench

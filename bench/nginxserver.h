@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 
@@ -32,6 +33,11 @@ public:
     // tlsPort(), with this certificate and key (PEM files).
     void enableTls(const std::string& certFile, const std::string& keyFile);
     int tlsPort() const { return m_tlsPort; }
+
+    // The result pages of `watches` searches "key0", "key1"... of `pages`
+    // full pages each, as "<htmlDir>/key<w>_<offset>.html" for the try_files
+    // pattern "/${arg_q}_${arg_s}.html"; the bytes written.
+    static std::size_t writeSearchPages(const std::string& htmlDir, int watches, int pages);
 
     // A new folder "<base>/<name>-XXXXXX/" under TIDEWATCH_BENCH_DIR (default
     // /tmp) that nginx's user may pass through; "" when it cannot be made.
