@@ -150,29 +150,36 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         const int next = offset + kPageSize;
         const bool more = next < kOffsetLimit && PageParser::holdsItems(page);
         const std::string nextUrl = more ? pageUrlAt(next) : std::string();
-        if (more && !ctx.stopAfterPage) {
+        const bool askedAhead = more && !ctx.stopAfterPage;
+        if (askedAhead) {
             ctx.session.request(nextUrl);
         }
-        if (Result<void> written = writePageFile(ctx.pageFile, page); !written) {
+        // Parsed from the bytes kept in memory and counted against the cap
+        // as they came: the file is not read back, so nobody else's write to
+        // it can reach the parser.
+        const bool holdsItems = parser.addPage(page);
+        const bool last =
+            !holdsItems || !more || (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds()));
+        if (!last) {
+            if (ctx.stopAfterPage) {
+                ctx.session.request(nextUrl);
+            }
+            pageUrl = nextUrl;
+            continue;
+        }
+        if (askedAhead) {
             ctx.session.cancel();
+        }
+        // Only the check's last page is written: the file is what the check
+        // downloaded last, and 130 KB written per page cost a pass as much
+        // as its parsing.
+        if (Result<void> written = writePageFile(ctx.pageFile, page); !written) {
             outcome.failed = true;
             outcome.error = pageUrl + ": " + written.error();
-            break;
+        } else {
+            outcome.firstPageEmpty = !holdsItems && offset == 0;
         }
-        // Parsed from the bytes written to pageFile, kept in memory and
-        // counted against the cap as they came: the file is not read back,
-        // so nobody else's write to it can reach the parser.
-        if (!parser.addPage(page)) {
-            outcome.firstPageEmpty = offset == 0;
-            break;
-        }
-        if (!more || (ctx.stopAfterPage && ctx.stopAfterPage(parser.lastPageIds()))) {
-            break;
-        }
-        if (ctx.stopAfterPage) {
-            ctx.session.request(nextUrl);
-        }
-        pageUrl = nextUrl;
+        break;
     }
     // A page far beyond a result page's size is not kept between checks.
     if (page.capacity() > kKeptPageBytes) {

@@ -36,7 +36,11 @@ struct PassFetcher::Check
     Watch watch;
     PageParser parser;
     FetchOutcome outcome;
+    // The offset of the next page, and of the page being parsed.
     int offset = 0;
+    int pageOffset = 0;
+    // The page being parsed holds items and is not the 8th.
+    bool more = false;
     std::string pageUrl;
     State state = State::Waiting;
     int tag = -1;
@@ -142,14 +146,23 @@ void PassFetcher::drive(Check& target)
                        std::chrono::milliseconds(0), kStopLook);
         m_finished.clear();
         m_session.waitAny(m_finished, wait);
+        std::vector<std::pair<Check*, HttpSession::Finished*>> toParse;
         for (HttpSession::Finished& finished : m_finished) {
             --m_inFlight;
             for (const auto& c : m_checks) {
                 if (c->state == Check::State::InFlight && c->tag == finished.tag) {
-                    onAnswer(*c, finished);
+                    if (onAnswer(*c, finished)) {
+                        toParse.emplace_back(c.get(), &finished);
+                    }
                     break;
                 }
             }
+        }
+        // The freed places and the next pages go out before the pages are
+        // parsed, so that the server is busy meanwhile.
+        startTransfers();
+        for (const auto& [check, finished] : toParse) {
+            parse(*check, finished->body);
         }
     }
 }
@@ -182,37 +195,54 @@ PassFetcher::Clock::time_point PassFetcher::startTransfers()
     return due;
 }
 
-void PassFetcher::onAnswer(Check& check, HttpSession::Finished& finished)
+bool PassFetcher::onAnswer(Check& check, HttpSession::Finished& finished)
 {
     check.state = Check::State::Done;
     FetchOutcome& outcome = check.outcome;
     if (answerFailed(outcome, check.pageUrl, finished.result, finished.answer)) {
-        return;
+        return false;
     }
     ++outcome.pages;
     const std::string& page = finished.body;
-    const int next = check.offset + kPageSize;
-    const bool more = next < kOffsetLimit && PageParser::holdsItems(page);
+    check.pageOffset = check.offset;
+    check.more = check.offset + kPageSize < kOffsetLimit && PageParser::holdsItems(page);
+    if (check.more && !m_settings.stopAfterPage) {
+        // Only a page with items is followed by another, whatever the parse
+        // below says: the same request the page loop makes.
+        check.offset += kPageSize;
+        askNextPage(check);
+    }
+    return true;
+}
+
+void PassFetcher::parse(Check& check, const std::string& page)
+{
+    FetchOutcome& outcome = check.outcome;
+    const bool holdsItems = check.parser.addPage(page);
+    if (holdsItems && check.more && !m_settings.stopAfterPage) {
+        return;
+    }
+    // Only a page that may be the watch's last is written: the file is what
+    // the check downloaded last.
     if (Result<void> written = writePageFile(m_settings.pageFile, page); !written) {
         outcome.failed = true;
         outcome.error = check.pageUrl + ": " + written.error();
+        check.state = Check::State::Done;
         return;
     }
-    if (!check.parser.addPage(page)) {
-        outcome.firstPageEmpty = check.offset == 0;
+    if (!holdsItems) {
+        outcome.firstPageEmpty = check.pageOffset == 0;
+        // Its next page, if one was asked for, is dropped when it comes.
+        check.state = Check::State::Done;
         return;
     }
-    if (!more) {
+    if (!check.more) {
         return;
     }
-    check.offset = next;
-    if (m_settings.stopAfterPage) {
-        check.state = Check::State::Deciding;
-        if (mayDecide(check)) {
-            decide(check);
-        }
-    } else {
-        askNextPage(check);
+    check.offset += kPageSize;
+    check.state = Check::State::Deciding;
+    if (mayDecide(check)) {
+        decide(check);
     }
 }
 

@@ -84,7 +84,10 @@ private:
     void plan();
     // Starts what may start; the time the next start is due, if any waits.
     Clock::time_point startTransfers();
-    void onAnswer(Check& check, HttpSession::Finished& finished);
+    // Takes an answer in; true when its page is to be parsed. Asks for the
+    // next page at once where the ids do not decide.
+    bool onAnswer(Check& check, HttpSession::Finished& finished);
+    void parse(Check& check, const std::string& page);
     void decide(Check& check);
     void askNextPage(Check& check);
     bool mayDecide(const Check& check) const;

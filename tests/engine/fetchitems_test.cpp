@@ -116,6 +116,10 @@ TEST_F(FetchItemsTest, pageLoopEndsAfterEightPagesOrAtAPageWithoutMarkers)
     const Offsets eight = {0, 40, 80, 120, 160, 200, 240, 280};
     market.setItems("bike", items);
     expectCheck("bike", joinIds(items, 0, 320), eight);
+    // The page file holds the check's last page, not its first.
+    const std::string lastPage = test::readFile(pageFile);
+    EXPECT_NE(lastPage.find(items[319].id), std::string::npos);
+    EXPECT_EQ(lastPage.find(items[0].id), std::string::npos);
     market.setFault("bike", {.kind = Kind::NoMarkers, .offset = 40});
     expectCheck("bike", joinIds(items, 0, 40), {0, 40});
     // A cut page keeps its whole blocks and the loop goes on.

@@ -136,6 +136,22 @@ TEST_F(ParallelPollTest, severalWatchesAtOnceReportStoreAndPostExactlyWhatOneAtA
     market.setBeforeAnswer({});
 }
 
+// Only the page a watch's check ends on is written to the page file, with
+// its next page already on the way while it was parsed.
+TEST_F(ParallelPollTest, thePageFileHoldsTheLastPageOfTheCheck)
+{
+    settings.parallel = 2;
+    const auto items = TestMarket::makeItems(400);
+    market.setItems("bike", items);
+    setWatches({"bike"});
+    stopAfterChecks(0, 1);
+    run();
+    EXPECT_EQ(market.requests().size(), 8u);
+    const std::string page = readFile(paths.pageFile);
+    EXPECT_NE(page.find(items[319].id), std::string::npos);
+    EXPECT_EQ(page.find(items[279].id), std::string::npos);
+}
+
 // Stop cuts what is in flight at once: with no stall limit and no deadline,
 // nothing else would end these transfers.
 TEST_F(ParallelPollTest, stopCutsEveryTransferInFlight)
