@@ -8,9 +8,11 @@
 // `curl --parallel --parallel-max N` over the URLs that pass asked for (each
 // watch's first page with pagestop), and the peak of this process's
 // Private_Dirty during the pass (and how far above its level before it). The
-// passes run with parallel rising, so memory kept from one shows in the next. Over HTTP/1.1 the
-// session opens at most 4 connections to a host, so at most 4 transfers are
-// in flight: the ratio compares with the floor at that number.
+// passes run with parallel rising, so memory kept from one shows in the next.
+// Memory is sampled during a first pass; passes and floors shorter than 2 s
+// are then repeated (up to 9 times) and their medians are compared. Over
+// HTTP/1.1 the session opens at most 4 connections to a host, so at most 4
+// transfers are in flight: the ratio compares with the floor at that number.
 //
 // Usage: bench_roundtrip [--rtt=0,30,100,250] [--proto=h1,h2]
 //                        [--parallel=1,4,8,16] [--pagestop=0,1]
@@ -333,7 +335,6 @@ int main(int argc, char** argv)
     }
 
     const auto began = std::chrono::steady_clock::now();
-    std::map<std::string, double> floors;
     std::printf("\n%6s  %-10s  %8s  %8s  %9s  %9s  %13s  %s\n", "rtt ms", "protocol", "pagestop",
                 "parallel", "pass s", "curl s", "pass/curl", "peak MiB (above before the pass)");
     for (const int rtt : options.rtts) {
