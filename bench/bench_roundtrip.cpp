@@ -70,12 +70,20 @@ constexpr int kHttp1Connections = 4;
     std::exit(1);
 }
 
+std::vector<std::string> fields(const std::string& text)
+{
+    std::vector<std::string> values;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) {
+        values.push_back(item);
+    }
+    return values;
+}
+
 std::vector<int> intList(const std::string& text)
 {
     std::vector<int> values;
-    std::stringstream in(text);
-    std::string item;
-    while (std::getline(in, item, ',')) {
+    for (const std::string& item : fields(text)) {
         values.push_back(std::atoi(item.c_str()));
     }
     return values;
@@ -98,11 +106,7 @@ struct Options
             if (key == "--rtt") {
                 rtts = intList(value);
             } else if (key == "--proto") {
-                protos.clear();
-                std::stringstream in(value);
-                for (std::string p; std::getline(in, p, ',');) {
-                    protos.push_back(p);
-                }
+                protos = fields(value);
             } else if (key == "--parallel") {
                 parallels = intList(value);
             } else if (key == "--pagestop") {

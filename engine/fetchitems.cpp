@@ -64,6 +64,18 @@ bool answerFailed(FetchOutcome& outcome, const std::string& pageUrl, const Resul
     return false;
 }
 
+void writeLastPage(FetchOutcome& outcome, const std::string& pageFile, const std::string& pageUrl,
+                   std::string_view page)
+{
+    // Only the check's last page is written: the file is what the check
+    // downloaded last, and 130 KB written per page cost a pass as much as
+    // its parsing.
+    if (Result<void> written = writePageFile(pageFile, page); !written) {
+        outcome.failed = true;
+        outcome.error = pageUrl + ": " + written.error();
+    }
+}
+
 void finishOutcome(FetchOutcome& outcome, const PageParser& parser, const std::string& pageFile,
                    const std::string& titlesFile)
 {
@@ -170,15 +182,8 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
         if (askedAhead) {
             ctx.session.cancel();
         }
-        // Only the check's last page is written: the file is what the check
-        // downloaded last, and 130 KB written per page cost a pass as much
-        // as its parsing.
-        if (Result<void> written = writePageFile(ctx.pageFile, page); !written) {
-            outcome.failed = true;
-            outcome.error = pageUrl + ": " + written.error();
-        } else {
-            outcome.firstPageEmpty = !holdsItems && offset == 0;
-        }
+        writeLastPage(outcome, ctx.pageFile, pageUrl, page);
+        outcome.firstPageEmpty = !outcome.failed && !holdsItems && outcome.pages == 1;
         break;
     }
     // A page far beyond a result page's size is not kept between checks.

@@ -81,6 +81,10 @@ FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl);
 // redirect to another host; outcome then says why.
 bool answerFailed(FetchOutcome& outcome, const std::string& pageUrl, const Result<long>& download,
                   const HttpAnswer& answer);
+// Writes the page a check ended on to pageFile; when that fails, outcome
+// says so and the check is failed.
+void writeLastPage(FetchOutcome& outcome, const std::string& pageFile, const std::string& pageUrl,
+                   std::string_view page);
 // The end of a check's pages: the id list and titles from parser, the
 // titles text written to titlesFile, pageFile emptied after a failure.
 void finishOutcome(FetchOutcome& outcome, const PageParser& parser, const std::string& pageFile,

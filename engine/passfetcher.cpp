@@ -1,7 +1,6 @@
 #include "engine/passfetcher.h"
 
 #include "core/zuvira.h"
-#include "engine/pagefile.h"
 #include "engine/pageparser.h"
 #include "engine/sessioncheck.h"
 
@@ -36,9 +35,7 @@ struct PassFetcher::Check
     Watch watch;
     PageParser parser;
     FetchOutcome outcome;
-    // The offset of the next page, and of the page being parsed.
     int offset = 0;
-    int pageOffset = 0;
     // The page being parsed holds items and is not the 8th.
     bool more = false;
     std::string pageUrl;
@@ -146,13 +143,13 @@ void PassFetcher::drive(Check& target)
                        std::chrono::milliseconds(0), kStopLook);
         m_finished.clear();
         m_session.waitAny(m_finished, wait);
-        std::vector<std::pair<Check*, HttpSession::Finished*>> toParse;
+        m_toParse.clear();
         for (HttpSession::Finished& finished : m_finished) {
             --m_inFlight;
             for (const auto& c : m_checks) {
                 if (c->state == Check::State::InFlight && c->tag == finished.tag) {
                     if (onAnswer(*c, finished)) {
-                        toParse.emplace_back(c.get(), &finished);
+                        m_toParse.emplace_back(c.get(), &finished);
                     }
                     break;
                 }
@@ -161,7 +158,7 @@ void PassFetcher::drive(Check& target)
         // The freed places and the next pages go out before the pages are
         // parsed, so that the server is busy meanwhile.
         startTransfers();
-        for (const auto& [check, finished] : toParse) {
+        for (const auto& [check, finished] : m_toParse) {
             parse(*check, finished->body);
         }
     }
@@ -204,7 +201,6 @@ bool PassFetcher::onAnswer(Check& check, HttpSession::Finished& finished)
     }
     ++outcome.pages;
     const std::string& page = finished.body;
-    check.pageOffset = check.offset;
     check.more = check.offset + kPageSize < kOffsetLimit && PageParser::holdsItems(page);
     if (check.more && !m_settings.stopAfterPage) {
         // Only a page with items is followed by another, whatever the parse
@@ -222,16 +218,15 @@ void PassFetcher::parse(Check& check, const std::string& page)
     if (holdsItems && check.more && !m_settings.stopAfterPage) {
         return;
     }
-    // Only a page that may be the watch's last is written: the file is what
-    // the check downloaded last.
-    if (Result<void> written = writePageFile(m_settings.pageFile, page); !written) {
-        outcome.failed = true;
-        outcome.error = check.pageUrl + ": " + written.error();
+    // With pagestop a page with items may be the last: that waits for the
+    // decision, when the page is gone.
+    writeLastPage(outcome, m_settings.pageFile, check.pageUrl, page);
+    if (outcome.failed) {
         check.state = Check::State::Done;
         return;
     }
     if (!holdsItems) {
-        outcome.firstPageEmpty = check.pageOffset == 0;
+        outcome.firstPageEmpty = outcome.pages == 1;
         // Its next page, if one was asked for, is dropped when it comes.
         check.state = Check::State::Done;
         return;

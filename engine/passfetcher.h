@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tw {
@@ -103,6 +104,8 @@ private:
     int m_nextTag = 0;
     std::map<std::string, Clock::time_point> m_nextStart;
     std::vector<HttpSession::Finished> m_finished;
+    // Of m_finished, the pages to parse once the next transfers are out.
+    std::vector<std::pair<Check*, HttpSession::Finished*>> m_toParse;
 };
 
 } // namespace tw

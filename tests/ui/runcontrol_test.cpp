@@ -34,6 +34,14 @@ protected:
     {
         return waitUntil([this] { return !dlg->isRunning() && !dlg->runner().workerAlive(); });
     }
+    // A window watching "a" and "b" on market, two items listed under each.
+    void openTwoWatches(TestMarket& market, const std::string& ini)
+    {
+        ASSERT_TRUE(market.start());
+        market.setItems("a", TestMarket::makeItems(2, 100));
+        market.setItems("b", TestMarket::makeItems(2, 200));
+        openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n", ini);
+    }
 };
 
 TEST_F(RunControl, theFourStatesAndTheirTransitions)
@@ -237,11 +245,7 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
 TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
 {
     TestMarket market;
-    ASSERT_TRUE(market.start());
-    market.setItems("a", TestMarket::makeItems(2, 100));
-    market.setItems("b", TestMarket::makeItems(2, 200));
-    openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n",
-               "[General]\ninterval=1\n");
+    ASSERT_NO_FATAL_FAILURE(openTwoWatches(market, "[General]\ninterval=1\n"));
     dlg->OnStartStop();
     ASSERT_TRUE(waitForIdle());
     EXPECT_EQ(cell(0, 1), "发现更新！");
@@ -269,11 +273,8 @@ TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
 TEST_F(RunControl, keepWatchingAlertsAgainOnEitherWatchAndTheRunGoesOn)
 {
     TestMarket market;
-    ASSERT_TRUE(market.start());
-    market.setItems("a", TestMarket::makeItems(2, 100));
-    market.setItems("b", TestMarket::makeItems(2, 200));
-    openWindow(market.searchUrl("a") + "\n" + market.searchUrl("b") + "\n",
-               "[General]\ninterval=1\nkeepwatching=1\nopenlimit=1\nitemhost=127.0.0.1:8\n");
+    ASSERT_NO_FATAL_FAILURE(openTwoWatches(
+        market, "[General]\ninterval=1\nkeepwatching=1\nopenlimit=1\nitemhost=127.0.0.1:8\n"));
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 2; }));
     EXPECT_TRUE(dlg->isRunning()) << "the first alerts ended nothing";
