@@ -1,5 +1,6 @@
 #include "app/watchapp.h"
 
+#include "app/program.h"
 #include "app/signalcloser.h"
 #include "desktop/instanceguard.h"
 #include "ui/qthostservices.h"
@@ -34,20 +35,20 @@ int CWatchApp::run(InstanceGuard* guard)
 
 namespace {
 
-void handOver(CWatchDlg* window, const QStringList& args)
+void handOver(Program& program, const QStringList& args)
 {
     std::vector<std::string> list;
     for (const QString& arg : args) {
         list.push_back(arg.toStdString());
     }
-    if (window->closing()) {
+    if (program.window().closing()) {
         return;
     }
-    if (CommandLine::parse(list).start && !window->isRunning()) {
-        window->OnStartStop();
+    if (CommandLine::parse(list).start && !program.isRunning()) {
+        program.startStop();
         return;
     }
-    window->bringToFront();
+    program.window().bringToFront();
 }
 
 } // namespace
@@ -55,7 +56,8 @@ void handOver(CWatchDlg* window, const QStringList& args)
 int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& options,
                          std::string appDir, InstanceGuard* guard)
 {
-    CWatchDlg dlg(std::move(host), std::move(appDir));
+    Program program(std::move(host), std::move(appDir));
+    CWatchDlg& dlg = program.window();
     QPointer<CWatchDlg> window(&dlg);
 
     // Later launches are answered from now on, also while a box of set-up is
@@ -64,11 +66,11 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
     std::vector<QStringList> pending;
     if (guard) {
         QObject::connect(guard, &InstanceGuard::commandReceived, &dlg,
-                         [&ready, &pending, window](const QStringList& args) {
+                         [&ready, &pending, &program](const QStringList& args) {
                              if (!ready) {
                                  pending.push_back(args);
-                             } else if (window) {
-                                 handOver(window, args);
+                             } else {
+                                 handOver(program, args);
                              }
                          });
         guard->listen();
@@ -90,20 +92,16 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
         }
     });
 
-    if (dlg.OnInitDialog() && !dlg.closing()) {
+    if (program.setUp() && !dlg.closing()) {
         ready = true;
         for (const QStringList& args : pending) {
-            QTimer::singleShot(0, &dlg, [window, args] {
-                if (window) {
-                    handOver(window, args);
-                }
-            });
+            QTimer::singleShot(0, &dlg, [&program, args] { handOver(program, args); });
         }
         if (options.start) {
             // Once the window runs its loop, as if Start had been clicked.
-            QTimer::singleShot(0, &dlg, [window] {
-                if (window && !window->closing() && !window->isRunning()) {
-                    window->OnStartStop();
+            QTimer::singleShot(0, &dlg, [&program] {
+                if (!program.window().closing() && !program.isRunning()) {
+                    program.startStop();
                 }
             });
         }

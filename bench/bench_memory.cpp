@@ -20,6 +20,7 @@
 // Usage: bench_memory [start-up runs, default 3]. Needs nginx (nginx-light).
 
 #include "bench/nginxserver.h"
+#include "app/program.h"
 #include "bench/privatedirty.h"
 #include "core/hostservices.h"
 #include "engine/pollmessages.h"
@@ -421,24 +422,25 @@ int main(int argc, char** argv)
     double passMs = 0;
     {
         const Clock::time_point begin = Clock::now();
-        tw::CWatchDlg dlg(std::make_shared<tw::HeadlessHost>(), appDir);
-        if (!dlg.OnInitDialog()) {
+        tw::Program program(std::make_shared<tw::HeadlessHost>(), appDir);
+        if (!program.setUp()) {
             fail("the window's set-up failed");
         }
+        tw::CWatchDlg& dlg = program.window();
         // The window's side tells when the last watch of a pass is done.
         bool passDone = false;
         int failures = 0;
-        QObject::connect(&dlg.runner(), &tw::RunController::checkEnded, &dlg,
-                         [&](const tw::PollMessage& m) {
-                             failures += m.progress == tw::PROGRESS_FAILED ? 1 : 0;
-                             passDone = passDone || m.slot == kWatches - 1;
+        QObject::connect(&program.runner(), &tw::RunController::checkEnded, &dlg,
+                         [&](const tw::CheckEnded& end) {
+                             failures += end.outcome == tw::CheckOutcome::Failed ? 1 : 0;
+                             passDone = passDone || end.watch.slot == kWatches - 1;
                          });
         dlg.show();
         QApplication::processEvents();
         windowMs = ms(Clock::now() - begin);
         processEventsFor(std::chrono::milliseconds(500));
         idleBefore = privateDirtyKb("/proc/self/smaps_rollup");
-        tableBefore = tablePagesWithTextKb(*dlg.table());
+        tableBefore = tablePagesWithTextKb(*program.table());
 
         std::atomic<bool> sampling{true};
         std::atomic<long> highest{idleBefore};
@@ -464,7 +466,7 @@ int main(int argc, char** argv)
         sampler.join();
         idleAfter = privateDirtyKb("/proc/self/smaps_rollup");
         smapsAfter = readSmaps();
-        tableAfter = tablePagesWithTextKb(*dlg.table());
+        tableAfter = tablePagesWithTextKb(*program.table());
         peak = std::max(highest.load(), idleAfter);
         if (!passDone) {
             fail("the pass did not end within 5 minutes");

@@ -67,8 +67,8 @@ struct Environment
     std::unique_ptr<tw::bench::PassWorker> worker;
 };
 
-// One per pagestop value, each with its own market, store and worker: the
-// worker reads the settings while it runs, so they are never changed.
+// One per pagestop value, each with its own market, store and worker: a
+// worker keeps the settings it started with.
 Environment& environment(bool pageStop = false)
 {
     if (pageStop) {

@@ -350,6 +350,9 @@ int main(int argc, char** argv)
                     tw::bench::PassWorker& worker = *route.worker;
                     worker.settings.pagestop = pagestop;
                     worker.settings.parallel = parallel;
+                    if (worker.restart() != 0) {
+                        fail("a pass over " + route.name + " failed");
+                    }
                     Row row;
                     // The first pass is sampled for memory. Sampling costs
                     // CPU the floor does not pay, so a pass short enough to

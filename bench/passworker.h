@@ -3,6 +3,7 @@
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
+#include "core/watchroster.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "engine/pollclock.h"
@@ -36,16 +37,17 @@ class PassSink : public PollSink
 public:
     explicit PassSink(int watches) : m_lastSlot(watches - 1) {}
 
-    void postMessage(PollMessage m) override
+    void postMessage(PollMessage message) override
     {
-        if (m.code != WM_POLL_PROGRESS || m.progress == PROGRESS_BEGIN) {
+        const auto* end = std::get_if<CheckEnded>(&message);
+        if (!end) {
             return;
         }
         std::unique_lock lock(m_mutex);
-        if (m.progress == PROGRESS_FAILED) {
+        if (end->outcome == CheckOutcome::Failed) {
             ++m_failures;
         }
-        if (m.slot == m_lastSlot) {
+        if (end->watch.slot == m_lastSlot) {
             m_passDone = true;
             m_changed.notify_all();
             m_changed.wait(lock, [this] { return m_go; });
@@ -81,8 +83,17 @@ public:
         m_changed.notify_all();
     }
 
+    // For the next worker: no pass seen yet.
+    void reset()
+    {
+        std::lock_guard lock(m_mutex);
+        m_passDone = false;
+        m_go = false;
+        m_failures = 0;
+    }
+
 private:
-    const std::intptr_t m_lastSlot;
+    const int m_lastSlot;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_passDone = false;
@@ -92,7 +103,8 @@ private:
 
 // One poll worker with its own table, store and settings in appDir, making a
 // pass whenever runPass() asks. Fill table and settings before start(): the
-// worker reads them while it runs.
+// worker reads the table while it runs, and takes its copy of the settings
+// at the start.
 struct PassWorker
 {
     PassWorker(const std::string& appDir, int watches)
@@ -101,6 +113,8 @@ struct PassWorker
         createItemDatabase(appDir + "sys.mdb");
         db.setConnStr(CCore::getDbConnStrMdb(appDir + "sys.mdb"));
         settings.interval = 1;
+        // A pass reports every item of a fresh store: the run goes on after it.
+        settings.keepWatching = 1;
     }
     PassWorker(const PassWorker&) = delete;
     PassWorker& operator=(const PassWorker&) = delete;
@@ -109,8 +123,10 @@ struct PassWorker
     // Starts the worker; its first pass stores every item. The failed checks.
     int start()
     {
-        m_worker = std::make_unique<CPollThread>(
-            PollThreadParams{sink, table, runFlag, settings, paths, db, core, session, {}, &clock});
+        runFlag.clear();
+        sink.reset();
+        m_worker = std::make_unique<CPollThread>(PollThreadParams{
+            sink, roster, runFlag, settings, paths, db, core, session, {}, &clock});
         if (!m_worker->CreateThread()) {
             m_worker.reset();
             return m_watches;
@@ -119,6 +135,14 @@ struct PassWorker
     }
     bool started() const { return m_worker != nullptr; }
     int runPass() { return sink.runPass(); }
+    // A new worker with the settings as they are now (a worker keeps the
+    // copy it took at its start); its first pass, like start()'s, finds what
+    // the table and the store already hold. The failed checks of that pass.
+    int restart()
+    {
+        stop();
+        return start();
+    }
 
     void stop()
     {
@@ -135,6 +159,7 @@ struct PassWorker
     RunSettings settings;
     SessionSettings session;
     WatchTable table;
+    WatchRoster roster{table};
     RunFlag runFlag;
     CItemDb db;
     PassSink sink;

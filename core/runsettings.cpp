@@ -1,41 +1,53 @@
 #include "core/runsettings.h"
 
+#include "core/settings.h"
 #include "core/zuvira.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace tw {
+namespace {
+
+// Fills the fields of the keys read at `when`; returns a note for each value
+// outside its range.
+std::vector<std::string> readKeys(RunSettings& settings, CCore& core, SettingRead when)
+{
+    std::vector<std::string> problems;
+    for (const SettingDef& def : kSettings) {
+        if (def.read != when) {
+            continue;
+        }
+        if (def.kind == SettingKind::Text) {
+            settings.*def.text = core.getConfigStr(def.key);
+            continue;
+        }
+        RangeCheck checked = checkRange(def, core.getConfigInt(def.key));
+        // getConfigB also takes "true", which reads as no number at all.
+        settings.*def.number =
+            def.kind == SettingKind::Flag ? core.getConfigB(def.key) : checked.value;
+        if (!checked.problem.empty()) {
+            problems.push_back(std::move(checked.problem));
+        }
+    }
+    return problems;
+}
+
+} // namespace
 
 void RunSettings::readFrom(CCore& core)
 {
-    interval = core.getConfigInt("interval");
-    kcbase = core.getConfigInt("kcbase");
-    maxitemshow = core.getConfigInt("maxitemshow");
-    ignoreWords = core.getConfigStr("ignore");
-    filtkc = core.getConfigB("filtkc");
-    itemHost = core.getConfigStr("itemhost");
-    mallHost = core.getConfigStr("mallhost");
+    std::vector<std::string> atStart = readKeys(*this, core, SettingRead::AtProgramStart);
     readRunOptions(core);
+    problems.insert(problems.begin(), std::make_move_iterator(atStart.begin()),
+                    std::make_move_iterator(atStart.end()));
 }
 
 void RunSettings::readRunOptions(CCore& core)
 {
     // The file may have been edited by hand since the last read.
     core.reloadConfig();
-    baseline = core.getConfigB("baseline");
-    pagestop = core.getConfigB("pagestop");
-    dedupe = core.getConfigB("dedupe");
-    notify = core.getConfigB("notify");
-    jitter = core.getConfigInt("jitter");
-    cookieFile = core.getConfigStr("cookiefile");
-    userAgent = core.getConfigStr("useragent");
-    proxy = core.getConfigStr("proxy");
-    parallel = core.getConfigInt("parallel");
-    maxrate = core.getConfigInt("maxrate");
-    keepWatching = core.getConfigB("keepwatching");
-    openLimit = core.getConfigInt("openlimit");
-    tray = core.getConfigB("tray");
-    onAlert = core.getConfigStr("onalert");
+    problems = readKeys(*this, core, SettingRead::AtEveryRun);
 }
 
 IntervalInput parseInterval(std::string_view text)

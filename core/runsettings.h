@@ -1,25 +1,26 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tw {
 
 class CCore;
 
-// The values read from the settings at start-up. interval and filtkc are
-// rewritten from the window's controls while the worker reads interval, so
-// those two are atomic; the rest is written only before any worker exists.
+// The values read from tidewatch.ini, one field a key of kSettings
+// (core/settings.h), which declares each key's default, range and when it is
+// read; the defaults here are the same (tests/core/runsettings_test.cpp).
+// A plain value: a run's worker gets its own copy at its start.
 struct RunSettings
 {
-    std::atomic<int> interval{0};
+    int interval = 30;
     int kcbase = 0;
-    int maxitemshow = 0;
+    int maxitemshow = 100;
     std::string ignoreWords;
-    std::atomic<int> filtkc{0};
-    std::string itemHost;
-    std::string mallHost;
+    int filtkc = 0;
+    std::string itemHost = "item.example.com";
+    std::string mallHost = "detail.example.com";
     // Read again at every Start, before the worker exists; see readRunOptions.
     int baseline = 0;
     int pagestop = 0;
@@ -38,8 +39,16 @@ struct RunSettings
     int openLimit = 30;
     int tray = 0;
     std::string onAlert;
+    // When a watch that used to find items is told as quiet.
+    int quietFactor = 5;
+    int quietMinutes = 360;
 
-    // In the order the window reads them at set-up.
+    // A note for the user for each value the last read found outside its
+    // range. The field then holds the value brought into range, but for the
+    // interval, which the window checks itself when a run starts.
+    std::vector<std::string> problems;
+
+    // Every key.
     void readFrom(CCore& core);
     // The settings a user may change in the file between two runs, as the
     // file holds them now.

@@ -5,6 +5,7 @@
 #include "engine/httpsession.h"
 #include "engine/pagefile.h"
 #include "engine/pageparser.h"
+#include "engine/resultpages.h"
 #include "engine/sessioncheck.h"
 #include "store/itemdb.h"
 
@@ -14,8 +15,6 @@ namespace tw {
 
 namespace {
 
-constexpr int kPageSize = 40;
-constexpr int kOffsetLimit = 320;
 constexpr std::size_t kKeptPageBytes = 1024 * 1024;
 
 // What a refusal means to the user; "" for a status that is no refusal.

@@ -72,7 +72,7 @@ std::string prepareRequestUrl(CCore& core, std::string_view url);
 // Pairs the ids of an id list with the titles of a titles text by position.
 std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles);
 
-// Up to 8 result pages of requestUrl: writes the titles text to titlesFile
+// Up to 8 result pages (resultpages.h) of requestUrl: writes the titles text to titlesFile
 // and returns the id list.
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl);
 

@@ -5,17 +5,13 @@
 #include "store/itemdb.h"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 namespace tw {
 
-CMarkSeenTask::CMarkSeenTask(MarkSeenParams params) : m_params(std::move(params))
-{
-    if (!m_params.openSession) {
-        m_params.openSession = [](const SessionSettings& s) { return HttpSession::open(s); };
-    }
-}
+CMarkSeenTask::CMarkSeenTask(MarkSeenParams params)
+    : BackgroundTask(params.sink), m_params(std::move(params))
+{}
 
 CMarkSeenTask::~CMarkSeenTask()
 {
@@ -23,65 +19,15 @@ CMarkSeenTask::~CMarkSeenTask()
     join();
 }
 
-bool CMarkSeenTask::start()
-{
-    if (m_thread.joinable()) {
-        return false;
-    }
-    try {
-        m_thread = std::thread(&CMarkSeenTask::run, this);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
-
-void CMarkSeenTask::abort()
-{
-    m_abort = true;
-    std::lock_guard lock(m_sessionMutex);
-    if (m_session) {
-        m_session->abort();
-    }
-}
-
-void CMarkSeenTask::join()
-{
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
 void CMarkSeenTask::run()
 {
-    std::unique_ptr<HttpSession> session;
-    try {
-        session = m_params.openSession(m_params.session);
-    } catch (const std::exception&) {
-        session.reset();
-    }
-    if (!session) {
+    if (!openSession(m_params.openSession, m_params.session)) {
         m_error = "no internet session";
     } else {
-        {
-            std::lock_guard lock(m_sessionMutex);
-            m_session = session.get();
-            if (m_abort) {
-                m_session->abort();
-            }
-        }
-        markSeen(*session);
-        std::lock_guard lock(m_sessionMutex);
-        m_session = nullptr;
+        markSeen(*session());
     }
-    session.reset();
-    PollMessage done;
-    done.code = WM_MARK_SEEN_DONE;
-    done.progress = m_succeeded ? 1 : 0;
-    done.slot = m_params.slot;
-    done.url = m_params.url;
-    done.reason = m_error;
-    m_params.sink.postMessage(std::move(done));
+    closeSession();
+    post(MarkingEnded{{m_params.id, m_params.slot, m_params.url}, m_succeeded, m_error});
 }
 
 void CMarkSeenTask::markSeen(HttpSession& session)
@@ -91,7 +37,7 @@ void CMarkSeenTask::markSeen(HttpSession& session)
         const FetchContext ctx{m_params.core, session, m_params.pageFile, m_params.titlesFile,
                                m_params.ignoreWords};
         const FetchOutcome fetched = fetchItems(ctx, requestUrl);
-        if (fetched.failed || m_abort) {
+        if (fetched.failed || aborted()) {
             m_error = fetched.failed ? fetched.error : "stopped";
             return;
         }

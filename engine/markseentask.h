@@ -1,27 +1,24 @@
 #pragma once
 
+#include "core/watchroster.h"
+#include "engine/backgroundtask.h"
 #include "engine/httpsession.h"
-#include "engine/pollthread.h"
 
-#include <atomic>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace tw {
 
 class CCore;
 class CItemDb;
-class PollSink;
 
 struct MarkSeenParams
 {
-    // Receives WM_MARK_SEEN_DONE (pollmessages.h) with the slot, the url and
-    // the reason of a failure, posted from the task's thread.
+    // Receives MarkingEnded (pollmessages.h), naming the watch by id, slot
+    // and url, posted from the task's thread.
     PollSink& sink;
     CItemDb& db;
     CCore& core;
+    WatchId id = 0;
     int slot = 0;
     std::string url;
     std::string sid;
@@ -37,22 +34,18 @@ struct MarkSeenParams
 // "Mark all as seen" for one watch, outside a run: one check of its pages on
 // a thread of its own, storing under its key every item listed there without
 // reporting any, so that the next check reports only what comes after. It
-// stores all of the listing or, when a page fails, nothing. The owner keeps
+// stores all of the listing or, when a page fails, nothing; abort() ends a
+// download under way at once, and then nothing is stored. The owner keeps
 // what the params name alive until join() has returned (the destructor
 // aborts and joins).
-class CMarkSeenTask
+class CMarkSeenTask final : public BackgroundTask
 {
 public:
     explicit CMarkSeenTask(MarkSeenParams params);
     ~CMarkSeenTask();
-    CMarkSeenTask(const CMarkSeenTask&) = delete;
-    CMarkSeenTask& operator=(const CMarkSeenTask&) = delete;
 
-    // False when the thread could not be started.
-    bool start();
-    // Ends a download under way at once; then nothing is stored.
-    void abort();
-    void join();
+    // False when the thread could not be started, or was started before.
+    bool start() { return startThread(); }
 
     int slot() const { return m_params.slot; }
     // Valid after join(): rows added, or why the task failed.
@@ -61,17 +54,13 @@ public:
     const std::string& error() const { return m_error; }
 
 private:
-    void run();
+    void run() override;
     void markSeen(HttpSession& session);
 
     MarkSeenParams m_params;
-    std::atomic<bool> m_abort{false};
-    std::mutex m_sessionMutex;
-    HttpSession* m_session = nullptr; // the task's own, while it is open
     bool m_succeeded = false;
     int m_stored = 0;
     std::string m_error;
-    std::thread m_thread;
 };
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include "core/zuvira.h"
 #include "engine/pageparser.h"
+#include "engine/resultpages.h"
 #include "engine/sessioncheck.h"
 
 #include <algorithm>
@@ -11,8 +12,6 @@ namespace tw {
 
 namespace {
 
-constexpr int kPageSize = 40;
-constexpr int kOffsetLimit = 320;
 // How often a wait looks at a stop request, at the most.
 constexpr std::chrono::milliseconds kStopLook{200};
 

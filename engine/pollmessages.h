@@ -1,49 +1,70 @@
 #pragma once
 
+#include "core/watchroster.h"
 #include "engine/watchhealth.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace tw {
 
+// The message codes the background tasks post; each message type below
+// carries its code as a tag.
 inline constexpr unsigned WM_USER = 0x0400;
-// A check began or ended: progress is one of PollProgress.
+// A check began or ended.
 inline constexpr unsigned WM_POLL_PROGRESS = WM_USER + 1;
-// The worker ended: progress 0 after a stop, -1 when the session could not be opened.
+// The worker ended.
 inline constexpr unsigned WM_POLL_DONE = WM_USER + 2;
-// The end of a one-off "mark all as seen" check (engine/markseentask.h):
-// progress 1 when its items were stored, 0 when it failed.
+// The end of a one-off "mark all as seen" check (engine/markseentask.h).
 inline constexpr unsigned WM_MARK_SEEN_DONE = WM_USER + 3;
 
-enum PollProgress : std::intptr_t {
-    PROGRESS_BEGIN = 1,
-    PROGRESS_DONE = 2,
-    // The check could not be completed (download or database failure); the
-    // slot's lastIds was left as it was so the next pass looks again.
-    PROGRESS_FAILED = 3,
-    // As PROGRESS_DONE, for the first check of a watch whose key had nothing
-    // stored, with the quiet first check on: its items were stored, none
-    // reported.
-    PROGRESS_BASELINE = 4,
-    // A stop cut the check short: it claims nothing about the watch.
-    PROGRESS_STOPPED = 5,
-};
-
-// One message from a background task to the window, carrying what it is
-// about, so that the window never reads anything back from the task and a
-// result reaches the watch it is about even after the list was replaced.
-struct PollMessage
+// The watch a message is about: its id, where it was when the message was
+// posted, and its URL.
+struct WatchRef
 {
-    unsigned code = 0;
-    std::intptr_t progress = 0;
-    // Where the watch was when the message was posted, and the watch itself.
+    WatchId id = 0;
     int slot = -1;
     std::string url;
+};
+
+// One item a check reports, with the title its page gave.
+struct FoundItem
+{
+    std::string id;
+    std::string title;
+
+    bool operator==(const FoundItem&) const = default;
+};
+
+enum class CheckOutcome {
+    Done,
+    // The check could not be completed (download or database failure); the
+    // slot's lastIds was left as it was so the next pass looks again.
+    Failed,
+    // As Done, for the first check of a watch whose key had nothing stored,
+    // with the quiet first check on: its items were stored, none reported.
+    Baseline,
+    // A stop cut the check short: it claims nothing about the watch.
+    Stopped,
+};
+
+struct CheckBegan
+{
+    static constexpr unsigned code = WM_POLL_PROGRESS;
+    WatchRef watch;
+};
+
+struct CheckEnded
+{
+    static constexpr unsigned code = WM_POLL_PROGRESS;
+    WatchRef watch;
+    CheckOutcome outcome = CheckOutcome::Done;
     // The items the check stored and reports, in page order; every one of
-    // them, not only what fits a slot's field.
-    std::string newIds;
+    // them. Also after a failure: what the pages before it gave.
+    std::vector<FoundItem> items;
     // Why the check failed; "" when it did not.
     std::string reason;
     // The watch's record after the check, and the worker's time of day then.
@@ -51,24 +72,36 @@ struct PollMessage
     WallTime at{};
     // The watch has just come to look blocked: the user should be told once.
     bool blockedNotice = false;
-
-    static PollMessage progressOf(std::intptr_t progress, int slot, std::string url)
-    {
-        PollMessage m;
-        m.code = WM_POLL_PROGRESS;
-        m.progress = progress;
-        m.slot = slot;
-        m.url = std::move(url);
-        return m;
-    }
-    static PollMessage done(std::intptr_t progress)
-    {
-        PollMessage m;
-        m.code = WM_POLL_DONE;
-        m.progress = progress;
-        return m;
-    }
+    // The worker ends the run after this check (it reported items and the
+    // run does not keep watching): the one place that decides it.
+    bool endsRun = false;
 };
+
+struct RunEnded
+{
+    static constexpr unsigned code = WM_POLL_DONE;
+    // The session could not be opened: no check ran and no slot was touched.
+    bool sessionFailed = false;
+};
+
+struct MarkingEnded
+{
+    static constexpr unsigned code = WM_MARK_SEEN_DONE;
+    WatchRef watch;
+    // Every listed item was stored; else nothing was, for reason.
+    bool stored = false;
+    std::string reason;
+};
+
+// One message from a background task to the window, carrying everything its
+// readers need, so that nothing is read back from the task or the store and
+// a result reaches its watch even after the list changed.
+using PollMessage = std::variant<CheckBegan, CheckEnded, RunEnded, MarkingEnded>;
+
+inline unsigned messageCode(const PollMessage& message)
+{
+    return std::visit([](const auto& m) { return m.code; }, message);
+}
 
 // How the tasks reach the window: posting only, never waiting. The window
 // side implements it with posted Qt events; tests record the messages.

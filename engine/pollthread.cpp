@@ -4,6 +4,7 @@
 #include "core/memorytrim.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
+#include "core/text.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "engine/fetchitems.h"
@@ -12,7 +13,8 @@
 
 #include <algorithm>
 #include <exception>
-#include <system_error>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace tw {
@@ -23,22 +25,37 @@ constexpr std::chrono::milliseconds kTick{1000};
 // More watches at once buys nothing measurable and only loads the marketplace.
 constexpr int kMaxParallel = 32;
 
-std::unique_ptr<HttpSession> openHttpSession(const SessionSettings& settings)
+// The reported ids of fresh, each with the title its page gave: the
+// position of the id in ids is that of its title in titles.
+std::vector<FoundItem> withTitles(std::string_view fresh, std::string_view ids,
+                                  std::string_view titles)
 {
-    return HttpSession::open(settings);
+    std::vector<FoundItem> items;
+    if (fresh.empty()) {
+        return items;
+    }
+    const std::vector<ItemRow> listed = listedItems(ids, titles);
+    std::unordered_map<std::string_view, std::string_view> titleOf;
+    for (const ItemRow& row : listed) {
+        titleOf.emplace(row.bbid, row.bbtitle);
+    }
+    for (const std::string_view id : text::splitFields(fresh, ',')) {
+        const auto it = titleOf.find(id);
+        items.push_back(
+            {std::string(id), it != titleOf.end() ? std::string(it->second) : std::string()});
+    }
+    return items;
 }
 
 } // namespace
 
 CPollThread::CPollThread(PollThreadParams params)
-    : m_params(std::move(params)), m_clock(m_params.clock ? *m_params.clock : m_steadyClock),
+    : BackgroundTask(params.sink), m_params(std::move(params)),
+      m_clock(m_params.clock ? *m_params.clock : m_steadyClock),
       m_policy(m_params.settings.jitter, m_params.random), m_tick(kTick),
-      m_finder(m_params.table, m_params.db, m_params.runFlag, m_params.paths.titlesFile,
-               [this] { return m_abort.load(); })
+      m_finder(m_params.roster.table(), m_params.db, m_params.runFlag, m_params.paths.titlesFile,
+               [this] { return aborted(); })
 {
-    if (!m_params.openSession) {
-        m_params.openSession = openHttpSession;
-    }
     m_finder.setDedupe(m_params.settings.dedupe != 0);
 }
 
@@ -46,53 +63,21 @@ CPollThread::~CPollThread()
 {
     abort();
     join();
-    closeHandles();
 }
 
-bool CPollThread::CreateThread()
+void CPollThread::wake()
 {
-    if (m_started) {
-        return false;
-    }
-    try {
-        m_thread = std::thread(&CPollThread::pollThreadProc, this);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    m_started = true;
-    return true;
-}
-
-void CPollThread::abort()
-{
-    m_abort = true;
     m_clock.interrupt();
-    std::lock_guard lock(m_sessionMutex);
-    if (m_session) {
-        m_session->abort();
-    }
 }
 
-void CPollThread::join()
+void CPollThread::run()
 {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-}
-
-unsigned CPollThread::pollThreadProc(CPollThread* thread)
-{
-    thread->pollLoop();
-    return 0;
-}
-
-int CPollThread::pollLoop()
-{
-    if (!openSession()) {
-        post(PollMessage::done(-1));
-        return 0;
+    if (!openSession(m_params.openSession, m_params.session)) {
+        post(RunEnded{.sessionFailed = true});
+        return;
     }
 
+    const WatchTable& table = m_params.roster.table();
     int tick = 0;
     bool stopped = false;
     while (!stopped && !stopRequested()) {
@@ -105,19 +90,19 @@ int CPollThread::pollLoop()
         int failed = 0;
         pruneHealth();
         beginPass();
-        for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
+        for (int slot = 0; slot < table.watchCount(); ++slot) {
             if (stopRequested()) {
                 stopped = true;
                 break;
             }
-            if (m_health.isPaused(m_params.table.url(slot), m_clock.steadyNow())) {
+            if (m_health.isPaused(table.url(slot), m_clock.steadyNow())) {
                 continue;
             }
             if (!checkWatch(slot)) {
                 ++failed;
             }
             ++checked;
-            if (m_reported && m_params.endOnAlert) {
+            if (m_endsRun) {
                 stopped = true;
                 break;
             }
@@ -139,17 +124,18 @@ int CPollThread::pollLoop()
 
     // The session is the worker's own: close it before telling the window we
     // are done, so that nothing is left to do after the message.
-    closeHandles();
+    closeSession();
     m_finder.closeStore();
-    post(PollMessage::done(0));
-    return 1;
+    post(RunEnded{});
 }
 
 bool CPollThread::checkWatch(int slot)
 {
-    post(PollMessage::progressOf(PROGRESS_BEGIN, slot, m_params.table.url(slot)));
+    // The id and the slot in one step: the messages name the watch checked.
+    const WatchRoster::Entry entry = m_params.roster.at(slot);
+    const SlotCopy& copy = entry.slot;
+    post(CheckBegan{{entry.id, slot, copy.url}});
     m_finder.setCurSlot(slot);
-    const SlotCopy copy = m_params.table.slot(slot);
     m_finder.setCheckSid(copy.sid);
 
     const WallTime began = m_clock.wallNow();
@@ -160,15 +146,17 @@ bool CPollThread::checkWatch(int slot)
     // A list replaced during the check may have moved the watch: its record
     // and lastIds go to where it is now. A watch that left the list keeps
     // neither; its message still tells what was stored for it.
-    const int filed = m_params.table.slotOf(slot, copy.url);
+    const int filed = m_params.roster.table().slotOf(slot, copy.url);
     const int row = filed >= 0 ? filed : slot;
-    PollMessage message = PollMessage::progressOf(PROGRESS_DONE, row, copy.url);
-    message.newIds = result.fresh;
-    m_reported = !result.fresh.empty();
+    CheckEnded message;
+    message.watch = {entry.id, row, copy.url};
+    message.items = result.fresh;
+    m_endsRun = !result.fresh.empty() && !m_params.settings.keepWatching;
+    message.endsRun = m_endsRun;
     message.at = m_clock.wallNow();
     if (result.cut) {
         // A stop cut the check short: it tells nothing about the watch.
-        message.progress = PROGRESS_STOPPED;
+        message.outcome = CheckOutcome::Stopped;
         post(std::move(message));
         return true;
     }
@@ -178,10 +166,10 @@ bool CPollThread::checkWatch(int slot)
         message.blockedNotice = result.failed && m_health.takeBlockedNotice(copy.url);
     }
     if (result.failed) {
-        message.progress = PROGRESS_FAILED;
+        message.outcome = CheckOutcome::Failed;
         message.reason = result.error;
     } else if (result.baseline) {
-        message.progress = PROGRESS_BASELINE;
+        message.outcome = CheckOutcome::Baseline;
     }
     post(std::move(message));
     // A walk cut short by a store failure leaves lastIds alone: the ids it
@@ -201,8 +189,8 @@ void CPollThread::releasePassMemory()
     // page buffer and what the checks freed go back to the system.
     std::string().swap(m_pageBuffer);
     m_finder.closeStore();
-    if (m_session) {
-        m_session->releaseBuffers();
+    if (HttpSession* open = session()) {
+        open->releaseBuffers();
     }
     returnFreeMemory();
 }
@@ -220,7 +208,7 @@ std::string CPollThread::fullLastIds(int slot, const SlotCopy& copy) const
 void CPollThread::setLastIds(int slot, const std::string& url, const std::string& ids)
 {
     m_fullLastIds.erase(slot);
-    slot = m_params.table.setLastIdsFor(slot, url, ids);
+    slot = m_params.roster.table().setLastIdsFor(slot, url, ids);
     if (slot < 0) {
         return;
     }
@@ -240,9 +228,10 @@ bool CPollThread::allKnown(const std::vector<std::string>& pageIds, const std::s
 
 void CPollThread::pruneHealth()
 {
+    const WatchTable& table = m_params.roster.table();
     std::vector<std::string> urls;
-    for (int slot = 0; slot < m_params.table.watchCount(); ++slot) {
-        urls.push_back(m_params.table.url(slot));
+    for (int slot = 0; slot < table.watchCount(); ++slot) {
+        urls.push_back(table.url(slot));
     }
     m_health.keepOnly(std::move(urls));
 }
@@ -303,7 +292,7 @@ void CPollThread::beginPass()
 {
     const RunSettings& s = m_params.settings;
     const int parallel = std::clamp(s.parallel, 1, kMaxParallel);
-    if (!m_session || (parallel == 1 && s.maxrate <= 0)) {
+    if (!session() || (parallel == 1 && s.maxrate <= 0)) {
         return;
     }
     PassFetcher::Settings ahead;
@@ -324,17 +313,17 @@ void CPollThread::beginPass()
     }
     ahead.anyKeyCounts = s.dedupe != 0;
     ahead.stopRequested = [this] { return stopRequested(); };
-    m_ahead = std::make_unique<PassFetcher>(*m_session, std::move(ahead));
+    m_ahead = std::make_unique<PassFetcher>(*session(), std::move(ahead));
 }
 
 PassFetcher::Plan CPollThread::planCheck(int slot)
 {
     // What the pass loop will find at slot, as far as can be told now.
     PassFetcher::Plan plan;
-    if (slot >= m_params.table.watchCount()) {
+    if (slot >= m_params.roster.table().watchCount()) {
         return plan;
     }
-    const SlotCopy copy = m_params.table.slot(slot);
+    const SlotCopy copy = m_params.roster.at(slot).slot;
     if (m_health.isPaused(copy.url, m_clock.steadyNow())) {
         plan.kind = PassFetcher::Plan::Kind::Skip;
         return plan;
@@ -358,7 +347,7 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
                                                bool everListed)
 {
     CheckResult result;
-    if (!m_session) {
+    if (!session()) {
         result.failed = true;
         result.error = "no internet session";
         return result;
@@ -374,7 +363,7 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
             requestUrl = watch.requestUrl;
         } else {
             requestUrl = prepareRequestUrl(m_params.core, url);
-            FetchContext ctx{m_params.core, *m_session, m_params.paths.pageFile,
+            FetchContext ctx{m_params.core, *session(), m_params.paths.pageFile,
                              m_params.paths.titlesFile, m_params.settings.ignoreWords};
             ctx.pageBuffer = &m_pageBuffer;
             if (m_params.settings.pagestop && !baseline) {
@@ -422,7 +411,8 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
 
         // Also after a failed download: the pages before it are whole, and
         // their new items are worth reporting now.
-        result.fresh = m_finder.findNewItems(lastIds, result.ids);
+        result.fresh =
+            withTitles(m_finder.findNewItems(lastIds, result.ids), result.ids, fetched.titles);
         switch (m_finder.lastWalkEnd()) {
         case NewItemFinder::WalkEnd::Finished:
             result.complete = true;
@@ -447,49 +437,16 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
     return result;
 }
 
-bool CPollThread::openSession()
-{
-    std::unique_ptr<HttpSession> session;
-    try {
-        session = m_params.openSession(m_params.session);
-    } catch (const std::exception&) {
-        session.reset();
-    }
-    std::lock_guard lock(m_sessionMutex);
-    m_session = std::move(session);
-    if (m_session && m_abort) {
-        m_session->abort();
-    }
-    return m_session != nullptr;
-}
-
-bool CPollThread::closeHandles()
-{
-    std::unique_ptr<HttpSession> session;
-    {
-        std::lock_guard lock(m_sessionMutex);
-        session = std::move(m_session);
-    }
-    // Cleaned up outside the lock: abort() must never wait for it.
-    session.reset();
-    return true;
-}
-
 bool CPollThread::stopRequested() const
 {
-    return m_abort || m_params.runFlag.isStop();
+    return aborted() || m_params.runFlag.isStop();
 }
 
 int CPollThread::interval() const
 {
     // A value below 1 comes from the edit box unchecked; poll every second.
-    const int value = m_params.settings.interval.load();
+    const int value = m_params.settings.interval;
     return value < 1 ? 1 : value;
-}
-
-void CPollThread::post(PollMessage message)
-{
-    m_params.sink.postMessage(std::move(message));
 }
 
 } // namespace tw

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/runsettings.h"
+#include "core/watchroster.h"
+#include "engine/backgroundtask.h"
 #include "engine/httpsession.h"
 #include "engine/newitemfinder.h"
 #include "engine/passfetcher.h"
@@ -8,14 +11,10 @@
 #include "engine/requestpolicy.h"
 #include "engine/watchhealthbook.h"
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
+#include <chrono>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tw {
@@ -23,27 +22,24 @@ namespace tw {
 class CCore;
 class CItemDb;
 class RunFlag;
-class WatchTable;
 struct AppPaths;
-struct RunSettings;
 struct SlotCopy;
 
-// Opens the worker's internet session; nullptr when it cannot be set up.
-using SessionFactory = std::function<std::unique_ptr<HttpSession>(const SessionSettings&)>;
-
-// Everything the worker uses, handed over by reference. The window owns all
-// of it and must keep it alive until CPollThread::join() has returned (the
+// Everything the worker uses. The settings are the worker's own copy, taken
+// when the run starts; the rest is handed over by reference: the window owns
+// it and must keep it alive until CPollThread::join() has returned (the
 // CPollThread destructor joins).
 struct PollThreadParams
 {
     // Receives every message, posted from the worker thread; never waited on.
     PollSink& sink;
-    // Read: url, lastIds and watchCount; written: the slot's lastIds.
-    WatchTable& table;
+    // Read: each slot with its watch's id, and the watch count; written: the
+    // slot's lastIds.
+    WatchRoster& roster;
     // Read only: the window writes "STOP" to end the run.
     const RunFlag& runFlag;
-    // interval is read at every tick; ignoreWords must not change while a worker runs.
-    const RunSettings& settings;
+    // Copied in: a change the window makes reaches the next run only.
+    RunSettings settings;
     // pageFile and titlesFile; the worker alone writes them while it runs.
     const AppPaths& paths;
     CItemDb& db;
@@ -56,39 +52,39 @@ struct PollThreadParams
     PollClock* clock = nullptr;
     // The random source of the jitter (settings.jitter); tests fix it.
     RequestPolicy::Uniform random{};
-    // The run ends right after a check that reported items, as the window's
-    // alert would end it: no later check may run before the window has seen
-    // the alert and repaint what the user should see.
-    bool endOnAlert = false;
 };
 
 // The poll worker: one background thread that checks every watch every
-// `interval` seconds and posts WM_POLL_PROGRESS / WM_POLL_DONE to the sink
+// `interval` seconds and posts its messages to the sink
 // (engine/pollmessages.h).
 //
 // Life cycle, all on the window thread:
 //   auto worker = std::make_unique<CPollThread>(params);  // runFlag cleared before
 //   if (!worker->CreateThread()) { "Cannot Start New Thread"; worker.reset(); }
-//   ... runFlag.requestStop() to end the run; the worker posts WM_POLL_DONE (0, 0)
-//   ... on WM_POLL_DONE: worker->join() (returns at once) and worker.reset()
+//   ... runFlag.requestStop() to end the run; the worker posts RunEnded
+//   ... on RunEnded: worker->join() (returns at once) and worker.reset()
 //   ... at close-down: worker.reset() alone: the destructor calls abort() and
 //       join(), which returns within about a second even during a stalled
 //       download, because abort() wakes the sleep and aborts the transfer.
 //
-// Messages (engine/pollmessages.h), each carrying its slot and the watch's
-// url: PROGRESS_BEGIN when a check begins; at its end PROGRESS_DONE,
-// PROGRESS_BASELINE when it stored the watch's first items without reporting
-// them (settings.baseline), PROGRESS_FAILED with the reason when a download
-// or the store failed, or PROGRESS_STOPPED when a stop cut it short. An end
-// message carries the items the check stored and reports (also after a
-// failure: what the pages before it gave), the watch's health record and
-// whether the blocked notice is due. lastIds is written after the message; it
+// Messages, each naming its watch by the id the roster gave with the slot at
+// the check's start, the slot where the watch is when it is posted, and its
+// url: CheckBegan when a check begins; CheckEnded at its end, with outcome
+// Done, Baseline when it stored the watch's first items without reporting
+// them (settings.baseline), Failed with the reason when a download or the
+// store failed, or Stopped when a stop cut it short. CheckEnded carries the
+// items the check stored and reports, each with the title its page gave, in
+// page order (also after a failure: what the pages before it gave), the
+// watch's health record and whether the blocked notice is due. When the
+// check reported items and settings.keepWatching is off, the run ends after
+// it, and its CheckEnded says so (endsRun): no later check may run before
+// the window has shown the alert. lastIds is written after the message; it
 // is left as it was after a store failure or a stop, and after a failed
 // download becomes the ids of the pages that came whole (when there were
 // any). A pass whose checks all failed is followed by at least one second's
-// sleep. WM_POLL_DONE (0) ends every run that opened its session, also one
-// ended by abort(); (-1) means the session could not be opened and no slot
-// was touched. After WM_POLL_DONE the worker touches nothing the window owns.
+// sleep. RunEnded ends every run that opened its session, also one ended by
+// abort(); with sessionFailed the session could not be opened and no slot
+// was touched. After RunEnded the worker touches nothing the window owns.
 //
 // Health: a watch's record, pause, blocked streak and notice are kept by its
 // url, so they move with the watch when an import moves it, and go at the
@@ -103,39 +99,31 @@ struct PollThreadParams
 // With settings.parallel above 1 (or a maxrate) the pages of the watches
 // after the one under check are fetched meanwhile (PassFetcher); the checks
 // still take their results, and post their messages, in slot order.
-class CPollThread
+class CPollThread final : public BackgroundTask
 {
 public:
     explicit CPollThread(PollThreadParams params);
     // Aborts and joins; never leaves the thread running.
     ~CPollThread();
-    CPollThread(const CPollThread&) = delete;
-    CPollThread& operator=(const CPollThread&) = delete;
 
     // Starts the thread; false when it could not be created or was started
-    // before (an object runs once).
-    bool CreateThread();
-    // Close-down: ends the run as soon as possible, from any thread: wakes the
-    // sleep, fails the running download and stops the detection walk.
-    void abort();
-    // Waits for the thread to end. Not from the worker thread (the sink).
-    void join();
+    // before (an object runs once). abort() ends the run as soon as possible,
+    // from any thread: it wakes the sleep, fails the running download and
+    // stops the detection walk; join() waits for the thread.
+    bool CreateThread() { return startThread(); }
 
 private:
-    // The worker's own steps, run on the worker thread only (closeHandles also
-    // from the destructor, after join).
-    static unsigned pollThreadProc(CPollThread* thread);
-    // 0 when the session failed to open, else 1.
-    int pollLoop();
+    // The worker's own steps, run on the worker thread only.
+    void run() override;
+    void wake() override;
     // False when the check failed.
     bool checkWatch(int slot);
-    bool openSession();
-    bool closeHandles();
 
     struct CheckResult
     {
         std::string ids;
-        std::string fresh;
+        // The reported items, in page order.
+        std::vector<FoundItem> fresh;
         bool failed = false;
         // The walk looked at every id, so ids may become lastIds.
         bool complete = false;
@@ -176,22 +164,14 @@ private:
     void sleepTick();
     bool stopRequested() const;
     int interval() const;
-    void post(PollMessage message);
 
     PollThreadParams m_params;
     SteadyPollClock m_steadyClock;
     PollClock& m_clock;
-    std::atomic<bool> m_abort{false};
-    bool m_started = false;
-    bool m_reported = false; // worker thread only: the last check reported items
+    bool m_endsRun = false; // worker thread only: the last check ends the run
     RequestPolicy m_policy;
     std::chrono::milliseconds m_tick; // worker thread only
     WatchHealthBook m_health;
-
-    // Guards m_session against abort() from another thread; the worker alone
-    // creates and closes it, and uses it without the lock.
-    mutable std::mutex m_sessionMutex;
-    std::unique_ptr<HttpSession> m_session;
 
     NewItemFinder m_finder;
     std::unique_ptr<PassFetcher> m_ahead; // worker thread only
@@ -209,8 +189,6 @@ private:
         std::string ids;
     };
     std::map<int, FullLastIds> m_fullLastIds; // worker thread only
-
-    std::thread m_thread;
 };
 
 } // namespace tw

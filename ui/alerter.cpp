@@ -3,60 +3,72 @@
 #include "core/apppaths.h"
 #include "core/runsettings.h"
 #include "core/text.h"
+#include "core/watchlist.h"
 #include "core/zuvira.h"
+#include "desktop/alertcommand.h"
 #include "desktop/desktopnotifier.h"
-#include "store/dberror.h"
-#include "store/itemdb.h"
+#include "ui/alertinfo.h"
 #include "ui/qtconvert.h"
+#include "ui/runcontroller.h"
 
 #include <algorithm>
 
 namespace tw {
 
-Alerter::Alerter(AlertContext context, QObject* parent) : QObject(parent), m_context(context)
+Alerter::Alerter(AlertContext context, const RunController& run, QObject* parent)
+    : QObject(parent), m_context(context)
 {
     m_replay.setSingleShot(true);
     m_replay.setInterval(kReplay);
-    connect(&m_replay, &QTimer::timeout, this, &Alerter::replayDue);
+    connect(&m_replay, &QTimer::timeout, this, &Alerter::replay);
     connect(&m_context.notifier, &DesktopNotifier::activated, this, &Alerter::raiseRequested);
+    connect(&run, &RunController::checkEnded, this, [this](const CheckEnded& m) {
+        if (!m.items.empty()) {
+            alert(m.watch.url, m.items);
+        }
+    });
 }
 
-void Alerter::alert(const std::string& sid, const std::string& idList)
+void Alerter::alert(const std::string& url, const std::vector<FoundItem>& items)
 {
     Q_EMIT alarmStarted();
     m_replay.start();
     m_context.core.playWav(m_context.paths.alertFile);
-    for (int n = 0; n < openLimit(); ++n) {
-        const std::string id = CCore::getFg(idList, ',', n);
-        if (id.empty()) {
-            break;
-        }
+    const std::size_t opened = std::min(items.size(), static_cast<std::size_t>(openLimit()));
+    for (std::size_t n = 0; n < opened; ++n) {
         m_context.core.openUrl("http://" + m_context.settings.itemHost +
-                               "/item.htm?id=" + text::percentEncode(id));
+                               "/item.htm?id=" + text::percentEncode(items[n].id));
     }
     if (m_context.settings.notify) {
-        notify(sid, idList);
+        notify(watchlist::searchKey(url), items);
     }
+    runCommand(url, items);
 }
 
-void Alerter::notify(const std::string& sid, const std::string& idList)
+void Alerter::notify(const std::string& sid, const std::vector<FoundItem>& items)
 {
-    const std::vector<std::string_view> ids = text::splitFields(idList, ',');
-    const int count = static_cast<int>(ids.size());
+    const int count = static_cast<int>(items.size());
     QStringList titles;
-    try {
-        for (std::size_t n = 0; n < ids.size() && titles.size() < DesktopNotifier::kTitlesShown;
-             ++n) {
-            const std::string title = m_context.db.itemTitle(sid, std::string(ids[n]));
-            if (!title.empty()) {
-                titles << qs(title);
-            }
+    for (const FoundItem& item : items) {
+        if (titles.size() >= DesktopNotifier::kTitlesShown) {
+            break;
         }
-    } catch (const DbError&) {
-        // The notification goes out without the titles it could not read.
+        if (!item.title.empty()) {
+            titles << qs(item.title);
+        }
     }
     m_context.notifier.notifyAlert(qs(text::readableQuery(sid)), count, titles,
                                    std::max(0, count - openLimit()));
+}
+
+void Alerter::runCommand(const std::string& url, const std::vector<FoundItem>& items)
+{
+    // Read at every alert: the setting may change between runs.
+    m_context.command.setItemHost(qs(m_context.settings.itemHost));
+    m_context.command.setCommand(qs(m_context.settings.onAlert));
+    if (m_context.command.isSet()) {
+        m_context.command.run(alertInfo(url, items));
+    }
 }
 
 int Alerter::openLimit() const
@@ -66,7 +78,6 @@ int Alerter::openLimit() const
 
 void Alerter::replay()
 {
-    m_replay.stop();
     m_context.core.playWav(m_context.paths.alertFile);
 }
 

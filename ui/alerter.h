@@ -1,32 +1,38 @@
 #pragma once
 
+#include "engine/pollmessages.h"
+
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <QObject>
 #include <QTimer>
 
 namespace tw {
 
+class AlertCommand;
 class CCore;
-class CItemDb;
 class DesktopNotifier;
+class RunController;
 struct AppPaths;
 struct RunSettings;
 
-// What an alert uses; the window owns it all.
+// What an alert uses; the owner keeps it all alive longer than the alerter.
 struct AlertContext
 {
     CCore& core;
-    CItemDb& db;
     const RunSettings& settings;
     const AppPaths& paths;
     DesktopNotifier& notifier;
+    AlertCommand& command;
 };
 
 // Telling the user about new items: the alarm and its replay, the pages of
 // the first openlimit items in the browser, the desktop notification (which
-// counts every item), and a click on it that asks for the window.
+// counts every item), the alert command, and a click on the notification
+// that asks for the window. It hears every check's end from the run itself;
+// the titles it tells come from the check's message.
 class Alerter : public QObject
 {
     Q_OBJECT
@@ -34,25 +40,24 @@ class Alerter : public QObject
 public:
     static constexpr std::chrono::milliseconds kReplay{4000};
 
-    explicit Alerter(AlertContext context, QObject* parent = nullptr);
+    Alerter(AlertContext context, const RunController& run, QObject* parent = nullptr);
 
-    // The items idList found for the watch with search key sid.
-    void alert(const std::string& sid, const std::string& idList);
-    // The second sound, when replayDue() came.
-    void replay();
+    // The items a check of the watch with url reported.
+    void alert(const std::string& url, const std::vector<FoundItem>& items);
     void stopAlarm();
     bool alarmPending() const { return m_replay.isActive(); }
     void setReplayDelay(std::chrono::milliseconds delay) { m_replay.setInterval(delay); }
 
 Q_SIGNALS:
     void alarmStarted();
-    void replayDue();
     // The user clicked an alert's notification.
     void raiseRequested();
 
 private:
     int openLimit() const;
-    void notify(const std::string& sid, const std::string& idList);
+    void replay();
+    void notify(const std::string& sid, const std::vector<FoundItem>& items);
+    void runCommand(const std::string& url, const std::vector<FoundItem>& items);
 
     AlertContext m_context;
     QTimer m_replay;

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "desktop/alertcommand.h"
+#include "engine/pollmessages.h"
 
 #include <string>
+#include <vector>
 
 namespace tw {
 
-class CItemDb;
-
 // What the alert command hears of one alert: the watch, its words and each
-// new item with the title the worker stored for it.
-AlertInfo alertInfo(const std::string& watchUrl, const std::string& newIds, CItemDb& db);
+// new item with the title its page gave.
+AlertInfo alertInfo(const std::string& watchUrl, const std::vector<FoundItem>& items);
 
 } // namespace tw

@@ -2,10 +2,11 @@
 
 #include "core/runsettings.h"
 #include "core/text.h"
-#include "core/watchtable.h"
+#include "core/watchlistroom.h"
 #include "core/zuvira.h"
 #include "desktop/desktopnotifier.h"
 #include "ui/qtconvert.h"
+#include "ui/runcontroller.h"
 
 #include <QPointer>
 
@@ -24,10 +25,23 @@ std::string queryOf(const std::string& url)
 
 } // namespace
 
-BlockedNotice::BlockedNotice(const WatchTable& table, const RunSettings& settings,
-                             DesktopNotifier& notifier, QObject* parent)
-    : QObject(parent), m_table(table), m_settings(settings), m_notifier(notifier)
-{}
+BlockedNotice::BlockedNotice(const WatchListRoom& list, const RunController& run,
+                             const RunSettings& settings, DesktopNotifier& notifier,
+                             QObject* parent)
+    : QObject(parent), m_list(list), m_settings(settings), m_notifier(notifier)
+{
+    connect(&run, &RunController::checkEnded, this, [this](const CheckEnded& m) {
+        if (m.blockedNotice) {
+            report(m.watch.url, m.reason);
+        } else if (m.outcome == CheckOutcome::Done || m.outcome == CheckOutcome::Baseline) {
+            cleared(m.watch.url);
+        }
+    });
+    connect(&list, &WatchListRoom::listReset, this, [this] { listChanged(); });
+    connect(&list, &WatchListRoom::watchRemoved, this, [this] { listChanged(); });
+    connect(&list, &WatchListRoom::watchChanged, this, [this] { listChanged(); });
+    connect(&list, &WatchListRoom::watchMoved, this, [this] { listChanged(); });
+}
 
 QString BlockedNotice::describe(const std::vector<int>& rows,
                                 const std::vector<std::string>& queries) const
@@ -48,7 +62,7 @@ QString BlockedNotice::describe(const std::vector<int>& rows,
 
 void BlockedNotice::report(const std::string& url, const std::string& reason)
 {
-    const int row = m_table.slotOf(-1, url);
+    const int row = m_list.rowOfUrl(url);
     if (row < 0) {
         return;
     }
@@ -96,7 +110,7 @@ void BlockedNotice::refresh()
     QString reasons;
     std::vector<Blocked> staying;
     for (Blocked& b : m_inNote) {
-        const int row = m_table.slotOf(-1, b.url);
+        const int row = m_list.rowOfUrl(b.url);
         if (row < 0) {
             continue;
         }

@@ -9,20 +9,22 @@
 namespace tw {
 
 class DesktopNotifier;
-class WatchTable;
+class RunController;
+class WatchListRoom;
 struct RunSettings;
 
 // Telling the user that watches look blocked: once per episode, by a desktop
 // notification (with notify=1), else by the note in the window; never a box
 // and never the alarm. Kept by URL, so it follows its watch through an
-// import and goes when the watch works again or leaves the list.
+// import and goes when the watch works again or leaves the list. It hears
+// the checks' ends from the run and the list's changes from the list.
 class BlockedNotice : public QObject
 {
     Q_OBJECT
 
 public:
-    BlockedNotice(const WatchTable& table, const RunSettings& settings, DesktopNotifier& notifier,
-                  QObject* parent = nullptr);
+    BlockedNotice(const WatchListRoom& list, const RunController& run, const RunSettings& settings,
+                  DesktopNotifier& notifier, QObject* parent = nullptr);
 
     // The watch with url has just come to look blocked, for reason.
     void report(const std::string& url, const std::string& reason);
@@ -50,7 +52,7 @@ private:
     void refresh();
     QString describe(const std::vector<int>& rows, const std::vector<std::string>& queries) const;
 
-    const WatchTable& m_table;
+    const WatchListRoom& m_list;
     const RunSettings& m_settings;
     DesktopNotifier& m_notifier;
     std::vector<Blocked> m_inNote;

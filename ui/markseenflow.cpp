@@ -1,24 +1,23 @@
 #include "ui/markseenflow.h"
 
-#include "core/watchtable.h"
+#include "core/watchlistroom.h"
 #include "ui/runcontroller.h"
 #include "ui/watchlistmodel.h"
 
 namespace tw {
 
-MarkSeenFlow::MarkSeenFlow(RunController& run, WatchListModel& rows, const WatchTable& table,
+MarkSeenFlow::MarkSeenFlow(RunController& run, WatchListModel& rows, const WatchListRoom& list,
                            Hooks hooks, QObject* parent)
-    : QObject(parent), m_run(run), m_rows(rows), m_table(table), m_hooks(std::move(hooks))
-{
-    connect(&m_run, &RunController::markingEnded, this,
-            [this](const PollMessage& m) { ended(m); });
-}
+    : QObject(parent), m_run(run), m_rows(rows), m_list(list), m_hooks(std::move(hooks))
+{}
 
 void MarkSeenFlow::markAllSeen(int row)
 {
-    if (row < 0 || row >= m_table.watchCount()) {
+    if (!m_list.at(row)) {
         return;
     }
+    // A copy: the boxes below run their own loops, in which the list may change.
+    const WatchEntry watch = *m_list.at(row);
     if (m_run.isRunning()) {
         m_hooks.warn("监控正在执行，无法标记为已见，请先停止。");
         return;
@@ -35,18 +34,11 @@ void MarkSeenFlow::markAllSeen(int row)
     if (!session) {
         return;
     }
-    const SlotCopy copy = m_table.slot(row);
-    if (!m_run.markSeen(row, copy.url, copy.sid, *session)) {
+    if (!m_run.markSeen({watch.id, row, watch.url}, watch.sid, *session)) {
         m_hooks.noThread();
         return;
     }
     m_rows.showChecking(row);
-}
-
-void MarkSeenFlow::ended(const PollMessage& message)
-{
-    // The list may have been replaced meanwhile: the result goes to its watch.
-    m_rows.showMarked(m_rows.rowOf(message.slot, message.url), message);
 }
 
 } // namespace tw

@@ -12,12 +12,11 @@ namespace tw {
 
 class RunController;
 class WatchListModel;
-class WatchTable;
-struct PollMessage;
+class WatchListRoom;
 
 // "全部标记为已见" from a row's menu: refused while a run or another marking
-// is under way, started with the run's request settings, and its end shown
-// on the row that holds its watch when it ends (none when the watch left).
+// is under way, started with the run's request settings. The row shows the
+// check under way; its end reaches the row through the run.
 class MarkSeenFlow : public QObject
 {
     Q_OBJECT
@@ -33,17 +32,15 @@ public:
         std::function<void()> noThread;
     };
 
-    MarkSeenFlow(RunController& run, WatchListModel& rows, const WatchTable& table, Hooks hooks,
+    MarkSeenFlow(RunController& run, WatchListModel& rows, const WatchListRoom& list, Hooks hooks,
                  QObject* parent = nullptr);
 
     void markAllSeen(int row);
 
 private:
-    void ended(const PollMessage& message);
-
     RunController& m_run;
     WatchListModel& m_rows;
-    const WatchTable& m_table;
+    const WatchListRoom& m_list;
     Hooks m_hooks;
 };
 

@@ -2,7 +2,7 @@
 
 #include "core/apppaths.h"
 #include "core/runsettings.h"
-#include "core/watchtable.h"
+#include "core/watchroster.h"
 #include "ui/pollevent.h"
 
 #include <QCoreApplication>
@@ -32,12 +32,11 @@ bool RunController::start(const SessionSettings& session)
         return false;
     }
     m_runFlag.clear();
-    PollThreadParams params{*this,         m_context.table, m_runFlag,      m_context.settings,
-                            m_context.paths, m_context.db,  m_context.core};
+    PollThreadParams params{*this,         m_context.roster, m_runFlag,      m_context.settings,
+                            m_context.paths, m_context.db,     m_context.core};
     params.session = session;
     params.openSession = m_openSession;
     params.clock = m_pollClock;
-    params.endOnAlert = !m_context.settings.keepWatching;
     m_worker = std::make_unique<CPollThread>(std::move(params));
     if (!m_worker->CreateThread()) {
         m_worker.reset();
@@ -59,13 +58,17 @@ void RunController::stop(bool cut)
     setState(State::Stopping);
 }
 
-bool RunController::markSeen(int slot, const std::string& url, const std::string& sid,
+bool RunController::markSeen(const WatchRef& watch, const std::string& sid,
                              const SessionSettings& session)
 {
     if (m_state != State::Idle) {
         return false;
     }
-    MarkSeenParams params{*this, m_context.db, m_context.core, slot, url, sid};
+    MarkSeenParams params{*this, m_context.db, m_context.core};
+    params.id = watch.id;
+    params.slot = watch.slot;
+    params.url = watch.url;
+    params.sid = sid;
     params.pageFile = m_context.paths.pageFile;
     params.titlesFile = m_context.paths.titlesFile;
     params.ignoreWords = m_context.settings.ignoreWords;
@@ -111,39 +114,43 @@ void RunController::customEvent(QEvent* e)
     if (e->type() != PollEvent::eventType() || m_state == State::Closing) {
         return;
     }
-    const PollMessage& message = static_cast<PollEvent*>(e)->message();
-    switch (message.code) {
-    case WM_POLL_PROGRESS:
-        if (message.progress == PROGRESS_BEGIN) {
-            Q_EMIT checkBegan(message);
-        } else {
-            Q_EMIT checkEnded(message);
-        }
-        break;
-    case WM_POLL_DONE:
-        endRun(message);
-        break;
-    case WM_MARK_SEEN_DONE:
-        endMarking(message);
-        break;
-    default:
-        break;
-    }
+    dispatch(static_cast<PollEvent*>(e)->message());
 }
 
-void RunController::endRun(const PollMessage& message)
+void RunController::dispatch(const PollMessage& message)
 {
-    // Nothing follows WM_POLL_DONE from the worker: its thread is ending.
+    struct
+    {
+        RunController* self;
+        void operator()(const CheckBegan& m) const { Q_EMIT self->checkBegan(m); }
+        void operator()(const CheckEnded& m) const
+        {
+            if (m.endsRun) {
+                // The worker ends the run after this check; the flag and the
+                // button follow, as after Stop, but the check under way finishes.
+                self->stop(false);
+            }
+            Q_EMIT self->checkEnded(m);
+        }
+        void operator()(const RunEnded& m) const { self->endRun(m); }
+        void operator()(const MarkingEnded& m) const { self->endMarking(m); }
+    } visitor{this};
+    std::visit(visitor, message);
+}
+
+void RunController::endRun(const RunEnded& message)
+{
+    // Nothing follows the run's end from the worker: its thread is ending.
     if (m_worker) {
         m_worker->join();
         m_worker.reset();
     }
     m_runFlag.clear();
     setState(State::Idle);
-    Q_EMIT runEnded(message.progress < 0);
+    Q_EMIT runEnded(message.sessionFailed);
 }
 
-void RunController::endMarking(const PollMessage& message)
+void RunController::endMarking(const MarkingEnded& message)
 {
     if (!m_markSeen) {
         return;

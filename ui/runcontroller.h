@@ -14,26 +14,26 @@ namespace tw {
 
 class CCore;
 class CItemDb;
-class WatchTable;
+class WatchRoster;
 struct AppPaths;
 struct RunSettings;
 
-// What a run and a marking use; the window owns it all and keeps it alive
-// longer than the controller.
+// What a run and a marking use; the owner keeps it all alive longer than
+// the controller. A run gets its own copy of the settings when it starts.
 struct RunContext
 {
-    WatchTable& table;
-    RunSettings& settings;
+    WatchRoster& roster;
+    const RunSettings& settings;
     const AppPaths& paths;
     CItemDb& db;
     CCore& core;
 };
 
-// The background work of the window in one place: the poll worker and the
-// "mark all seen" task, never both, with one state that the button, the
-// status line and the tray follow. Their messages arrive here as posted
-// events and leave as signals on the window thread, each carrying the watch
-// it is about.
+// The background work in one place: the poll worker and the "mark all seen"
+// task, never both, with one state that the button, the status line and the
+// tray follow. Their messages arrive here as posted events and leave as
+// typed signals on the window thread, each carrying the watch it is about;
+// every room that needs one connects itself.
 class RunController : public QObject, public PollSink
 {
     Q_OBJECT
@@ -63,8 +63,7 @@ public:
     // under way finishes first (the end after an alert).
     void stop(bool cut = true);
     // From Idle: one "mark all seen" check of the watch in slot.
-    bool markSeen(int slot, const std::string& url, const std::string& sid,
-                  const SessionSettings& session);
+    bool markSeen(const WatchRef& watch, const std::string& sid, const SessionSettings& session);
     // Close-down: ends and awaits the worker and the marking. Final.
     void closeDown();
 
@@ -76,19 +75,20 @@ public:
 
 Q_SIGNALS:
     void stateChanged(tw::RunController::State state);
-    void checkBegan(const tw::PollMessage& message);
-    void checkEnded(const tw::PollMessage& message);
+    void checkBegan(const tw::CheckBegan& message);
+    void checkEnded(const tw::CheckEnded& message);
     // The run is over; sessionFailed when it never could begin.
     void runEnded(bool sessionFailed);
-    void markingEnded(const tw::PollMessage& message);
+    void markingEnded(const tw::MarkingEnded& message);
 
 protected:
     void customEvent(QEvent* e) override;
 
 private:
     void setState(State state);
-    void endRun(const PollMessage& message);
-    void endMarking(const PollMessage& message);
+    void dispatch(const PollMessage& message);
+    void endRun(const RunEnded& message);
+    void endMarking(const MarkingEnded& message);
 
     RunContext m_context;
     State m_state = State::Idle;

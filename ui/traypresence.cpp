@@ -1,16 +1,15 @@
 #include "ui/traypresence.h"
 
-#include "core/text.h"
 #include "desktop/autostart.h"
 #include "desktop/trayicon.h"
-#include "engine/pollmessages.h"
+#include "ui/unseenitems.h"
 
 #include <QDateTime>
 
 namespace tw {
 
-TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run, QString programFolder,
-                           QObject* parent)
+TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run,
+                           const UnseenItems& unseen, QString programFolder, QObject* parent)
     : QObject(parent), m_icon(new TrayIcon(appIcon, this)),
       m_programFolder(std::move(programFolder))
 {
@@ -31,22 +30,11 @@ TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run, QStri
         m_icon->setRunning(run.isRunning(),
                            s == RunController::State::Idle || s == RunController::State::Running);
     });
+    connect(&run, &RunController::checkEnded, this,
+            [this] { m_icon->setLastPass(QDateTime::currentDateTime()); });
+    connect(&unseen, &UnseenItems::sinceShownChanged, this,
+            [this](int count) { m_icon->setWaiting(count); });
     m_icon->show();
-}
-
-void TrayPresence::checkEnded(const PollMessage& message, bool inView)
-{
-    m_icon->setLastPass(QDateTime::currentDateTime());
-    if (!message.newIds.empty() && !inView) {
-        m_unseen += static_cast<int>(text::splitFields(message.newIds, ',').size());
-        m_icon->setWaiting(m_unseen);
-    }
-}
-
-void TrayPresence::windowSeen()
-{
-    m_unseen = 0;
-    m_icon->setWaiting(0);
 }
 
 } // namespace tw

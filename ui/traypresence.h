@@ -9,10 +9,10 @@
 namespace tw {
 
 class TrayIcon;
-struct PollMessage;
+class UnseenItems;
 
 // The program in the desktop's tray (tray=1): the icon follows the run, the
-// last pass and the items found while the window was out of view, and its
+// last check and the items found while the window was out of view, and its
 // menu turns the login entry on and off. What it asks of the window leaves
 // as signals.
 class TrayPresence : public QObject
@@ -21,14 +21,10 @@ class TrayPresence : public QObject
 
 public:
     // programFolder: the folder the login entry starts the program from.
-    TrayPresence(const QIcon& appIcon, const RunController& run, QString programFolder,
-                 QObject* parent = nullptr);
+    TrayPresence(const QIcon& appIcon, const RunController& run, const UnseenItems& unseen,
+                 QString programFolder, QObject* parent = nullptr);
 
     TrayIcon& icon() { return *m_icon; }
-    // A check ended; inView: the window was shown and active then.
-    void checkEnded(const PollMessage& message, bool inView);
-    // The window was shown or activated: what waited has been seen.
-    void windowSeen();
 
 Q_SIGNALS:
     void showRequested();
@@ -40,7 +36,6 @@ Q_SIGNALS:
 private:
     TrayIcon* m_icon = nullptr;
     QString m_programFolder;
-    int m_unseen = 0;
 };
 
 } // namespace tw

@@ -1,6 +1,5 @@
 #include "core/text.h"
-#include "core/watchtable.h"
-#include "core/zuvira.h"
+#include "core/watchlistroom.h"
 #include "ui/dialogunits.h"
 #include "ui/qtconvert.h"
 #include "ui/watchdlg.h"
@@ -137,28 +136,21 @@ void CWatchDlg::createControls()
 
 QMenu* CWatchDlg::rowMenu(int row)
 {
-    if (!m_table || row < 0 || row >= m_table->watchCount()) {
+    const WatchEntry* watch = m_list ? m_list->at(row) : nullptr;
+    if (!watch) {
         return nullptr;
     }
+    const QString url = qs(watch->url);
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("IDM_WATCH_ROW"));
     connect(menu->addAction(QStringLiteral("在浏览器中打开搜索页")), &QAction::triggered, this,
-            [this, row] {
-                // A list file edited by hand may hold anything: the desktop's
-                // opener gets web addresses only.
-                const std::string url = m_table->url(row);
-                if (text::isWebAddress(url)) {
-                    m_core->openUrl(url);
-                } else {
-                    warnUser("只能在浏览器中打开 http 或 https 网址：" + url);
-                }
-            });
+            [this, row] { Q_EMIT searchPageRequested(row); });
     connect(menu->addAction(QStringLiteral("查看宝贝列表")), &QAction::triggered, this,
             [this, row] { OnWatchListDblClk(row); });
     connect(menu->addAction(QStringLiteral("全部标记为已见")), &QAction::triggered, this,
             [this, row] { OnMarkAllSeen(row); });
     connect(menu->addAction(QStringLiteral("复制网址")), &QAction::triggered, this,
-            [this, row] { QGuiApplication::clipboard()->setText(qs(m_table->url(row))); });
+            [url] { QGuiApplication::clipboard()->setText(url); });
     return menu;
 }
 

@@ -1,78 +1,145 @@
 #include "ui/watchlistmodel.h"
 
 #include "core/text.h"
-#include "core/watchtable.h"
+#include "core/watchlistroom.h"
 #include "core/zuvira.h"
 #include "ui/qtconvert.h"
+#include "ui/runcontroller.h"
+#include "ui/unseenitems.h"
 
 namespace tw {
 
-WatchListModel::WatchListModel(const WatchTable& table, QObject* parent)
-    : QAbstractTableModel(parent), m_table(table)
-{}
-
-void WatchListModel::reload()
+WatchListModel::WatchListModel(const WatchListRoom& list, const RunController& run,
+                               const UnseenItems& unseen, QObject* parent)
+    : QAbstractTableModel(parent), m_list(list), m_unseen(unseen)
 {
+    connect(&list, &WatchListRoom::listReset, this, [this] { reset(); });
+    connect(&list, &WatchListRoom::watchInserted, this, [this](int row) {
+        beginInsertRows({}, row, row);
+        m_rows.insert(m_rows.begin() + row, rowFor(row));
+        endInsertRows();
+    });
+    connect(&list, &WatchListRoom::watchRemoved, this, [this](int row) {
+        beginRemoveRows({}, row, row);
+        m_rows.erase(m_rows.begin() + row);
+        endRemoveRows();
+    });
+    connect(&list, &WatchListRoom::watchChanged, this, [this](int row) {
+        Row& r = m_rows[static_cast<std::size_t>(row)];
+        const Row fresh = rowFor(row);
+        if (fresh.id != r.id) {
+            // Another search: what the old one said no longer holds.
+            r = fresh;
+        } else {
+            r.url = fresh.url;
+            r.words = fresh.words;
+        }
+        Q_EMIT dataChanged(index(row, UrlColumn), index(row, StatusColumn));
+    });
+    connect(&list, &WatchListRoom::watchMoved, this, [this](int from, int to) {
+        beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+        Row moving = std::move(m_rows[static_cast<std::size_t>(from)]);
+        m_rows.erase(m_rows.begin() + from);
+        m_rows.insert(m_rows.begin() + to, std::move(moving));
+        endMoveRows();
+    });
+    connect(&run, &RunController::checkBegan, this,
+            [this](const CheckBegan& m) { showChecking(rowOf(m.watch)); });
+    connect(&run, &RunController::checkEnded, this,
+            [this](const CheckEnded& m) { showResult(m); });
+    connect(&run, &RunController::markingEnded, this,
+            [this](const MarkingEnded& m) { showMarked(m); });
+}
+
+WatchListModel::Row WatchListModel::rowFor(int listRow) const
+{
+    const WatchEntry& w = *m_list.at(listRow);
+    // Shown decoded; the list and its file keep the URL as written.
+    return {w.id, w.url, qs(text::readableQuery(CCore::getFg(w.url, '?', 1))), {}, {}};
+}
+
+void WatchListModel::reset()
+{
+    // Each row shows its URL, statuses cleared; what is kept per watch (the
+    // last time it found items) stays with its URL.
     beginResetModel();
-    m_rows.assign(static_cast<std::size_t>(m_table.watchCount()), Row{});
+    m_rows.clear();
+    for (int row = 0; row < m_list.count(); ++row) {
+        m_rows.push_back(rowFor(row));
+    }
     endResetModel();
 }
 
-int WatchListModel::rowOf(int hint, const std::string& url) const
+int WatchListModel::rowOf(const WatchRef& watch) const
 {
-    const int row = m_table.slotOf(hint, url);
-    return isRow(row) ? row : -1;
+    if (watch.id != 0) {
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            if (m_rows[row].id == watch.id) {
+                return static_cast<int>(row);
+            }
+        }
+        return -1;
+    }
+    // A watch the list never named: found by its URL, where it was first.
+    if (isRow(watch.slot) && m_rows[static_cast<std::size_t>(watch.slot)].url == watch.url) {
+        return watch.slot;
+    }
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        if (m_rows[row].url == watch.url) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
 }
 
-QString WatchListModel::statusText(std::intptr_t progress)
+QString WatchListModel::statusText(CheckOutcome outcome)
 {
-    switch (progress) {
-    case PROGRESS_BEGIN:
-        return QStringLiteral("执行中");
-    case PROGRESS_FAILED:
+    switch (outcome) {
+    case CheckOutcome::Failed:
         return QStringLiteral("检测失败");
-    case PROGRESS_BASELINE:
+    case CheckOutcome::Baseline:
         return QStringLiteral("已建立基线");
-    case PROGRESS_STOPPED:
+    case CheckOutcome::Stopped:
         return QStringLiteral("已中断");
-    default:
-        return QStringLiteral("无更新");
+    case CheckOutcome::Done:
+        break;
     }
+    return QStringLiteral("无更新");
 }
 
 void WatchListModel::showChecking(int row)
 {
     if (isRow(row)) {
-        setRow(row, statusText(PROGRESS_BEGIN), m_rows[static_cast<std::size_t>(row)].lines);
+        setRow(row, QStringLiteral("执行中"), m_rows[static_cast<std::size_t>(row)].lines);
     }
 }
 
-void WatchListModel::showResult(int row, const PollMessage& message)
+void WatchListModel::showResult(const CheckEnded& message)
 {
-    if (!message.newIds.empty()) {
-        m_lastFound[message.url] = message.at;
-        m_unseen[message.url] += static_cast<int>(text::splitFields(message.newIds, ',').size());
+    if (!message.items.empty()) {
+        m_lastFound[message.watch.url] = message.at;
     }
+    const int row = rowOf(message.watch);
     if (!isRow(row)) {
         return;
     }
     // A stopped check claims nothing: what the row said before stays in the tooltip.
-    if (message.progress == PROGRESS_STOPPED && message.newIds.empty()) {
-        setRow(row, statusText(PROGRESS_STOPPED), m_rows[static_cast<std::size_t>(row)].lines);
+    if (message.outcome == CheckOutcome::Stopped && message.items.empty()) {
+        setRow(row, statusText(CheckOutcome::Stopped), m_rows[static_cast<std::size_t>(row)].lines);
         return;
     }
-    QString status = statusText(message.progress);
+    QString status = statusText(message.outcome);
     std::string health;
     if (message.health) {
         WatchHealth record = *message.health;
-        record.lastNewItem = lastFound(message.url);
+        record.lastNewItem = lastFound(message.watch.url);
         health = healthText(record, message.at);
-        if (message.progress == PROGRESS_FAILED) {
+        if (message.outcome == CheckOutcome::Failed) {
             status = qs(failedRowText(record, message.at));
         }
     }
     // Items found outweigh a failure after them: they were stored and are reported.
-    if (!message.newIds.empty()) {
+    if (!message.items.empty()) {
         status = QStringLiteral("发现更新！");
     }
     std::string lines;
@@ -84,19 +151,13 @@ void WatchListModel::showResult(int row, const PollMessage& message)
     setRow(row, status, std::move(lines));
 }
 
-void WatchListModel::showMarked(int row, const PollMessage& message)
+void WatchListModel::showMarked(const MarkingEnded& message)
 {
+    const int row = rowOf(message.watch);
     if (isRow(row)) {
-        const bool stored = message.progress != 0;
-        setRow(row, statusText(stored ? PROGRESS_BASELINE : PROGRESS_FAILED),
-               stored || message.reason.empty() ? std::string() : "\n" + message.reason);
+        setRow(row, statusText(message.stored ? CheckOutcome::Baseline : CheckOutcome::Failed),
+               message.stored || message.reason.empty() ? std::string() : "\n" + message.reason);
     }
-}
-
-int WatchListModel::unseen(const std::string& url) const
-{
-    const auto it = m_unseen.find(url);
-    return it == m_unseen.end() ? 0 : it->second;
 }
 
 std::optional<WallTime> WatchListModel::lastFound(const std::string& url) const
@@ -123,9 +184,9 @@ QString WatchListModel::toolTip(int row) const
     if (!isRow(row)) {
         return {};
     }
-    const std::string url = m_table.url(row);
-    std::string tip = text::readableUrl(url) + m_rows[static_cast<std::size_t>(row)].lines;
-    if (const int n = unseen(url); n > 0) {
+    const Row& r = m_rows[static_cast<std::size_t>(row)];
+    std::string tip = text::readableUrl(r.url) + r.lines;
+    if (const int n = m_unseen.forWatch(r.url); n > 0) {
         tip += "\n" + CCore::getStrInt(n) + " 件新宝贝未查看（双击查看宝贝列表）";
     }
     return qs(tip);
@@ -152,11 +213,8 @@ QVariant WatchListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole) {
         return {};
     }
-    if (index.column() == UrlColumn) {
-        // Shown decoded; the table and the file keep the URL as written.
-        return qs(text::readableQuery(CCore::getFg(m_table.url(index.row()), '?', 1)));
-    }
-    return status(index.row());
+    const Row& r = m_rows[static_cast<std::size_t>(index.row())];
+    return index.column() == UrlColumn ? r.words : r.status;
 }
 
 QVariant WatchListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "core/watchroster.h"
 #include "engine/pollmessages.h"
 #include "engine/watchhealth.h"
 
-#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,15 @@
 
 namespace tw {
 
-class WatchTable;
+class RunController;
+class UnseenItems;
+class WatchListRoom;
 
-// The watch list as the window shows it: row i is slot i of the table, with
-// its query decoded for reading and what its last check said. A row's
-// tooltip (the readable URL, the reason of a failure and the health) is made
-// when it is shown, from the few lines that differ per row.
+// The watch list as the window shows it: a row per watch of the list, with
+// its query decoded for reading and what its last check said. It keeps its
+// own copy of what each row shows, updated from the list's and the run's
+// messages, so painting reads nothing shared. A row's tooltip (the readable
+// URL, the reason of a failure and the health) is made when it is shown.
 class WatchListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -26,28 +30,22 @@ class WatchListModel : public QAbstractTableModel
 public:
     enum Column { UrlColumn, StatusColumn, ColumnCount };
 
-    explicit WatchListModel(const WatchTable& table, QObject* parent = nullptr);
+    WatchListModel(const WatchListRoom& list, const RunController& run, const UnseenItems& unseen,
+                   QObject* parent = nullptr);
 
-    // The rows were replaced: each shows its URL, statuses cleared. What is
-    // kept per watch (the last time it found items) stays with its URL.
-    void reload();
-    // The row that holds url now, preferring hint; -1 when it left the list.
-    int rowOf(int hint, const std::string& url) const;
+    // The row of the watch a message is about; -1 when it left the list.
+    int rowOf(const WatchRef& watch) const;
 
     void showChecking(int row);
-    // What a check's or a marking's end says about the watch in row.
-    void showResult(int row, const PollMessage& message);
-    void showMarked(int row, const PollMessage& message);
+    void showResult(const CheckEnded& message);
+    void showMarked(const MarkingEnded& message);
 
     QString status(int row) const;
     QString toolTip(int row) const;
     // When the watch with url last found items; nullopt before the first time.
     std::optional<WallTime> lastFound(const std::string& url) const;
-    // Items the watch with url found since its item list was last opened.
-    int unseen(const std::string& url) const;
-    void seen(const std::string& url) { m_unseen.erase(url); }
 
-    static QString statusText(std::intptr_t progress);
+    static QString statusText(CheckOutcome outcome);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -57,18 +55,23 @@ public:
 private:
     struct Row
     {
+        WatchId id = 0;
+        std::string url;
+        QString words;
         QString status;
         // Lines under the URL in the tooltip, UTF-8; "" for none.
         std::string lines;
     };
     bool isRow(int row) const { return row >= 0 && row < static_cast<int>(m_rows.size()); }
+    Row rowFor(int listRow) const;
+    void reset();
     void setRow(int row, QString status, std::string lines);
 
-    const WatchTable& m_table;
+    const WatchListRoom& m_list;
+    const UnseenItems& m_unseen;
     std::vector<Row> m_rows;
     // For the program's lifetime, also across runs and imports.
     std::map<std::string, WallTime> m_lastFound;
-    std::map<std::string, int> m_unseen;
 };
 
 } // namespace tw

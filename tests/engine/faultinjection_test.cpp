@@ -5,6 +5,7 @@
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
+#include "core/watchroster.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "engine/pollclock.h"
@@ -50,20 +51,24 @@ protected:
     {
         db.setConnStr(test::makeItemDatabase(dbPath()));
         settings.interval = 1;
+        settings.keepWatching = 1;
         session.connectTimeoutMs = 2000;
         session.stallTimeoutMs = 5000;
         session.connectBackoffMs = 10;
     }
 
-    void postMessage(PollMessage m) override
+    void postMessage(PollMessage message) override
     {
-        if (m.code != WM_POLL_PROGRESS || m.progress == PROGRESS_BEGIN) {
+        const auto* end = std::get_if<CheckEnded>(&message);
+        if (!end) {
             return;
         }
         Check check;
-        check.failed = m.progress == PROGRESS_FAILED;
-        check.reason = m.reason;
-        check.reported = m.newIds;
+        check.failed = end->outcome == CheckOutcome::Failed;
+        check.reason = end->reason;
+        for (const FoundItem& item : end->items) {
+            check.reported += (check.reported.empty() ? "" : ",") + item.id;
+        }
         checks.push_back(check);
         if (afterCheck) {
             afterCheck(static_cast<int>(checks.size()));
@@ -80,8 +85,7 @@ protected:
     void runChecks(int n)
     {
         checksToRun = n;
-        CPollThread thread(
-            {*this, table, runFlag, settings, paths, db, core, session, {}, this});
+        CPollThread thread({*this, roster, runFlag, settings, paths, db, core, session, {}, this});
         worker = &thread;
         ASSERT_TRUE(thread.CreateThread());
         thread.join();
@@ -94,7 +98,7 @@ protected:
     {
         ASSERT_TRUE(market.start());
         market.setItems("alpha", std::move(items));
-        table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
+        roster.replaceAll({{market.searchUrl("alpha"), "alpha"}}, {1});
     }
 
     std::string listed() const
@@ -147,6 +151,7 @@ protected:
     AppPaths paths = AppPaths::under(dir.path());
     RunSettings settings;
     WatchTable table;
+    WatchRoster roster{table};
     RunFlag runFlag;
     CItemDb db;
     SessionSettings session;
@@ -316,7 +321,7 @@ TEST_F(DbFaultTest, itemDatabaseGoneReadOnlyOrLockedMidRunFailsTheCheckAndLosesN
         db.deleteAllItems();
         // A fresh list: a replaced one would keep the url's lastIds.
         table.clear();
-        table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
+        roster.replaceAll({{market.searchUrl("alpha"), "alpha"}}, {1});
         checks.clear();
         runFlag.clear();
         const std::string first = listed();

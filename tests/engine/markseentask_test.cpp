@@ -18,14 +18,6 @@ namespace {
 using test::MarketFault;
 using test::TestMarket;
 
-struct Posted
-{
-    unsigned msg;
-    std::intptr_t wParam;
-    std::intptr_t lParam;
-    std::string url;
-};
-
 class MarkSeenTaskTest : public ::testing::Test, public PollSink
 {
 protected:
@@ -38,12 +30,16 @@ protected:
     void postMessage(PollMessage m) override
     {
         std::lock_guard lock(mutex);
-        posted.push_back({m.code, m.progress, m.slot, m.url});
+        if (const auto* end = std::get_if<MarkingEnded>(&m)) {
+            posted.push_back(*end);
+        } else {
+            ADD_FAILURE() << "the task posted a message of a run";
+        }
     }
 
     MarkSeenParams params(const std::string& key)
     {
-        MarkSeenParams p{*this, db, core, 7, market.searchUrl(key), key};
+        MarkSeenParams p{*this, db, core, 42, 7, market.searchUrl(key), key};
         p.pageFile = paths.pageFile;
         p.titlesFile = paths.titlesFile;
         return p;
@@ -64,7 +60,7 @@ protected:
     AppPaths paths = AppPaths::under(dir.path());
     CItemDb db;
     std::mutex mutex;
-    std::vector<Posted> posted;
+    std::vector<MarkingEnded> posted;
 };
 
 TEST_F(MarkSeenTaskTest, storesEveryListedItemOnceWithItsTitleAndReportsTheEnd)
@@ -76,10 +72,12 @@ TEST_F(MarkSeenTaskTest, storesEveryListedItemOnceWithItsTitleAndReportsTheEnd)
     task.join();
 
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].msg, WM_MARK_SEEN_DONE);
-    EXPECT_EQ(posted[0].wParam, 1);
-    EXPECT_EQ(posted[0].lParam, 7);
-    EXPECT_EQ(posted[0].url, market.searchUrl("alpha")) << "the result names its watch";
+    EXPECT_TRUE(posted[0].stored);
+    EXPECT_EQ(posted[0].reason, "");
+    // The result names its watch.
+    EXPECT_EQ(posted[0].watch.id, 42u);
+    EXPECT_EQ(posted[0].watch.slot, 7);
+    EXPECT_EQ(posted[0].watch.url, market.searchUrl("alpha"));
     EXPECT_TRUE(task.succeeded());
     EXPECT_EQ(task.stored(), 44);
     const std::vector<std::string> rows = stored("alpha");
@@ -100,7 +98,8 @@ TEST_F(MarkSeenTaskTest, aFailedPageStoresNothingAndTellsWhy)
     task.join();
 
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].wParam, 0);
+    EXPECT_FALSE(posted[0].stored);
+    EXPECT_EQ(posted[0].reason, task.error());
     EXPECT_FALSE(task.succeeded());
     EXPECT_NE(task.error().find("503"), std::string::npos) << task.error();
     EXPECT_TRUE(stored("alpha").empty());
@@ -117,7 +116,7 @@ TEST_F(MarkSeenTaskTest, abortDuringAStalledPageEndsAtOnceWithoutStoring)
     task.join();
 
     ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].wParam, 0);
+    EXPECT_FALSE(posted[0].stored);
     EXPECT_TRUE(stored("alpha").empty());
 }
 

@@ -23,7 +23,7 @@ protected:
         setenv("TZ", "UTC0", 1);
         tzset();
         onEvent = [this](const PolledMessage& m) {
-            const int slot = int(m.lParam);
+            const int slot = m.slot;
             if (m == begun(slot) && beforeCheck) {
                 beforeCheck(slot, ended[slot] + 1);
             }
@@ -293,11 +293,9 @@ TEST_F(PollHealthTest, healthFollowsEachCheckAndStartsAfreshForAnotherUrl)
         if (m == done(0)) {
             health.push_back((*latest.health));
             elapsed += 100s; // the next check happens later
-        }
-    };
-    beforeCheck = [&](int, int n) {
-        if (n == 3) {
-            setWatches({"beta"});
+            if (ended[0] == 2) {
+                setWatches({"beta"});
+            }
         }
     };
     stopAfterChecks(0, 3);

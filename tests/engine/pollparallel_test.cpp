@@ -65,7 +65,7 @@ protected:
         // last: whether it stops there must wait for the other's results.
         watches.insert(watches.begin() + 2, {market.searchUrl("four") + "&page=1", "four"});
         watches.push_back({market.searchUrl("one") + "&x=1", "one"});
-        table.replaceAll(watches);
+        replaceWatches(watches);
         const int last = static_cast<int>(watches.size()) - 1;
 
         runFlag.clear();
@@ -74,21 +74,25 @@ protected:
         ended.clear();
         std::string log;
         onEvent = [&](const PolledMessage& m) {
-            if (m.msg != WM_POLL_PROGRESS || m.wParam == PROGRESS_BEGIN) {
+            if (m.kind != PolledMessage::Kind::Ended) {
                 return;
             }
             const WatchHealth h = latest.health.value_or(WatchHealth{});
-            log += std::to_string(m.lParam) + " " + std::to_string(m.wParam) + " [" +
-                   latest.newIds + "] " + latest.reason + " | " + std::to_string(h.checks) + " " +
+            std::string items;
+            for (const FoundItem& item : latest.items) {
+                items += item.id + " " + item.title + ",";
+            }
+            log += std::to_string(m.slot) + " " + std::to_string(int(m.outcome)) + " [" + items +
+                   "] " + latest.reason + " | " + std::to_string(h.checks) + " " +
                    std::to_string(h.pages) + " " + std::to_string(h.items) + " " +
                    std::to_string(h.consecutiveFailures) + " " + std::to_string(h.blockedStreak) +
                    " " + (h.pausedUntil ? "paused" : "") + (latest.blockedNotice ? " notice" : "") +
                    "\n";
-            if (m.lParam == last && ended[last] == 1) {
+            if (m.slot == last && ended[last] == 1) {
                 market.addItem("one", {"777", "新的"});
                 market.addItem("four", {"778", "新的"});
                 market.addItem("twice", {"779", "新的"});
-            } else if (m.lParam == last && ended[last] == 2) {
+            } else if (m.slot == last && ended[last] == 2) {
                 market.addItem("four", {"780", "新的"});
             }
         };

@@ -35,7 +35,7 @@ TEST_F(PollThreadTest, quietFirstCheckStoresWithoutReportingAKeyWithNothingStore
         reports.clear();
         ended.clear();
         onEvent = [&](const PolledMessage& m) {
-            if (m.lParam == 0 && m.wParam != PROGRESS_BEGIN && ended[0] == 1) {
+            if (m.slot == 0 && m.kind == PolledMessage::Kind::Ended && ended[0] == 1) {
                 market.addItem("alpha", {"777", "新的"});
             }
         };
@@ -128,7 +128,7 @@ TEST_F(PollThreadTest, pageStopEndsAtAPageOfKnownItemsAndMissesWhatIsListedBelow
         db.deleteAllItems();
         std::vector<MarketItem> items = TestMarket::makeItems(8 * TestMarket::kPageSize, 100);
         market.setItems("alpha", items);
-        table.replaceAll({{market.searchUrl("alpha"), "alpha"}});
+        replaceWatches({{market.searchUrl("alpha"), "alpha"}});
         settings.pagestop = c.pagestop;
         runFlag.clear();
         ended.clear();

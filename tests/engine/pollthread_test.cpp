@@ -56,12 +56,20 @@ TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites
     market.setItems("gamma", TestMarket::makeItems(45, 1000)); // two pages
     setWatches({"alpha", "nothing", "gamma"});
     const Strings expected = {listed("alpha"), "", listed("gamma")};
+    const std::vector<FoundItem> expectedItems[] = {marketItems("alpha"), {}, marketItems("gamma")};
     onEvent = [&](const PolledMessage& m) {
-        const int slot = int(m.lParam);
-        if (m == done(slot)) {
-            // The message carries the watch and its items; lastIds is written after it.
-            EXPECT_EQ(latest.url, table.url(slot)) << slot;
-            EXPECT_EQ(latest.newIds, expected[slot]) << slot;
+        const int slot = m.slot;
+        const WatchId id = idOf(table.url(slot));
+        if (m == begun(slot)) {
+            EXPECT_EQ(latestBegan.watch.id, id) << slot;
+            EXPECT_EQ(latestBegan.watch.url, table.url(slot)) << slot;
+        } else if (m == done(slot)) {
+            // The message carries the watch and its items, each with the
+            // title its page gave; lastIds is written after it.
+            EXPECT_EQ(latest.watch.id, id) << slot;
+            EXPECT_EQ(latest.watch.url, table.url(slot)) << slot;
+            EXPECT_EQ(latest.items, expectedItems[slot]) << slot;
+            EXPECT_FALSE(latest.endsRun) << "the run keeps watching";
             EXPECT_EQ(table.slot(slot).lastIds, "") << slot;
         }
     };
@@ -77,6 +85,28 @@ TEST_F(PollThreadTest, eachCheckPostsBeginThenDoneInSlotOrderAroundTheSlotWrites
     EXPECT_EQ(storedIds(db, "gamma"), expected[2]);
 }
 
+// Unless the run keeps watching, the first check that reports items ends it:
+// no later watch is asked before the window has shown the alert.
+TEST_F(PollThreadTest, checkThatReportsItemsEndsTheRunUnlessItKeepsWatching)
+{
+    settings.keepWatching = 0;
+    setWatches({"nothing", "alpha", "beta"});
+    std::vector<bool> endsRun;
+    onEvent = [&](const PolledMessage& m) {
+        if (m.kind == PolledMessage::Kind::Ended) {
+            endsRun.push_back(latest.endsRun);
+        }
+    };
+    stopAfterChecks(2, 1); // should the worker not end the run itself
+    run();
+
+    EXPECT_EQ(messages, (Messages{begun(0), done(0), begun(1), done(1), stopped}));
+    EXPECT_EQ(endsRun, (std::vector<bool>{false, true}));
+    EXPECT_EQ(reports, (Strings{"1:" + listed("alpha")}));
+    EXPECT_EQ(table.slot(1).lastIds, listed("alpha"));
+    EXPECT_EQ(storedIds(db, "beta"), "") << "beta was never checked";
+}
+
 TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
 {
     // 320 ids of 12 digits do not fit the lastIds field.
@@ -90,12 +120,13 @@ TEST_F(PollThreadTest, unchangedPassAsksTheStoreNothingEvenPastWhatLastIdsHolds)
             db.setConnStr(CCore::getDbConnStrMdb(dir.file("absent.mdb")));
         } else if (m == begun(0) && ended[0] == 1) {
             EXPECT_EQ(table.slot(0).lastIds, fitIdList(all, WatchTable::kLastIdsMax));
-        } else if (m == begun(0) && ended[0] == 2) {
-            // The same list imported again keeps what each watch saw last.
+        } else if (m == done(1) && ended[1] == 2) {
+            // Before the third check of alpha: the same list imported again
+            // keeps what each watch saw last.
             setWatches({"alpha", "beta"});
-        } else if (m == begun(0) && ended[0] == 3) {
-            // A field that no longer holds what the worker wrote makes the
-            // worker go by the field again.
+        } else if (m == done(1) && ended[1] == 3) {
+            // Before the fourth: a field that no longer holds what the worker
+            // wrote makes the worker go by the field again.
             table.setLastIdsFor(0, table.slot(0).url, "");
         }
     };
@@ -252,7 +283,9 @@ TEST_F(PollThreadTest, listImportedDuringACheckGetsNoneOfTheOldWatchsResults)
     worker.join();
 
     EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
-    EXPECT_EQ(latest.url, market.searchUrl("alpha"));
+    EXPECT_EQ(latest.watch.url, market.searchUrl("alpha"));
+    EXPECT_EQ(latest.watch.id, idOf(market.searchUrl("alpha")));
+    EXPECT_EQ(roster.idAt(0), idOf(market.searchUrl("beta")));
     EXPECT_EQ(reports, (Strings{"0:" + listed("alpha")}));
     EXPECT_EQ(table.slot(0).lastIds, "");
     EXPECT_EQ(storedIds(db, "alpha"), listed("alpha")) << "filed under its own key";
@@ -265,7 +298,7 @@ TEST_F(PollThreadTest, failedSessionPostsOneDoneAndTouchesNoSlot)
     table.setLastIds(0, "1");
     run();
 
-    EXPECT_EQ(messages, (Messages{{WM_POLL_DONE, -1, -1}}));
+    EXPECT_EQ(messages, (Messages{sessionFailed}));
     EXPECT_EQ(market.requestCount(), 0u);
     EXPECT_EQ(table.slot(0).lastIds, "1");
     EXPECT_EQ(table.slot(0).newIds, "");
@@ -338,7 +371,7 @@ TEST_F(PollThreadTest, passWhoseChecksAllFailedSleepsASecondBeforeTheNext)
     };
     for (const auto& [watches, sleepsBetweenPasses] : rows) {
         SCOPED_TRACE(sleepsBetweenPasses);
-        table.replaceAll(watches);
+        replaceWatches(watches);
         runFlag.clear();
         messages.clear();
         ended.clear();
@@ -399,7 +432,7 @@ TEST_F(PollThreadTest, abortDuringAStalledDownloadOrASleepEndsTheWorker)
 
     // An hour between passes: only the destructor's abort() ends the wait,
     // also when it comes before the worker has begun to sleep.
-    settings.interval = 3600;
+    realTime.settings.interval = 3600;
     table.setWatchCount(0);
     {
         CPollThread idle(realTime);

@@ -5,6 +5,7 @@
 #include "core/apppaths.h"
 #include "core/runflag.h"
 #include "core/runsettings.h"
+#include "core/watchroster.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "engine/pollclock.h"
@@ -35,30 +36,56 @@ namespace tw::test {
 using namespace std::chrono_literals;
 using Strings = std::vector<std::string>;
 
+// A message as the run's order shows it: which one, its slot, and how a
+// check or the run ended.
 struct PolledMessage
 {
-    unsigned msg = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
+    enum class Kind { Began, Ended, RunEnded };
+    Kind kind = Kind::Began;
+    int slot = -1;
+    CheckOutcome outcome = CheckOutcome::Done;
+    bool sessionFailed = false;
+
     friend bool operator==(const PolledMessage&, const PolledMessage&) = default;
     friend std::ostream& operator<<(std::ostream& os, const PolledMessage& m)
     {
-        return os << (m.msg == WM_POLL_DONE ? "DONE(" : "PROGRESS(") << m.wParam << ',' << m.lParam
-                  << ')';
+        static const char* const outcomes[] = {"done", "failed", "baseline", "stopped"};
+        switch (m.kind) {
+        case Kind::Began:
+            return os << "began(" << m.slot << ')';
+        case Kind::Ended:
+            return os << outcomes[static_cast<int>(m.outcome)] << '(' << m.slot << ')';
+        case Kind::RunEnded:
+            return os << (m.sessionFailed ? "runEnded(session failed)" : "runEnded");
+        }
+        return os;
     }
 };
 using Messages = std::vector<PolledMessage>;
 
-inline const auto begun = [](int slot) { return PolledMessage{WM_POLL_PROGRESS, PROGRESS_BEGIN, slot}; };
-inline const auto done = [](int slot) { return PolledMessage{WM_POLL_PROGRESS, PROGRESS_DONE, slot}; };
-inline const auto failed = [](int slot) { return PolledMessage{WM_POLL_PROGRESS, PROGRESS_FAILED, slot}; };
-inline const auto baselined = [](int slot) {
-    return PolledMessage{WM_POLL_PROGRESS, PROGRESS_BASELINE, slot};
-};
-inline const auto cutShort = [](int slot) {
-    return PolledMessage{WM_POLL_PROGRESS, PROGRESS_STOPPED, slot};
-};
-inline const PolledMessage stopped{WM_POLL_DONE, 0, -1};
+inline PolledMessage endedWith(int slot, CheckOutcome outcome)
+{
+    return {PolledMessage::Kind::Ended, slot, outcome};
+}
+inline const auto begun = [](int slot) { return PolledMessage{PolledMessage::Kind::Began, slot}; };
+inline const auto done = [](int slot) { return endedWith(slot, CheckOutcome::Done); };
+inline const auto failed = [](int slot) { return endedWith(slot, CheckOutcome::Failed); };
+inline const auto baselined = [](int slot) { return endedWith(slot, CheckOutcome::Baseline); };
+inline const auto cutShort = [](int slot) { return endedWith(slot, CheckOutcome::Stopped); };
+inline const PolledMessage stopped{PolledMessage::Kind::RunEnded};
+inline const PolledMessage sessionFailed{PolledMessage::Kind::RunEnded, -1, CheckOutcome::Done,
+                                         true};
+
+// The ids of items joined by ",", as a slot's fields hold them.
+inline std::string joinedIds(const std::vector<FoundItem>& items)
+{
+    std::string ids;
+    for (const FoundItem& item : items) {
+        ids += (ids.empty() ? "" : ",") + item.id;
+    }
+    return ids;
+}
+
 // 2026-10-21 14:04:00 UTC, the fake clock's time of day at its start.
 inline const WallTime kStart = std::chrono::system_clock::from_time_t(1792591440);
 
@@ -76,6 +103,9 @@ protected:
         setWatches({"alpha"});
         db.setConnStr(goodDb);
         settings.interval = 1;
+        // Most tests run passes after items were reported; the one about the
+        // end of a run at an alert turns this off.
+        settings.keepWatching = 1;
         session.connectTimeoutMs = 2000;
         // Short enough to keep the stalled case quick, long enough for a
         // sanitizer build on a busy machine.
@@ -85,22 +115,29 @@ protected:
 
     void postMessage(PollMessage message) override
     {
-        const PolledMessage m{message.code, message.progress, message.slot};
-        const int slot = message.slot;
-        if (message.code == WM_POLL_PROGRESS) {
-            latest = message;
+        PolledMessage m;
+        if (const auto* began = std::get_if<CheckBegan>(&message)) {
+            m = begun(began->watch.slot);
+            latestBegan = *began;
+        } else if (const auto* end = std::get_if<CheckEnded>(&message)) {
+            m = endedWith(end->watch.slot, end->outcome);
+            latest = *end;
+        } else if (const auto* run = std::get_if<RunEnded>(&message)) {
+            m = run->sessionFailed ? sessionFailed : stopped;
+        } else {
+            ADD_FAILURE() << "the worker posted a marking message";
         }
+        const int slot = m.slot;
+        const bool checkEnded = m.kind == PolledMessage::Kind::Ended;
         messages.push_back(m);
-        const bool checkEnded = m == done(slot) || m == failed(slot) || m == baselined(slot) ||
-                                m == cutShort(slot);
         if (checkEnded) {
             ++ended[slot];
         }
         if (onEvent) {
             onEvent(m);
         }
-        if (!message.newIds.empty()) {
-            reports.push_back(std::to_string(slot) + ":" + message.newIds);
+        if (checkEnded && !latest.items.empty()) {
+            reports.push_back(std::to_string(slot) + ":" + joinedIds(latest.items));
         }
         if (checkEnded && slot == stopSlot && ended[slot] == stopAfter) {
             runFlag.requestStop();
@@ -124,12 +161,28 @@ protected:
         for (const std::string& key : keys) {
             watches.push_back({market.searchUrl(key), key});
         }
-        table.replaceAll(watches);
+        replaceWatches(watches);
     }
 
+    // The list as the window stores it: each watch with its id, the same one
+    // for the same url every time.
+    void replaceWatches(const std::vector<Watch>& watches)
+    {
+        std::vector<WatchId> ids;
+        for (const Watch& watch : watches) {
+            ids.push_back(idOf(watch.url));
+        }
+        roster.replaceAll(watches, ids);
+    }
+    WatchId idOf(const std::string& url)
+    {
+        return watchIds.try_emplace(url, 100 + watchIds.size()).first->second;
+    }
+
+    // The settings as they are now: the worker takes its own copy.
     PollThreadParams params()
     {
-        PollThreadParams p{*this, table, runFlag, settings, paths, db, core, session, openSession};
+        PollThreadParams p{*this, roster, runFlag, settings, paths, db, core, session, openSession};
         p.clock = this;
         p.random = random;
         return p;
@@ -155,6 +208,16 @@ protected:
     std::string failThenRecover(const std::function<void()>& afterFailure = {},
                                 const std::string& seenAfterFailure = "");
 
+    // What the market lists under key, with the titles it gives.
+    std::vector<FoundItem> marketItems(const std::string& key)
+    {
+        std::vector<FoundItem> items;
+        for (const MarketItem& item : market.items(key)) {
+            items.push_back({item.id, item.title});
+        }
+        return items;
+    }
+
     // The first count ids the market lists under key.
     std::string listed(const std::string& key, std::size_t count = std::string::npos)
     {
@@ -174,6 +237,8 @@ protected:
     AppPaths paths = AppPaths::under(dir.path());
     RunSettings settings;
     WatchTable table;
+    WatchRoster roster{table};
+    std::map<std::string, WatchId> watchIds; // by url
     RunFlag runFlag;
     CItemDb db;
     const std::string goodDb = test::makeItemDatabase(dir.file("sys.mdb"));
@@ -186,8 +251,9 @@ protected:
     std::function<void(const PolledMessage&)> onEvent;
     std::function<void(int)> onSleep; // with the number of sleeps so far
     Messages messages;
-    // The whole of the last progress message, as the window would get it.
-    PollMessage latest;
+    // The whole of the last message of each kind, as the window would get it.
+    CheckBegan latestBegan;
+    CheckEnded latest;
     Strings reports;
     std::map<int, int> ended; // checks ended per slot, counted before onEvent
     int stopSlot = -1;

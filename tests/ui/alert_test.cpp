@@ -79,9 +79,9 @@ TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
         }
     }
     report(ids);
-    dlg->alerter().alert("a", "1#x,2/../evil?y=1");
-    dlg->settings().openLimit = 0;
-    dlg->alerter().alert("a", "3,4");
+    app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("1#x,2/../evil?y=1"));
+    app->settings().openLimit = 0;
+    app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("3,4"));
     pages.push_back(page("1%23x"));
     pages.push_back(page("2%2F..%2Fevil%3Fy%3D1"));
     const std::vector<std::string> urls = host->urls();
@@ -90,15 +90,15 @@ TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
 
 TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
 {
-    dlg->alerter().setReplayDelay(20ms);
+    app->alerter().setReplayDelay(20ms);
     report("1");
     ASSERT_TRUE(waitUntil([this] { return host->sounds().size() == 2; }));
-    EXPECT_FALSE(dlg->alerter().alarmPending());
+    EXPECT_FALSE(app->alerter().alarmPending());
 
     report("5");
-    ASSERT_TRUE(dlg->alerter().alarmPending());
+    ASSERT_TRUE(app->alerter().alarmPending());
     dlg->OnStopAlarm();
-    EXPECT_FALSE(dlg->alerter().alarmPending());
+    EXPECT_FALSE(app->alerter().alarmPending());
     EXPECT_EQ(host->stops(), 1);
     EXPECT_EQ(host->sounds().size(), 3u);
 }
@@ -107,7 +107,7 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
 {
     db().insertItem("a", "1", "t", 0);
     db().insertItem("b", "2", "t", 0);
-    dlg->table()->setLastIds(0, "1");
+    app->table()->setLastIds(0, "1");
 
     host->setNextAnswer(IDNO);
     dlg->OnClearData();
@@ -117,7 +117,7 @@ TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
     dlg->OnClearData();
     EXPECT_TRUE(db().getLatestItems("a", 10).empty());
     EXPECT_TRUE(db().getLatestItems("b", 10).empty());
-    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1");
+    EXPECT_EQ(app->table()->slot(0).lastIds, "1");
     EXPECT_EQ(host->confirms(),
               (std::vector<std::string>{"确认清空已有数据?", "确认清空已有数据?"}));
     EXPECT_TRUE(host->warnings().empty());
@@ -157,26 +157,23 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
             writeFile(dir.file("alert.wav"), alarm);
         }
         catcher.urls.clear();
-        dlg->alerter().alert("a", "1,2");
+        app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("1,2"));
         EXPECT_EQ(catcher.urls, QStringList({"http://127.0.0.1:8/item.htm?id=1",
                                              "http://127.0.0.1:8/item.htm?id=2"}));
         dlg->OnStopAlarm();
     }
 }
 
-// The notification names the watch's key, the count and the first titles as
-// stored; clicking it brings the window back. notify=0 sends none.
+// The notification names the watch's key, the count and the first titles the
+// pages gave; clicking it brings the window back. notify=0 sends none.
 TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
 {
     TestBus bus;
     FakeNotificationService service(bus.address());
     ASSERT_TRUE(service.registered());
-    for (const char* id : {"11", "12", "13", "14"}) {
-        db().insertItem("a", id, std::string("标题") + id, 0);
-    }
-    dlg->setNotifyBus(bus.address());
+    app->setNotifyBus(bus.address());
     dlg->show();
-    report("12,11,14,13");
+    postFound(0, {{"12", "标题12"}, {"11", "标题11"}, {"14", "标题14"}, {"13", "标题13"}});
     ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
     EXPECT_EQ(service.received()[0].summary, QStringLiteral("发现更新！a"));
     EXPECT_EQ(service.received()[0].body,
@@ -188,7 +185,7 @@ TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
     EXPECT_TRUE(waitUntil([&] { return !dlg->isMinimized(); }));
 
     openWindow({}, "[General]\nnotify=0\n");
-    dlg->setNotifyBus(bus.address());
+    app->setNotifyBus(bus.address());
     report("12");
     ASSERT_EQ(host->urls().size(), 5u);
     QTest::qWait(50);
@@ -207,9 +204,9 @@ TEST_F(Alert, aLargeFindIsCountedWholeAndItsTimeOutlivesTheRun)
     ASSERT_TRUE(market.start());
     market.setItems("many", TestMarket::makeItems(8 * TestMarket::kPageSize));
     openWindow(market.searchUrl("many") + "\n", "[General]\ninterval=1\nitemhost=127.0.0.1:8\n");
-    dlg->setNotifyBus(bus.address());
+    app->setNotifyBus(bus.address());
     dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
     ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
     EXPECT_TRUE(service.received()[0].body.startsWith(QStringLiteral("搜索“many”有 320 件新宝贝")))
         << service.received()[0].body.toStdString();
@@ -220,7 +217,7 @@ TEST_F(Alert, aLargeFindIsCountedWholeAndItsTimeOutlivesTheRun)
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "无更新"; }));
     dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
     EXPECT_TRUE(cell(0, 1, Qt::ToolTipRole).contains(QStringLiteral("上次发现新宝贝")))
         << cell(0, 1, Qt::ToolTipRole).toStdString();
 }
@@ -230,16 +227,16 @@ TEST_F(Alert, aLargeFindIsCountedWholeAndItsTimeOutlivesTheRun)
 TEST_F(Alert, aBlockedWatchIsToldByTheDesktopOrElseByTheWindowsNote)
 {
     TestBus bus;
-    dlg->setNotifyBus(bus.address());
+    app->setNotifyBus(bus.address());
     auto* notice = child<QLabel>("IDC_NOTICE");
-    dlg->notice().report(dlg->table()->url(0), "HTTP 403");
+    app->notice().report(app->table()->url(0), "HTTP 403");
     EXPECT_TRUE(waitUntil([&] { return !notice->isHidden(); })) << "a bus without the service";
     EXPECT_EQ(notice->toolTip(), "HTTP 403");
 
     notice->hide();
     FakeNotificationService service(bus.address());
     ASSERT_TRUE(service.registered());
-    dlg->notice().report(dlg->table()->url(0), "HTTP 403");
+    app->notice().report(app->table()->url(0), "HTTP 403");
     ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
     EXPECT_EQ(service.received()[0].summary, QStringLiteral("疑似被拦截"));
     EXPECT_TRUE(service.received()[0].body.contains(QStringLiteral("疑似被拦截")));
@@ -257,14 +254,15 @@ TEST_F(Alert, theBlockedNoteNamesEachBlockedWatchWhereverItMoves)
                "http://127.0.0.1:9/s?c=1&q=c\n",
                "[General]\nnotify=0\n");
     auto* note = child<QLabel>("IDC_NOTICE");
-    PollMessage blocked = PollMessage::progressOf(PROGRESS_FAILED, 0, dlg->table()->url(0));
+    CheckEnded blocked;
+    blocked.watch = watchAt(0);
+    blocked.outcome = CheckOutcome::Failed;
     blocked.blockedNotice = true;
     blocked.reason = "HTTP 403";
-    dlg->runner().postMessage(blocked);
-    blocked.slot = 2;
-    blocked.url = dlg->table()->url(2);
-    dlg->runner().postMessage(blocked);
-    QCoreApplication::sendPostedEvents(&dlg->runner());
+    app->runner().postMessage(blocked);
+    blocked.watch = watchAt(2);
+    app->runner().postMessage(blocked);
+    QCoreApplication::sendPostedEvents(&app->runner());
     EXPECT_EQ(note->text(), "第 1、3 行疑似被拦截（c=1&q=a；c=1&q=c）：请检查 cookiefile 等设置，或稍后再试。");
 
     importFile("http://127.0.0.1:9/s?c=1&q=c\nhttp://127.0.0.1:9/s?c=1&q=d\n");
@@ -282,7 +280,7 @@ TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
     EXPECT_TRUE(host->sounds().empty());
 }
 
-// The alert command hears of each alert, with the titles the worker stored,
+// The alert command hears of each alert, with the titles its pages gave,
 // and of nothing else; a failing command is one line in the status line for
 // all the alerts it fails, never a box.
 TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
@@ -292,10 +290,9 @@ TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     openWindow({}, "[General]\nitemhost=127.0.0.1:8\nonalert=\"" + script + " " +
                        dir.file("alerts.json") + " 0\"\n");
-    QSignalSpy ended(&dlg->alertCommand(), &AlertCommand::finished);
-    db().insertItem("a", "901", "红色 台灯", 1);
+    QSignalSpy ended(&app->alertCommand(), &AlertCommand::finished);
     post(PROGRESS_BASELINE, 0);
-    report("901,902");
+    postFound(0, {{"901", "红色 台灯"}, {"902", ""}});
     ASSERT_TRUE(waitUntil([&] { return ended.size() == 1; }));
     const std::string written = readFile(dir.file("alerts.json"));
     ASSERT_EQ(std::count(written.begin(), written.end(), '\n'), 1) << written;
@@ -309,8 +306,8 @@ TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
     EXPECT_EQ(items[1].toObject().value("url").toString(), QString::fromStdString(page("902")));
 
     openWindow({}, "[General]\nonalert=\"" + script + " " + dir.file("alerts.json") + " 3\"\n");
-    QSignalSpy failed(&dlg->alertCommand(), &AlertCommand::failed);
-    QSignalSpy failedEnded(&dlg->alertCommand(), &AlertCommand::finished);
+    QSignalSpy failed(&app->alertCommand(), &AlertCommand::failed);
+    QSignalSpy failedEnded(&app->alertCommand(), &AlertCommand::finished);
     report("903");
     report("904");
     ASSERT_TRUE(waitUntil([&] { return failedEnded.size() == 2; }));

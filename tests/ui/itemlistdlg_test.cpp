@@ -17,7 +17,7 @@ protected:
     // Opens the item list window of a key and returns its list.
     QTableWidget* open(const std::string& sid)
     {
-        items = std::make_unique<CItemListDlg>(*dlg->core(), db(), dlg->settings(), dlg.get());
+        items = std::make_unique<CItemListDlg>(*app->core(), db(), app->settings(), dlg);
         items->sid = sid;
         items->OnInitDialog();
         return items->findChild<QTableWidget*>("IDC_ITEM_LIST");
@@ -86,7 +86,7 @@ TEST_F(ItemList, theMainWindowOpensItForTheDoubleClickedWatch)
                "[General]\nmaxitemshow=10\n");
     db().insertItem("two", "22", "t", 0);
     dlg->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
 
     QString caption;
     closeNextDialog(caption);

@@ -25,7 +25,7 @@ protected:
                    "[General]\ninterval=1\nmaxitemshow=10\n");
     }
 
-    bool marking() { return dlg->runner().state() == RunController::State::Marking; }
+    bool marking() { return app->runner().state() == RunController::State::Marking; }
 
     // Runs the menu action named text for row as a click on it would.
     void trigger(int row, const QString& text)
@@ -84,7 +84,7 @@ TEST_F(RowMenu, opensAndCopiesTheWatchsOwnUrlAndShowsItsItems)
     EXPECT_EQ(caption, "共 1 个宝贝");
 
     // A list file edited by hand: the desktop's opener never gets a local file.
-    dlg->table()->setWatch(0, {"file:///etc/passwd?q=x", "x"});
+    app->list().replace(0, {"file:///etc/passwd?q=x", "x"});
     const std::size_t opened = host->urls().size();
     trigger(0, "在浏览器中打开搜索页");
     EXPECT_EQ(host->urls().size(), opened);
@@ -108,7 +108,7 @@ TEST_F(RowMenu, markAllSeenStoresWhatTheWatchListsWithoutReportingIt)
 
     market.addItem("a", {"555", "新"});
     dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
     EXPECT_EQ(host->urls(), std::vector<std::string>{"http://item.example.com/item.htm?id=555"});
 }
 
@@ -142,12 +142,12 @@ TEST_F(RowMenu, markAllSeenIsRefusedDuringARunOrAnotherMarkingAndAFailureIsShown
 {
     // The run's first check reports what "a" lists, which ends the run.
     dlg->OnStartStop();
-    ASSERT_TRUE(dlg->isRunning());
+    ASSERT_TRUE(app->isRunning());
     trigger(0, "全部标记为已见");
     EXPECT_FALSE(marking());
     EXPECT_EQ(host->warnings(),
               std::vector<std::string>{"监控正在执行，无法标记为已见，请先停止。"});
-    ASSERT_TRUE(waitUntil([&] { return !dlg->isRunning(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }, 20000));
     db().deleteAllItems();
 
     market.setFault("a", {MarketFault::Kind::Status, 503, 0, -1, -1});

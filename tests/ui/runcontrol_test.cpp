@@ -28,11 +28,11 @@ protected:
         EXPECT_EQ(startButton()->text().toStdString(), caption);
         EXPECT_EQ(status().toStdString(), text);
         EXPECT_EQ(startButton()->isEnabled(), enabled);
-        EXPECT_EQ(dlg->isRunning(), running);
+        EXPECT_EQ(app->isRunning(), running);
     }
     bool waitForIdle()
     {
-        return waitUntil([this] { return !dlg->isRunning() && !dlg->runner().workerAlive(); });
+        return waitUntil([this] { return !app->isRunning() && !app->runner().workerAlive(); });
     }
     // A window watching "a" and "b" on market, two items listed under each.
     void openTwoWatches(TestMarket& market, const std::string& ini)
@@ -56,20 +56,20 @@ TEST_F(RunControl, theFourStatesAndTheirTransitions)
     // at once, the rest waits for WM_POLL_DONE.
     dlg->OnStartStop();
     expectState("停止", "执行中", false, true);
-    EXPECT_TRUE(dlg->runner().runFlag().isStop());
-    EXPECT_TRUE(dlg->runner().workerAlive());
+    EXPECT_TRUE(app->runner().runFlag().isStop());
+    EXPECT_TRUE(app->runner().workerAlive());
 
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
 
     QTest::mouseClick(startButton(), Qt::LeftButton);
     expectState("停止", "执行中", true, true);
-    EXPECT_FALSE(dlg->runner().runFlag().isStop()) << "a new run starts with the flag cleared";
+    EXPECT_FALSE(app->runner().runFlag().isStop()) << "a new run starts with the flag cleared";
 
     // An alert during a run stops it as the button does.
     post(PROGRESS_DONE, 3, "5");
     expectState("停止", "执行中", false, true);
-    EXPECT_TRUE(dlg->runner().runFlag().isStop());
+    EXPECT_TRUE(app->runner().runFlag().isStop());
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
 }
@@ -83,7 +83,7 @@ TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
         startButton()->setFocus();
         dlg->OnStartStop();
         expectState("开始", "就绪", true, false);
-        EXPECT_FALSE(dlg->runner().workerAlive());
+        EXPECT_FALSE(app->runner().workerAlive());
         EXPECT_EQ(dlg->focusWidget(), interval());
     }
     EXPECT_EQ(host->warnings(),
@@ -92,7 +92,7 @@ TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
 
     // A session that cannot open ends the run at once.
     interval()->setText("30");
-    dlg->setPollOptions({}, [](const SessionSettings&) { return std::unique_ptr<HttpSession>(); });
+    app->setPollOptions({}, [](const SessionSettings&) { return std::unique_ptr<HttpSession>(); });
     dlg->OnStartStop();
     ASSERT_TRUE(waitForIdle());
     expectState("执行", "停止。", true, false);
@@ -134,13 +134,13 @@ TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
     child<QCheckBox>("IDC_FILTER_STOCK")->setChecked(true);
     dlg->show();
     dlg->close();
-    EXPECT_FALSE(dlg->runner().workerAlive());
+    EXPECT_FALSE(app->runner().workerAlive());
     EXPECT_EQ(list(), url + "\r\n");
 
-    CWatchDlg again(host, dir.path());
-    ASSERT_TRUE(again.OnInitDialog());
-    EXPECT_EQ(again.findChild<QLineEdit*>("IDC_INTERVAL")->text(), "5");
-    EXPECT_TRUE(again.findChild<QCheckBox*>("IDC_FILTER_STOCK")->isChecked());
+    Program again(host, dir.path());
+    ASSERT_TRUE(again.setUp());
+    EXPECT_EQ(again.window().findChild<QLineEdit*>("IDC_INTERVAL")->text(), "5");
+    EXPECT_TRUE(again.window().findChild<QCheckBox*>("IDC_FILTER_STOCK")->isChecked());
     EXPECT_EQ(again.settings().ignoreWords, "二手,坏");
 }
 
@@ -153,7 +153,7 @@ TEST_F(RunControl, anImportDuringARunHandsTheWorkerTheNewList)
     ASSERT_TRUE(market.waitForRequests(1, std::chrono::seconds(20)));
 
     importFile(market.searchUrl("new") + "\n");
-    EXPECT_TRUE(dlg->isRunning());
+    EXPECT_TRUE(app->isRunning());
     EXPECT_TRUE(waitUntil([&] { return market.requests().back().key == "new"; }, 20000));
 }
 
@@ -182,7 +182,7 @@ TEST_F(RunControl, aStartIsRefusedForAnUnreadableCookieFileOrABadProxyReadAfresh
     writeFile(dir.file("cookies.txt"), "# Netscape HTTP Cookie File\n");
     edit("[General]\ninterval=30\ncookiefile=cookies.txt\nproxy=socks5://127.0.0.1:1080\n");
     SessionSettings opened;
-    dlg->setPollOptions({}, [&](const SessionSettings& s) {
+    app->setPollOptions({}, [&](const SessionSettings& s) {
         opened = s;
         return std::unique_ptr<HttpSession>();
     });
@@ -256,7 +256,7 @@ TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
     // Only the cut can end this page: the stall limit is an hour.
     SessionSettings patient;
     patient.stallTimeoutMs = 3600 * 1000;
-    dlg->setPollOptions(patient);
+    app->setPollOptions(patient);
     market.setGlobalFault({MarketFault::Kind::Stall, 0, 0});
     dlg->OnStartStop();
     ASSERT_TRUE(market.waitForRequests(3, std::chrono::seconds(20)));
@@ -277,7 +277,7 @@ TEST_F(RunControl, keepWatchingAlertsAgainOnEitherWatchAndTheRunGoesOn)
         market, "[General]\ninterval=1\nkeepwatching=1\nopenlimit=1\nitemhost=127.0.0.1:8\n"));
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 2; }));
-    EXPECT_TRUE(dlg->isRunning()) << "the first alerts ended nothing";
+    EXPECT_TRUE(app->isRunning()) << "the first alerts ended nothing";
 
     market.addItem("a", {"777", "新的 a"});
     ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 3; }));
@@ -285,7 +285,7 @@ TEST_F(RunControl, keepWatchingAlertsAgainOnEitherWatchAndTheRunGoesOn)
     market.addItem("b", {"888", "新的 b"});
     ASSERT_TRUE(waitUntil([&] { return host->urls().size() == 4; }));
     EXPECT_EQ(host->urls().back(), "http://127.0.0.1:8/item.htm?id=888");
-    EXPECT_TRUE(dlg->isRunning());
+    EXPECT_TRUE(app->isRunning());
     EXPECT_GE(host->sounds().size(), 4u);
     EXPECT_TRUE(cell(0, 1, Qt::ToolTipRole).contains(QStringLiteral("3 件新宝贝未查看")))
         << cell(0, 1, Qt::ToolTipRole).toStdString();
@@ -306,7 +306,7 @@ TEST_F(RunControl, messagesArriveWhileARealMessageBoxRunsItsLoop)
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->text(), "间隔时间不能小于1秒！");
-        dlg->runner().postMessage(PollMessage::done(0));
+        app->runner().postMessage(RunEnded{});
         waitUntil([&] { return status() == "停止。"; });
         statusSeenInBox = status();
         box->done(QMessageBox::Ok);

@@ -1,5 +1,6 @@
 #include "core/watchlist.h"
 #include "tests/ui/windowfixture.h"
+#include "tools/testmarket/testmarket.h"
 
 #include <filesystem>
 #include <tuple>
@@ -9,6 +10,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTimer>
 
 namespace tw::test {
@@ -24,9 +26,9 @@ TEST_F(WatchDlgSetUp, showsTheStoredSettingsAndWithoutDatabaseLeavesThemUntouche
     writeFile(dir.file("tidewatch.ini"), ini);
     writeFile(dir.file("_items.txt"), "http://127.0.0.1/s?q=a\r\n");
     {
-        CWatchDlg window(host, dir.path());
-        EXPECT_FALSE(window.OnInitDialog());
-        EXPECT_EQ(window.result(), 1);
+        Program program(host, dir.path());
+        EXPECT_FALSE(program.setUp());
+        EXPECT_EQ(program.window().result(), 1);
     }
     EXPECT_EQ(host->warnings(), std::vector<std::string>{"数据库文件无法访问！程序退出。"});
     EXPECT_EQ(readFile(dir.file("tidewatch.ini")), ini);
@@ -45,12 +47,43 @@ TEST_F(WatchDlgSetUp, showsTheStoredSettingsAndWithoutDatabaseLeavesThemUntouche
 TEST_F(WatchDlgSetUp, withoutATrayOnTheDesktopTrayOneOnlySaysSo)
 {
     openWindow("http://127.0.0.1/s?q=a\n", "[General]\ntray=1\n");
-    EXPECT_EQ(dlg->tray(), nullptr);
+    EXPECT_EQ(app->tray(), nullptr);
     EXPECT_EQ(child<QLabel>("IDC_STATUS")->text(), "提示：桌面没有系统托盘，tray=1 不起作用");
     dlg->showAtStart(true);
     EXPECT_TRUE(dlg->isMinimized());
     dlg->close();
     EXPECT_EQ(list(), "http://127.0.0.1/s?q=a\r\n") << "closed down";
+}
+
+// A value out of range is used as its limit and told once in the status
+// line, also when a later Start reads the file again; a value edited between
+// two runs is announced and used by the next alert.
+TEST_F(WatchDlgSetUp, anOutOfRangeSettingIsToldOnceAndAnEditReachesTheNextRun)
+{
+    TestMarket market;
+    ASSERT_TRUE(market.start());
+    market.setItems("a", TestMarket::makeItems(2, 100));
+    openWindow(market.searchUrl("a") + "\n",
+               "[General]\ninterval=1\nopenlimit=-3\nitemhost=127.0.0.1:8\n");
+    auto* status = child<QLabel>("IDC_STATUS");
+    EXPECT_EQ(status->text(), "提示：设置 openlimit=-3 超出范围（至少 0），按 0 处理");
+    QSignalSpy changed(app.get(), &Program::settingChanged);
+
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
+    EXPECT_EQ(cell(0, 1), "发现更新！");
+    EXPECT_TRUE(host->urls().empty()) << "no page opened with the limit at 0";
+    EXPECT_EQ(status->text(), "停止。");
+    EXPECT_TRUE(changed.isEmpty());
+
+    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=1\nopenlimit=1\nitemhost=127.0.0.1:8\n");
+    market.setItems("a", TestMarket::makeItems(4, 100));
+    dlg->OnStartStop();
+    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
+    ASSERT_EQ(changed.size(), 1);
+    EXPECT_EQ(changed[0][0].toString(), "openlimit");
+    EXPECT_EQ(host->urls(), std::vector<std::string>{"http://127.0.0.1:8/item.htm?id=102"});
+    EXPECT_EQ(status->text(), "停止。");
 }
 
 TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
@@ -73,7 +106,7 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
         {"IDC_CLEAR_DATA", 1010, "清空数据", false, true},
     };
     dlg->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
     for (const auto& [name, id, caption, visible, enabled] : controls) {
         SCOPED_TRACE(name);
         QWidget* w = child(name);
@@ -101,7 +134,7 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
         }
     }
     EXPECT_TRUE(dlg->isVisible());
-    EXPECT_FALSE(dlg->isRunning());
+    EXPECT_FALSE(app->isRunning());
     EXPECT_TRUE(host->warnings().empty());
 }
 
@@ -120,9 +153,9 @@ TEST_F(WatchDlgSetUp, listSkipsEmptyLinesAndShowsEachQueryStringInARowOfItsOwn)
     EXPECT_EQ(cell(0, 0), "c=1&q=lamp&sort=new");
     EXPECT_EQ(cell(1, 0), "");
     EXPECT_EQ(cell(2, 0), "q=a");
-    EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/search?c=1&q=lamp&sort=new");
-    EXPECT_EQ(dlg->table()->url(1), "http://127.0.0.1/no-query");
-    EXPECT_EQ(dlg->table()->sid(0), "lamp");
+    EXPECT_EQ(app->table()->url(0), "http://127.0.0.1/search?c=1&q=lamp&sort=new");
+    EXPECT_EQ(app->table()->url(1), "http://127.0.0.1/no-query");
+    EXPECT_EQ(app->table()->sid(0), "lamp");
 }
 
 // A database made by hand without the look-up index gets it at set-up; one
@@ -163,9 +196,9 @@ TEST_F(WatchDlgSetUp, rowsShowTheSearchWordsDecodedAndTheFileKeepsEveryByte)
         const auto& [shown, tip, sid] = rows[row];
         EXPECT_EQ(cell(row, 0).toStdString(), shown);
         EXPECT_EQ(cell(row, 0, Qt::ToolTipRole).toStdString(), tip);
-        EXPECT_EQ(dlg->table()->sid(row), sid) << "the search key stays as written";
+        EXPECT_EQ(app->table()->sid(row), sid) << "the search key stays as written";
     }
-    dlg.reset();
+    app.reset();
     EXPECT_EQ(list(), items);
 }
 
@@ -181,20 +214,20 @@ std::string urlOfLength(std::size_t n)
 TEST_F(WatchList, importSkipsPagedLinesCutsCommentsAndForgetsEveryId)
 {
     openWindow("http://127.0.0.1/old?c=1&q=A\r\n");
-    dlg->table()->setLastIds(0, "1,2");
-    dlg->table()->setNewIds(0, "3");
+    app->table()->setLastIds(0, "1,2");
+    app->table()->setNewIds(0, "3");
     importFile("http://127.0.0.1/a?c=1&q=A&x=1#note\n"
                "\n"
                "http://127.0.0.1/b?c=1&q=B&s=40\n"
                "# a comment line\n"
                "http://127.0.0.1/c?c=1&q=C\r\n");
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A&x=1\r\nhttp://127.0.0.1/c?c=1&q=C\r\n");
-    EXPECT_EQ(dlg->table()->watchCount(), 2);
+    EXPECT_EQ(app->table()->watchCount(), 2);
     ASSERT_EQ(rowCount(), 2);
     EXPECT_EQ(cell(0, 0), "c=1&q=A&x=1");
     EXPECT_EQ(cell(1, 0), "c=1&q=C");
-    EXPECT_EQ(dlg->table()->slot(0).lastIds, "");
-    EXPECT_EQ(dlg->table()->slot(0).newIds, "");
+    EXPECT_EQ(app->table()->slot(0).lastIds, "");
+    EXPECT_EQ(app->table()->slot(0).newIds, "");
     EXPECT_TRUE(host->warnings().empty());
 }
 
@@ -204,12 +237,12 @@ TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
 {
     openWindow("http://127.0.0.1/a?c=1&q=A\r\n");
     dlg->OnImport(); // no file name queued: cancelled
-    EXPECT_EQ(dlg->table()->watchCount(), 1);
+    EXPECT_EQ(app->table()->watchCount(), 1);
 
     importFile("\nhttp://127.0.0.1/b?c=1&q=B&s=0\n#only\n");
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
     EXPECT_EQ(rowCount(), 1);
-    EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
+    EXPECT_EQ(app->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
 
     // A directory in the temporary file's place fails the write as any user.
     std::filesystem::create_directory(watchlist::tempPathFor(dir.file("_items.txt")));
@@ -217,13 +250,13 @@ TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
     ASSERT_EQ(host->warnings().size(), 1u);
     EXPECT_NE(host->warnings()[0].find("_items.txt.new"), std::string::npos);
-    const Result<void> saved = dlg->saveWatchList();
+    const Result<void> saved = app->saveWatchList();
     EXPECT_FALSE(saved.ok());
     EXPECT_FALSE(saved.error().empty());
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 
-    dlg->table()->clear();
-    ASSERT_TRUE(dlg->saveWatchList().ok());
+    app->list().remove(0);
+    ASSERT_TRUE(app->saveWatchList().ok());
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 }
 
@@ -233,20 +266,20 @@ TEST_F(WatchList, anImportWithoutAWatchLeavesTableRowsAndFileAlone)
 {
     openWindow();
     importFile("http://127.0.0.1/a?c=1&q=A\n");
-    dlg->table()->setLastIds(0, "1,2");
+    app->table()->setLastIds(0, "1,2");
     std::filesystem::remove(dir.file("_items.txt"));
 
     importFile("\n#only\n");
-    EXPECT_EQ(dlg->table()->watchCount(), 1);
+    EXPECT_EQ(app->table()->watchCount(), 1);
     EXPECT_EQ(rowCount(), 1);
-    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1,2");
+    EXPECT_EQ(app->table()->slot(0).lastIds, "1,2");
     EXPECT_FALSE(std::filesystem::exists(dir.file("_items.txt")));
     EXPECT_TRUE(host->warnings().empty());
 
     host->setNextFileName(dir.file("missing.txt"));
     dlg->OnImport();
-    EXPECT_EQ(dlg->table()->watchCount(), 1);
-    EXPECT_EQ(dlg->table()->slot(0).lastIds, "1,2");
+    EXPECT_EQ(app->table()->watchCount(), 1);
+    EXPECT_EQ(app->table()->slot(0).lastIds, "1,2");
     ASSERT_EQ(host->warnings().size(), 1u);
     EXPECT_NE(host->warnings()[0].find("missing.txt"), std::string::npos) << host->warnings()[0];
 }
@@ -257,16 +290,17 @@ TEST_F(WatchList, anImportWithoutAWatchLeavesTableRowsAndFileAlone)
 TEST_F(WatchList, anImportKeepsAStayingWatchsReportAndTheRowsShowTheTable)
 {
     openWindow("http://127.0.0.1/a?c=1&q=A\r\nhttp://127.0.0.1/b?c=1&q=B\r\n");
-    WatchTable& table = *dlg->table();
+    WatchTable& table = *app->table();
     table.setLastIdsFor(1, "http://127.0.0.1/b?c=1&q=B", "5,6");
-    PollMessage found = PollMessage::progressOf(PROGRESS_DONE, 1, "http://127.0.0.1/b?c=1&q=B");
-    found.newIds = "77";
-    dlg->runner().postMessage(found);
+    CheckEnded found;
+    found.watch = watchAt(1);
+    found.items = itemsOf("77");
+    app->runner().postMessage(found);
     std::filesystem::remove(dir.file("_items.txt"));
     std::filesystem::create_directory(watchlist::tempPathFor(dir.file("_items.txt")));
 
     importFile("http://127.0.0.1/b?c=1&q=B\nhttp://127.0.0.1/d?c=1&q=D\n");
-    QCoreApplication::sendPostedEvents(&dlg->runner());
+    QCoreApplication::sendPostedEvents(&app->runner());
     ASSERT_EQ(table.watchCount(), 2);
     ASSERT_EQ(rowCount(), 2);
     for (int row = 0; row < 2; ++row) {
@@ -293,16 +327,16 @@ TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)
         }
     }
     importFile(body);
-    EXPECT_EQ(dlg->table()->watchCount(), WatchTable::kSlots);
+    EXPECT_EQ(app->table()->watchCount(), WatchTable::kSlots);
     EXPECT_EQ(rowCount(), WatchTable::kSlots);
-    EXPECT_EQ(dlg->table()->url(11), urlOfLength(WatchTable::kUrlMax));
+    EXPECT_EQ(app->table()->url(11), urlOfLength(WatchTable::kUrlMax));
     // 1004 that fit, 1000 taken, plus the two too long.
     ASSERT_EQ(host->warnings().size(), 1u);
     EXPECT_NE(host->warnings()[0].find("有 6 行"), std::string::npos) << host->warnings()[0];
 
     // The saved list holds only what was taken: reading it back warns no more.
-    CWatchDlg again(host, dir.path());
-    ASSERT_TRUE(again.OnInitDialog());
+    Program again(host, dir.path());
+    ASSERT_TRUE(again.setUp());
     EXPECT_EQ(again.table()->watchCount(), WatchTable::kSlots);
     EXPECT_EQ(host->warnings().size(), 1u);
 }
@@ -330,8 +364,8 @@ TEST_F(WatchList, afterASignalNoDialogBoxOrRunBegins)
     EXPECT_EQ(dialogs, 0);
     EXPECT_TRUE(host->warnings().empty());
     EXPECT_TRUE(host->confirms().empty());
-    EXPECT_EQ(dlg->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
-    EXPECT_FALSE(dlg->isRunning());
+    EXPECT_EQ(app->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
+    EXPECT_FALSE(app->isRunning());
 }
 
 } // namespace

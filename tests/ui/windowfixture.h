@@ -1,11 +1,14 @@
 #pragma once
 
+#include "app/program.h"
+#include "core/watchlistroom.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
 #include "store/itemdb.h"
 #include "store/schema.h"
 #include "tests/support/fakehost.h"
 #include "tests/support/tempdir.h"
+#include "core/text.h"
 #include "ui/runcontroller.h"
 #include "ui/watchdlg.h"
 
@@ -26,6 +29,21 @@
 #include <QTimer>
 
 namespace tw::test {
+
+// The outcomes a test posts for a row, as the worker would.
+enum Progress { PROGRESS_BEGIN, PROGRESS_DONE, PROGRESS_FAILED, PROGRESS_BASELINE, PROGRESS_STOPPED };
+
+// The items of a comma-joined id list, titled "title <id>".
+inline std::vector<FoundItem> itemsOf(const std::string& ids)
+{
+    std::vector<FoundItem> items;
+    for (const std::string_view id : text::splitFields(ids, ',')) {
+        if (!id.empty()) {
+            items.push_back({std::string(id), "title " + std::string(id)});
+        }
+    }
+    return items;
+}
 
 // Processes events until pred holds; the limit only ends a test that failed.
 inline bool waitUntil(const std::function<bool()>& pred, int limitMs = 10000)
@@ -67,7 +85,7 @@ protected:
                     const std::string& ini = "[General]\ninterval=30\n",
                     std::shared_ptr<HostServices> services = nullptr)
     {
-        dlg.reset();
+        app.reset();
         if (!CCore::isFileExist(dir.file("sys.mdb"))) {
             createItemDatabase(dir.file("sys.mdb"));
         }
@@ -81,8 +99,9 @@ protected:
         if (!items.empty()) {
             writeFile(dir.file("_items.txt"), items);
         }
-        dlg = std::make_unique<CWatchDlg>(services ? services : host, dir.path());
-        EXPECT_TRUE(dlg->OnInitDialog());
+        app = std::make_unique<Program>(services ? services : host, dir.path());
+        dlg = &app->window();
+        EXPECT_TRUE(app->setUp());
     }
 
     void importFile(const std::string& body)
@@ -92,13 +111,42 @@ protected:
         dlg->OnImport();
     }
 
-    // A worker's message about the watch in row, as the run hands it over.
-    void post(std::intptr_t progress, int row, std::string newIds = {})
+    // The watch in row as the worker names it.
+    WatchRef watchAt(int row) const
     {
-        PollMessage message = PollMessage::progressOf(progress, row, dlg->table()->url(row));
-        message.newIds = std::move(newIds);
-        dlg->runner().postMessage(std::move(message));
-        QCoreApplication::sendPostedEvents(&dlg->runner());
+        const WatchEntry* w = app->list().at(row);
+        return w ? WatchRef{w->id, row, w->url} : WatchRef{0, row, {}};
+    }
+
+    // A check of the watch in row that reported items, as the run hands it over.
+    void postFound(int row, std::vector<FoundItem> items)
+    {
+        CheckEnded m;
+        m.watch = watchAt(row);
+        m.items = std::move(items);
+        m.endsRun = !app->settings().keepWatching;
+        app->runner().postMessage(std::move(m));
+        QCoreApplication::sendPostedEvents(&app->runner());
+    }
+
+    // A worker's message about the watch in row, as the run hands it over.
+    void post(Progress progress, int row, const std::string& newIds = {})
+    {
+        if (progress == PROGRESS_BEGIN) {
+            app->runner().postMessage(CheckBegan{watchAt(row)});
+        } else {
+            CheckEnded m;
+            m.watch = watchAt(row);
+            m.outcome = progress == PROGRESS_FAILED     ? CheckOutcome::Failed
+                        : progress == PROGRESS_BASELINE ? CheckOutcome::Baseline
+                        : progress == PROGRESS_STOPPED  ? CheckOutcome::Stopped
+                                                        : CheckOutcome::Done;
+            m.items = itemsOf(newIds);
+            // As the worker decides it.
+            m.endsRun = !m.items.empty() && !app->settings().keepWatching;
+            app->runner().postMessage(std::move(m));
+        }
+        QCoreApplication::sendPostedEvents(&app->runner());
     }
     template <class T = QWidget> T* child(const char* name) const
     {
@@ -110,11 +158,12 @@ protected:
         return watchList()->model()->index(row, column).data(role).toString();
     }
     int rowCount() const { return watchList()->model()->rowCount(); }
-    CItemDb& db() { return *dlg->itemDb(); }
+    CItemDb& db() { return *app->itemDb(); }
 
     TempDir dir;
     std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
-    std::unique_ptr<CWatchDlg> dlg;
+    std::unique_ptr<Program> app;
+    CWatchDlg* dlg = nullptr;
     int iniWrites = 0;
 };
 

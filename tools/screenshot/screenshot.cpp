@@ -1,6 +1,8 @@
 // tw-screenshot <out.png>: the main window with a few sample watches, drawn
 // for the documentation. Run it under Xvfb with a CJK font installed.
+#include "app/program.h"
 #include "core/hostservices.h"
+#include "core/watchlistroom.h"
 #include "core/watchtable.h"
 #include "engine/pollmessages.h"
 #include "tools/setup/setup.h"
@@ -36,22 +38,27 @@ int main(int argc, char** argv)
            "http://search.example.com/search?cat=50&q=%E9%95%9C%E5%A4%B4&sort=new&city=%E6%9D%AD%E5%B7%9E\r\n"
            "http://search.example.com/search?cat=3&q=%E6%9C%BA%E6%A2%B0%E9%94%AE%E7%9B%98\r\n";
 
-    tw::CWatchDlg window(std::make_shared<tw::HeadlessHost>(), path);
-    if (!window.OnInitDialog()) {
+    tw::Program program(std::make_shared<tw::HeadlessHost>(), path);
+    if (!program.setUp()) {
         return 1;
     }
+    tw::CWatchDlg& window = program.window();
     window.show();
     // Statuses as a run shows them.
-    const auto post = [&window](std::intptr_t progress, int slot, std::string newIds = {}) {
-        tw::PollMessage message =
-            tw::PollMessage::progressOf(progress, slot, window.table()->url(slot));
-        message.newIds = std::move(newIds);
-        window.runner().postMessage(std::move(message));
+    const auto watch = [&program](int row) {
+        const tw::WatchEntry& w = *program.list().at(row);
+        return tw::WatchRef{w.id, row, w.url};
     };
-    post(tw::PROGRESS_DONE, 0);
-    post(tw::PROGRESS_DONE, 1);
-    post(tw::PROGRESS_DONE, 2, "1");
-    post(tw::PROGRESS_BEGIN, 3);
+    const auto ended = [&](int row, std::vector<tw::FoundItem> items = {}) {
+        tw::CheckEnded message;
+        message.watch = watch(row);
+        message.items = std::move(items);
+        program.runner().postMessage(std::move(message));
+    };
+    ended(0);
+    ended(1);
+    ended(2, {{"1", "镜头"}});
+    program.runner().postMessage(tw::CheckBegan{watch(3)});
     for (int i = 0; i < 20; ++i) {
         QApplication::processEvents();
     }
@@ -59,6 +66,5 @@ int main(int argc, char** argv)
         std::cerr << "tw-screenshot: cannot write " << argv[1] << '\n';
         return 1;
     }
-    window.table()->clear(); // nothing of the sample is saved
     return 0;
 }

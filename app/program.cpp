@@ -1,0 +1,392 @@
+#include "app/program.h"
+
+#include "core/settings.h"
+#include "core/watchlistroom.h"
+#include "core/watchroster.h"
+#include "core/watchtable.h"
+#include "core/text.h"
+#include "core/zuvira.h"
+#include "desktop/alertcommand.h"
+#include "desktop/desktopnotifier.h"
+#include "desktop/trayicon.h"
+#include "engine/sessioncheck.h"
+#include "store/dberror.h"
+#include "store/itemdb.h"
+#include "ui/alerter.h"
+#include "ui/blockednotice.h"
+#include "ui/itemlistdlg.h"
+#include "ui/markseenflow.h"
+#include "ui/qtconvert.h"
+#include "ui/runcontroller.h"
+#include "ui/traypresence.h"
+#include "ui/unseenitems.h"
+#include "ui/watchdlg.h"
+#include "ui/watchlistmodel.h"
+
+#include <iostream>
+
+#include <QApplication>
+#include <QPointer>
+
+namespace tw {
+
+Program::Program(std::shared_ptr<HostServices> host, std::string appDir, QObject* parent)
+    : QObject(parent), m_host(std::move(host)), m_appDir(std::move(appDir)),
+      m_window(std::make_unique<CWatchDlg>())
+{
+    m_notifier = new DesktopNotifier(QString(), this);
+    connect(m_window.get(), &CWatchDlg::closingDown, this, [this] { closeDown(); });
+}
+
+Program::~Program()
+{
+    closeDown();
+    // The window goes first: it shows the rooms' rows.
+    m_window.reset();
+    delete m_tray;
+    delete m_markSeen;
+    delete m_notice;
+    delete m_alerter;
+    delete m_alertCommand;
+    delete m_rows;
+    delete m_unseen;
+    delete m_list;
+    m_run.reset();
+}
+
+bool Program::setUp()
+{
+    m_core = std::make_unique<CCore>(m_host, m_appDir);
+    m_core->autoFileConfig();
+    m_paths = AppPaths::under(m_core->getAppPath());
+    m_paths.dbFile = CCore::getPathShort(m_paths.appPath + "sys.mdb");
+
+    if (!CCore::isFileExist(m_paths.dbFile)) {
+        warnUser("数据库文件无法访问！程序退出。");
+        m_window->done(1);
+        return false;
+    }
+
+    m_paths.dbConnStr = CCore::getDbConnStrMdb(m_paths.dbFile);
+    m_itemDb = std::make_unique<CItemDb>();
+    m_itemDb->setConnStr(m_paths.dbConnStr);
+    try {
+        m_itemDb->ensureItemIndex();
+    } catch (const DbError&) {
+        // A read-only or odd database still works, only slower; the first
+        // operation that really fails reports its reason.
+    }
+
+    m_settings.readFrom(*m_core);
+    prepareStore();
+    m_table = std::make_unique<WatchTable>();
+    m_roster = std::make_unique<WatchRoster>(*m_table);
+    createRooms();
+    m_window->OnInitDialog(*m_rows, *m_list, m_settings.interval, m_settings.filtkc != 0);
+    // From here on the controls hold the stored values, so close-down may
+    // save them back.
+    m_setUpComplete = true;
+    connectWindow();
+    tellProblems();
+
+    if (CCore::isFileExist(m_paths.itemsFile)) {
+        if (const std::string leftOut = m_list->load(); !leftOut.empty()) {
+            warnUser(leftOut);
+        }
+    }
+    QPointer<Program> self(this);
+    m_host->checkSound(m_paths.alertFile, [self](const std::string& problem) {
+        if (self && !self->m_closedDown) {
+            self->showStatus(qs(problem));
+        }
+    });
+    createTray();
+    return true;
+}
+
+void Program::createRooms()
+{
+    m_list = new WatchListRoom(*m_roster, m_paths.itemsFile, this);
+    m_run = std::make_unique<RunController>(
+        RunContext{*m_roster, m_settings, m_paths, *m_itemDb, *m_core});
+    m_unseen = new UnseenItems(*m_run, [this] { return m_window->inView(); }, this);
+    m_rows = new WatchListModel(*m_list, *m_run, *m_unseen, this);
+    m_alertCommand = new AlertCommand(this);
+    m_alerter = new Alerter({*m_core, m_settings, m_paths, *m_notifier, *m_alertCommand}, *m_run,
+                            this);
+    m_notice = new BlockedNotice(*m_list, *m_run, m_settings, *m_notifier, this);
+    m_markSeen = new MarkSeenFlow(
+        *m_run, *m_rows, *m_list,
+        {[this] { return requestSession(); }, [this](const std::string& text) { warnUser(text); },
+         [this] { m_host->warning(m_window.get(), "Cannot Start New Thread"); }},
+        this);
+}
+
+void Program::connectWindow()
+{
+    CWatchDlg* w = m_window.get();
+    connect(w, &CWatchDlg::importRequested, this, &Program::importList);
+    connect(w, &CWatchDlg::startStopRequested, this, &Program::startStop);
+    connect(w, &CWatchDlg::stopAlarmRequested, m_alerter, &Alerter::stopAlarm);
+    connect(w, &CWatchDlg::itemListRequested, this, &Program::openItemList);
+    connect(w, &CWatchDlg::clearDataRequested, this, &Program::clearData);
+    connect(w, &CWatchDlg::markAllSeenRequested, this, &Program::markAllSeen);
+    connect(w, &CWatchDlg::searchPageRequested, this, &Program::openSearchPage);
+    connect(w, &CWatchDlg::windowSeen, m_unseen, &UnseenItems::windowSeen);
+
+    connect(m_run.get(), &RunController::stateChanged, w, &CWatchDlg::showRunState);
+    connect(m_run.get(), &RunController::runEnded, w, [w] { w->showRunEnded(); });
+    connect(m_alerter, &Alerter::alarmStarted, w, &CWatchDlg::enableStopAlarm);
+    connect(m_alerter, &Alerter::raiseRequested, w, &CWatchDlg::bringToFront);
+    connect(m_notice, &BlockedNotice::noteChanged, w, &CWatchDlg::showNote);
+    connect(m_alertCommand, &AlertCommand::failed, w, &CWatchDlg::showStatus);
+}
+
+void Program::createTray()
+{
+    if (!m_settings.tray) {
+        return;
+    }
+    if (!TrayIcon::isAvailable()) {
+        showStatus(QStringLiteral("提示：桌面没有系统托盘，tray=1 不起作用"));
+        return;
+    }
+    CWatchDlg* w = m_window.get();
+    m_tray = new TrayPresence(w->windowIcon(), *m_run, *m_unseen, qs(m_paths.appPath), this);
+    w->setHidesToTray(true);
+    connect(m_tray, &TrayPresence::showRequested, w, &CWatchDlg::bringToFront);
+    connect(m_tray, &TrayPresence::startStopRequested, this, &Program::startStop);
+    // Ends the program as a signal does: an open box or dialog goes first,
+    // then the close-down, the window being hidden or not.
+    connect(m_tray, &TrayPresence::quitRequested, w, [w] {
+        while (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            if (box == w) {
+                break;
+            }
+            box->reject();
+        }
+        w->closeBySignal();
+    });
+    connect(m_tray, &TrayPresence::problem, w, &CWatchDlg::showStatus);
+}
+
+void Program::prepareStore()
+{
+    if (!m_settings.dedupe) {
+        return;
+    }
+    try {
+        m_itemDb->ensureBbidIndex();
+    } catch (const DbError& e) {
+        // Without the index dedupe still works, only each look-up is slower.
+        std::cerr << "tidewatch: no index on bbid: " << e.what() << '\n';
+    }
+}
+
+Result<void> Program::saveWatchList()
+{
+    return m_list ? m_list->save() : Result<void>{};
+}
+
+void Program::importList()
+{
+    if (!m_list || m_window->closing()) {
+        return;
+    }
+    const std::string path = m_core->fileTxtOpen(m_window.get());
+    if (path.empty()) {
+        return;
+    }
+    const WatchListRoom::ImportResult result = m_list->import(path);
+    if (!result.readError.empty()) {
+        warnUser("导入文件无法读取：" + result.readError);
+        return;
+    }
+    if (!result.saveError.empty()) {
+        warnUser("监控列表保存失败：" + result.saveError);
+    }
+    if (!result.leftOut.empty()) {
+        warnUser(result.leftOut);
+    }
+}
+
+bool Program::readRunControls(bool warn)
+{
+    const IntervalInput interval = parseInterval(m_window->intervalText().toStdString());
+    if (m_settings.interval != interval.value) {
+        m_settings.interval = interval.value;
+        Q_EMIT settingChanged(QStringLiteral("interval"));
+    }
+    m_settings.filtkc = m_window->filterStock() ? 1 : 0;
+    if (warn && !interval.error.empty()) {
+        warnUser(interval.error);
+        m_window->focusInterval();
+        return false;
+    }
+    return true;
+}
+
+void Program::setPollOptions(SessionSettings session, SessionFactory openSession,
+                             PollClock* clock)
+{
+    m_run->setPollOptions(std::move(session), std::move(openSession), clock);
+}
+
+void Program::setNotifyBus(const QString& address)
+{
+    m_notifier->setBusAddress(address);
+}
+
+bool Program::isRunning() const
+{
+    return m_run && m_run->isRunning();
+}
+
+void Program::startStop()
+{
+    if (!m_run || m_window->closing()) {
+        return;
+    }
+    if (m_run->isRunning()) {
+        m_run->stop();
+        return;
+    }
+    // The marking writes the worker's scratch files; Start is off meanwhile.
+    if (m_run->state() != RunController::State::Idle || !readRunControls(true)) {
+        return;
+    }
+    const std::optional<SessionSettings> session = requestSession();
+    if (!session) {
+        return;
+    }
+    prepareStore();
+    if (!m_run->start(*session)) {
+        m_host->warning(m_window.get(), "Cannot Start New Thread");
+    }
+}
+
+void Program::rereadSettings()
+{
+    const RunSettings before = m_settings;
+    m_settings.readRunOptions(*m_core);
+    for (const SettingDef& def : kSettings) {
+        const bool changed = def.number ? before.*def.number != m_settings.*def.number
+                                        : before.*def.text != m_settings.*def.text;
+        if (changed) {
+            Q_EMIT settingChanged(qs(std::string(def.key)));
+        }
+    }
+    tellProblems();
+}
+
+void Program::tellProblems()
+{
+    for (const std::string& problem : m_settings.problems) {
+        if (m_problemsTold.insert(problem).second) {
+            showStatus(qs(problem));
+        }
+    }
+}
+
+std::optional<SessionSettings> Program::requestSession()
+{
+    rereadSettings();
+    SessionSettings session =
+        tw::requestSession(m_run->pollOptions(), m_settings, m_paths.appPath);
+    if (const std::string problem = sessionSettingsProblem(session); !problem.empty()) {
+        warnUser(problem);
+        return std::nullopt;
+    }
+    return session;
+}
+
+void Program::openItemList(int row)
+{
+    const WatchEntry* watch = m_list ? m_list->at(row) : nullptr;
+    if (!watch || !m_itemDb || m_window->closing()) {
+        return;
+    }
+    m_unseen->watchSeen(watch->url);
+    CItemListDlg dlg(*m_core, *m_itemDb, m_settings, m_window.get());
+    dlg.sid = watch->sid;
+    dlg.OnInitDialog();
+    dlg.exec();
+}
+
+void Program::markAllSeen(int row)
+{
+    if (m_markSeen && !m_window->closing()) {
+        m_markSeen->markAllSeen(row);
+    }
+}
+
+void Program::openSearchPage(int row)
+{
+    const WatchEntry* watch = m_list ? m_list->at(row) : nullptr;
+    if (!watch) {
+        return;
+    }
+    // A list file edited by hand may hold anything: the desktop's opener
+    // gets web addresses only.
+    if (text::isWebAddress(watch->url)) {
+        m_core->openUrl(watch->url);
+    } else {
+        warnUser("只能在浏览器中打开 http 或 https 网址：" + watch->url);
+    }
+}
+
+void Program::clearData()
+{
+    if (!m_itemDb || m_window->closing() ||
+        m_core->msgboxConfirm(m_window.get(), "确认清空已有数据?") != IDYES) {
+        return;
+    }
+    try {
+        m_itemDb->deleteAllItems();
+    } catch (const DbError& e) {
+        warnUser(std::string("清空数据失败：") + e.what());
+    }
+}
+
+void Program::warnUser(const std::string& text)
+{
+    if (!m_window->closing()) {
+        m_core->msgboxWarning(m_window.get(), text);
+    }
+}
+
+void Program::showStatus(const QString& text)
+{
+    m_window->showStatus(text);
+}
+
+void Program::closeDown()
+{
+    if (m_closedDown) {
+        return;
+    }
+    m_closedDown = true;
+    if (m_run) {
+        m_run->closeDown();
+    }
+    if (m_alerter) {
+        m_alerter->stopAlarm();
+    }
+    // A set-up that ended at the database check never filled the controls:
+    // their empty values must not replace the stored ones.
+    if (m_setUpComplete) {
+        readRunControls(false);
+        for (const Result<void>& saved : {m_core->saveConfigInt("interval", m_settings.interval),
+                                          m_core->saveConfigB("filtkc", m_settings.filtkc)}) {
+            if (!saved) {
+                std::cerr << "tidewatch: a setting was not saved: " << saved.error() << '\n';
+            }
+        }
+    }
+    if (const Result<void> saved = saveWatchList(); !saved) {
+        // No box at close-down: it could hold a signalled exit forever.
+        std::cerr << "tidewatch: the watch list was not saved: " << saved.error() << '\n';
+    }
+}
+
+} // namespace tw

@@ -1,0 +1,187 @@
+#include "core/watchlistroom.h"
+
+#include <algorithm>
+#include <map>
+
+namespace tw {
+
+WatchListRoom::WatchListRoom(WatchRoster& roster, std::string itemsFile, QObject* parent)
+    : QObject(parent), m_roster(roster), m_itemsFile(std::move(itemsFile))
+{}
+
+const WatchEntry* WatchListRoom::at(int row) const
+{
+    return row >= 0 && row < count() ? &m_watches[static_cast<std::size_t>(row)] : nullptr;
+}
+
+int WatchListRoom::rowOf(WatchId id) const
+{
+    for (int row = 0; row < count(); ++row) {
+        if (m_watches[static_cast<std::size_t>(row)].id == id) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+int WatchListRoom::rowOfUrl(const std::string& url, int hint) const
+{
+    if (const WatchEntry* e = at(hint); e && e->url == url) {
+        return hint;
+    }
+    for (int row = 0; row < count(); ++row) {
+        if (m_watches[static_cast<std::size_t>(row)].url == url) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+std::string WatchListRoom::load()
+{
+    // An unreadable list file has no failure path of its own: the list stays.
+    const Result<WatchLines> parsed = watchlist::readListFile(m_itemsFile);
+    if (!parsed) {
+        return {};
+    }
+    replaceAll(parsed.value().watches);
+    return watchlist::leftOutText(parsed.value().leftOut);
+}
+
+Result<void> WatchListRoom::save() const
+{
+    if (m_watches.empty()) {
+        return {};
+    }
+    std::vector<std::string> urls;
+    urls.reserve(m_watches.size());
+    for (const WatchEntry& w : m_watches) {
+        urls.push_back(w.url);
+    }
+    return watchlist::save(m_itemsFile, urls);
+}
+
+WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
+{
+    ImportResult result;
+    const Result<WatchLines> read = watchlist::readImportFile(path);
+    if (!read) {
+        result.readError = read.error();
+        return result;
+    }
+    const WatchLines& parsed = read.value();
+    result.leftOut = watchlist::leftOutText(parsed.leftOut);
+    // An import without a usable line keeps the old list, ids and file.
+    if (parsed.watches.empty()) {
+        return result;
+    }
+    // The rows follow the list, whatever happens to the file, and are not
+    // read back from it: a reload would zero the table again, losing what a
+    // check filed in between.
+    replaceAll(parsed.watches);
+    result.replaced = true;
+    if (const Result<void> saved = save(); !saved) {
+        result.saveError = saved.error();
+    }
+    return result;
+}
+
+void WatchListRoom::replaceAll(const std::vector<Watch>& watches)
+{
+    // The n-th watch with a URL keeps the id of the n-th one before, as the
+    // table keeps a URL's state in its first slot.
+    std::map<std::string, std::vector<WatchId>> oldIds;
+    for (const WatchEntry& w : m_watches) {
+        oldIds[w.url].push_back(w.id);
+    }
+    std::map<std::string, std::size_t> taken;
+    std::vector<WatchEntry> next;
+    next.reserve(watches.size());
+    for (const Watch& w : watches) {
+        if (!WatchTable::fits(w) || next.size() >= WatchTable::kSlots) {
+            continue;
+        }
+        WatchEntry entry{0, w.url, w.sid, {}};
+        const auto old = oldIds.find(w.url);
+        std::size_t& n = taken[w.url];
+        if (old != oldIds.end() && n < old->second.size()) {
+            entry.id = old->second[n];
+        } else {
+            entry.id = m_nextId++;
+        }
+        ++n;
+        next.push_back(std::move(entry));
+    }
+    m_watches = std::move(next);
+    fillTable();
+    Q_EMIT listReset();
+}
+
+bool WatchListRoom::add(const Watch& watch)
+{
+    if (!WatchTable::fits(watch) || count() >= WatchTable::kSlots) {
+        return false;
+    }
+    m_watches.push_back({m_nextId++, watch.url, watch.sid, {}});
+    fillTable();
+    Q_EMIT watchInserted(count() - 1);
+    return true;
+}
+
+bool WatchListRoom::replace(int row, const Watch& watch)
+{
+    if (!at(row) || !WatchTable::fits(watch)) {
+        return false;
+    }
+    WatchEntry& entry = m_watches[static_cast<std::size_t>(row)];
+    if (entry.url != watch.url) {
+        // Another URL is another search: another watch to the rows and the worker.
+        entry.id = m_nextId++;
+    }
+    entry.url = watch.url;
+    entry.sid = watch.sid;
+    fillTable();
+    Q_EMIT watchChanged(row);
+    return true;
+}
+
+bool WatchListRoom::remove(int row)
+{
+    if (!at(row)) {
+        return false;
+    }
+    m_watches.erase(m_watches.begin() + row);
+    fillTable();
+    Q_EMIT watchRemoved(row);
+    return true;
+}
+
+bool WatchListRoom::move(int from, int to)
+{
+    if (!at(from) || !at(to) || from == to) {
+        return false;
+    }
+    WatchEntry moving = std::move(m_watches[static_cast<std::size_t>(from)]);
+    m_watches.erase(m_watches.begin() + from);
+    m_watches.insert(m_watches.begin() + to, std::move(moving));
+    fillTable();
+    Q_EMIT watchMoved(from, to);
+    return true;
+}
+
+void WatchListRoom::fillTable()
+{
+    // One step under the table's lock: a running worker sees the old list or
+    // the new one, and a URL that stays keeps what its checks left.
+    std::vector<Watch> watches;
+    std::vector<WatchId> ids;
+    watches.reserve(m_watches.size());
+    ids.reserve(m_watches.size());
+    for (const WatchEntry& w : m_watches) {
+        watches.push_back({w.url, w.sid});
+        ids.push_back(w.id);
+    }
+    m_roster.replaceAll(watches, ids);
+}
+
+} // namespace tw

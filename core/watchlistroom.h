@@ -1,0 +1,98 @@
+#pragma once
+
+#include "core/result.h"
+#include "core/watchlist.h"
+#include "core/watchroster.h"
+
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+namespace tw {
+
+// What a single watch may set for itself; nothing yet, every watch uses the
+// global settings.
+struct WatchOptions
+{
+    bool operator==(const WatchOptions&) const = default;
+};
+
+struct WatchEntry
+{
+    WatchId id = 0;
+    std::string url;
+    std::string sid;
+    WatchOptions options;
+};
+
+// The watch list: the watches in order, each with the id it got when it
+// entered the list; `_items.txt` read and written; the import with its
+// rules; one watch added, replaced, removed or moved. Every change fills the
+// table the worker reads (keeping each URL's state, as an import does) and
+// is announced, so the rows follow without reading the table. Window thread
+// only; the worker sees the list through the roster.
+class WatchListRoom : public QObject
+{
+    Q_OBJECT
+
+public:
+    WatchListRoom(WatchRoster& roster, std::string itemsFile, QObject* parent = nullptr);
+
+    const std::vector<WatchEntry>& watches() const { return m_watches; }
+    int count() const { return static_cast<int>(m_watches.size()); }
+    // Null for a row that is no watch.
+    const WatchEntry* at(int row) const;
+    // The row of the watch with id; -1 when it left the list.
+    int rowOf(WatchId id) const;
+    // The row holding url, preferring hint; -1 when none does.
+    int rowOfUrl(const std::string& url, int hint = -1) const;
+
+    // Reads the list file at start; a missing or unreadable file keeps the
+    // list as it is. What had to be left out, for the user ("" for nothing).
+    std::string load();
+    // Writes the list file whole, or fails with the reason and leaves it as
+    // it was. An empty list writes nothing: it may be one that failed to load.
+    Result<void> save() const;
+
+    struct ImportResult
+    {
+        // The file could not be read: nothing changed.
+        std::string readError;
+        // The list was replaced (and saved, unless saveError says why not).
+        bool replaced = false;
+        std::string saveError;
+        // Lines left out, for the user; "" for none.
+        std::string leftOut;
+    };
+    // Replaces the whole list with the usable lines of path; a file without
+    // one keeps the old list. A watch whose URL stays keeps its id and what
+    // its checks left in the table.
+    ImportResult import(const std::string& path);
+
+    // One watch at a time. False (nothing changed) for a row that is no watch,
+    // a watch that does not fit the table, or a full list.
+    bool add(const Watch& watch);
+    bool replace(int row, const Watch& watch);
+    bool remove(int row);
+    bool move(int from, int to);
+
+Q_SIGNALS:
+    // The whole list was replaced (load, import).
+    void listReset();
+    void watchInserted(int row);
+    void watchRemoved(int row);
+    void watchChanged(int row);
+    void watchMoved(int from, int to);
+
+private:
+    void replaceAll(const std::vector<Watch>& watches);
+    void fillTable();
+
+    WatchRoster& m_roster;
+    std::string m_itemsFile;
+    std::vector<WatchEntry> m_watches;
+    WatchId m_nextId = 1;
+};
+
+} // namespace tw

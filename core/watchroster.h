@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/watchtable.h"
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace tw {
+
+// A watch's identity for the program's lifetime, given by the watch list
+// when the watch enters it and kept through moves and imports that keep its
+// URL; two rows with the same URL have two ids. 0: none.
+using WatchId = std::uint64_t;
+
+// The table the worker reads, with the id of each slot's watch beside it.
+// The table keeps its fixed layout; the ids live here, and one lock taken
+// around the table's own makes a slot and its id change and read together,
+// so a check always names the watch it really checked.
+class WatchRoster
+{
+public:
+    explicit WatchRoster(WatchTable& table) : m_table(table) {}
+    WatchRoster(const WatchRoster&) = delete;
+    WatchRoster& operator=(const WatchRoster&) = delete;
+
+    WatchTable& table() { return m_table; }
+    const WatchTable& table() const { return m_table; }
+
+    // WatchTable::replaceAll, with ids[i] the id of watches[i]; a watch that
+    // does not fit the table is left out with its id. Returns the number stored.
+    int replaceAll(const std::vector<Watch>& watches, const std::vector<WatchId>& ids);
+
+    struct Entry
+    {
+        WatchId id = 0;
+        SlotCopy slot;
+    };
+    // Slot i and its watch's id, in one step; id 0 past the list.
+    Entry at(int i) const;
+    WatchId idAt(int i) const;
+
+private:
+    WatchTable& m_table;
+    mutable std::mutex m_mutex;
+    std::vector<WatchId> m_ids;
+};
+
+} // namespace tw
