@@ -1,6 +1,7 @@
 #include "engine/markseentask.h"
 
 #include "engine/fetchitems.h"
+#include "engine/pollclock.h"
 #include "engine/pollmessages.h"
 #include "store/itemdb.h"
 
@@ -41,8 +42,11 @@ void CMarkSeenTask::markSeen(HttpSession& session)
             m_error = fetched.failed ? fetched.error : "stopped";
             return;
         }
-        m_stored =
-            m_params.db.storeSeenItems(m_params.sid, listedItems(fetched.ids, fetched.titles));
+        const auto now =
+            m_params.clock ? m_params.clock->wallNow() : std::chrono::system_clock::now();
+        m_stored = m_params.db.storeSeenItems(
+            m_params.sid, listedItems(fetched.ids, fetched.titles),
+            {m_params.url, std::chrono::floor<std::chrono::seconds>(now)}, FindKind::Marked);
         m_succeeded = true;
     } catch (const std::exception& e) {
         m_error = e.what();

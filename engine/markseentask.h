@@ -10,6 +10,7 @@ namespace tw {
 
 class CCore;
 class CItemDb;
+class PollClock;
 
 struct MarkSeenParams
 {
@@ -29,15 +30,17 @@ struct MarkSeenParams
     SessionSettings session{};
     // Defaults to HttpSession::open.
     SessionFactory openSession{};
+    // Dates the finds; defaults to real time.
+    const PollClock* clock = nullptr;
 };
 
 // "Mark all as seen" for one watch, outside a run: one check of its pages on
 // a thread of its own, storing under its key every item listed there without
-// reporting any, so that the next check reports only what comes after. It
-// stores all of the listing or, when a page fails, nothing; abort() ends a
-// download under way at once, and then nothing is stored. The owner keeps
-// what the params name alive until join() has returned (the destructor
-// aborts and joins).
+// reporting any (finds of kind Marked), so that the next check reports only
+// what comes after. It stores all of the listing or, when a page fails,
+// nothing; abort() ends a download under way at once, and then nothing is
+// stored. The owner keeps what the params name alive until join() has
+// returned (the destructor aborts and joins).
 class CMarkSeenTask final : public BackgroundTask
 {
 public:

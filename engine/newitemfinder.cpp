@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
+#include "engine/pollclock.h"
 #include "store/itemdb.h"
 
 #include <algorithm>
@@ -16,9 +17,10 @@
 namespace tw {
 
 NewItemFinder::NewItemFinder(const WatchTable& table, CItemDb& db, const RunFlag& runFlag,
-                             std::string titlesFile, std::function<bool()> abortRequested)
+                             std::string titlesFile, std::function<bool()> abortRequested,
+                             const PollClock* clock)
     : m_table(table), m_store(db), m_runFlag(runFlag), m_titlesFile(std::move(titlesFile)),
-      m_abortRequested(std::move(abortRequested))
+      m_abortRequested(std::move(abortRequested)), m_clock(clock)
 {}
 
 bool NewItemFinder::stopRequested() const
@@ -71,7 +73,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
     // in the store is new, until a stop or an empty field. The store is asked
     // once, when the first id needs it, about every id the walk may reach.
     std::string result;
-    std::vector<ItemRow> fresh;
+    std::vector<FoundRow> fresh;
     std::optional<Stored> stored;
     try {
         for (std::size_t n = 0; n < ids.size(); ++n) {
@@ -102,10 +104,12 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
             // With dedupe an item stored under another key is stored under
             // this one as well, so that this watch's item list shows it and
             // turning dedupe off later does not report it here.
-            fresh.push_back(
-                {std::string(id),
-                 std::string(n < titleFields.size() ? titleFields[n] : std::string_view())});
-            if (!stored->elsewhere.contains(fresh.back().bbid)) {
+            FoundRow& row = fresh.emplace_back();
+            row.item = {std::string(id),
+                        std::string(n < titleFields.size() ? titleFields[n] : std::string_view())};
+            if (stored->elsewhere.contains(row.item.bbid)) {
+                row.kind = FindKind::Dedupe;
+            } else {
                 result += id;
                 result += ',';
             }
@@ -113,7 +117,10 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         // Oldest first: the top of the first page gets the largest row id, so
         // the item list, newest first, shows the items in the pages' order.
         std::reverse(fresh.begin(), fresh.end());
-        m_store.insertItems(sid, fresh);
+        const auto now = m_clock ? m_clock->wallNow() : std::chrono::system_clock::now();
+        m_store.insertItems(sid, fresh,
+                            {m_checkUrl ? *m_checkUrl : m_table.url(m_curSlot),
+                             std::chrono::floor<std::chrono::seconds>(now)});
     } catch (const DbError& e) {
         // Nothing was stored: the caller keeps lastIds, so that every id is
         // looked at again next time.

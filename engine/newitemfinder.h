@@ -11,6 +11,7 @@
 namespace tw {
 
 class CItemDb;
+class PollClock;
 class RunFlag;
 class WatchTable;
 
@@ -35,15 +36,18 @@ public:
     };
 
     // abortRequested, when given, is asked before each id as well and stops the
-    // walk like "STOP" in runFlag (the worker's close-down).
+    // walk like "STOP" in runFlag (the worker's close-down). clock, when
+    // given, dates the finds; else real time does.
     NewItemFinder(const WatchTable& table, CItemDb& db, const RunFlag& runFlag,
-                  std::string titlesFile, std::function<bool()> abortRequested = {});
+                  std::string titlesFile, std::function<bool()> abortRequested = {},
+                  const PollClock* clock = nullptr);
 
-    // The slot under check; storeItemIfNew takes its sid through it.
+    // The slot under check; storeItemIfNew takes its sid and url through it.
     void setCurSlot(int slot)
     {
         m_curSlot = slot;
         m_checkSid.reset();
+        m_checkUrl.reset();
     }
     int curSlot() const { return m_curSlot; }
     // The sid of the watch under check as the worker copied it with the url,
@@ -51,6 +55,8 @@ public:
     // imported during the check must not get the old watch's items filed
     // under the new watch's key.
     void setCheckSid(std::string sid) { m_checkSid = std::move(sid); }
+    // The same for the url that the record of finds names.
+    void setCheckUrl(std::string url) { m_checkUrl = std::move(url); }
 
     // The ids of currentIds to report, in page order, joined by "," without a
     // final ",". Never throws a store error: it ends the walk and shows in
@@ -58,7 +64,8 @@ public:
     std::string findNewItems(const std::string& lastIds, const std::string& currentIds);
 
     // With dedupe on, an item reported under any other key is stored under
-    // this one too but not reported: an item is reported once across watches.
+    // this one too but not reported (its find is of kind Dedupe): an item is
+    // reported once across watches.
     void setDedupe(bool dedupe) { m_dedupe = dedupe; }
 
     // True when pageIds holds ids and each of them is in lastIds or not to be
@@ -90,8 +97,10 @@ private:
     const RunFlag& m_runFlag;
     std::string m_titlesFile;
     std::function<bool()> m_abortRequested;
+    const PollClock* m_clock;
     int m_curSlot = 0;
     std::optional<std::string> m_checkSid;
+    std::optional<std::string> m_checkUrl;
     bool m_dedupe = false;
     WalkEnd m_walkEnd = WalkEnd::Finished;
     std::string m_error;

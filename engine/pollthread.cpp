@@ -53,8 +53,9 @@ CPollThread::CPollThread(PollThreadParams params)
     : BackgroundTask(params.sink), m_params(std::move(params)),
       m_clock(m_params.clock ? *m_params.clock : m_steadyClock),
       m_policy(m_params.settings.jitter, m_params.random), m_tick(kTick),
-      m_finder(m_params.roster.table(), m_params.db, m_params.runFlag, m_params.paths.titlesFile,
-               [this] { return aborted(); })
+      m_finder(
+          m_params.roster.table(), m_params.db, m_params.runFlag, m_params.paths.titlesFile,
+          [this] { return aborted(); }, &m_clock)
 {
     m_finder.setDedupe(m_params.settings.dedupe != 0);
 }
@@ -137,6 +138,7 @@ bool CPollThread::checkWatch(int slot)
     post(CheckBegan{{entry.id, slot, copy.url}});
     m_finder.setCurSlot(slot);
     m_finder.setCheckSid(copy.sid);
+    m_finder.setCheckUrl(copy.url);
 
     const WallTime began = m_clock.wallNow();
     const SteadyTime steadyBegan = m_clock.steadyNow();
@@ -403,7 +405,10 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
                 result.error = fetched.error;
                 return result;
             }
-            m_params.db.storeSeenItems(sid, listedItems(result.ids, fetched.titles));
+            m_params.db.storeSeenItems(
+                sid, listedItems(result.ids, fetched.titles),
+                {url, std::chrono::floor<std::chrono::seconds>(m_clock.wallNow())},
+                FindKind::Baseline);
             result.baseline = !result.ids.empty();
             result.complete = true;
             return result;

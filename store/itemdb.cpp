@@ -1,5 +1,6 @@
 #include "store/itemdb.h"
 
+#include "store/findtable.h"
 #include "store/itemconnection.h"
 #include "store/sqlite.h"
 
@@ -101,12 +102,25 @@ void CItemDb::ensureStateTables()
         return;
     }
     // t_item stays as other tools know it: what the program keeps for itself
-    // goes in tables of its own. t_silent holds t_item rowids (a hand-made
-    // t_item may have no integer key), t_baseline the keys that had their
-    // first check.
+    // goes in tables of its own. t_baseline holds the keys that had their
+    // first check, t_find the record of finds, which took over t_silent's
+    // role (the t_item rowids of items taken without a report). t_silent is
+    // kept, emptied, rather than dropped: an older copy of the program run on
+    // the file would make it again and fill it, and those rows still count
+    // until the next start moves them.
     sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
-    db.exec("CREATE TABLE IF NOT EXISTS t_silent (id INTEGER PRIMARY KEY)");
-    db.exec("CREATE TABLE IF NOT EXISTS t_baseline (sid TEXT PRIMARY KEY)");
+    db.exec("CREATE TABLE IF NOT EXISTS t_silent (id INTEGER PRIMARY KEY);"
+            "CREATE TABLE IF NOT EXISTS t_baseline (sid TEXT PRIMARY KEY)");
+    if (!sqlite::ensureFindTable(db)) {
+        // Read-only: tried again by the next operation, which is cheap.
+        return;
+    }
+    try {
+        sqlite::moveSilentRows(db);
+    } catch (const DbError&) {
+        // A read-only or locked file: the look-ups read t_silent's rows
+        // until a later start moves them.
+    }
     m_stateTablesReady = true;
 }
 
@@ -158,8 +172,8 @@ bool CItemDb::hasItems(const std::string& sid)
 bool CItemDb::isBbidReported(const std::string& bbid)
 {
     ensureStateTables();
-    return !queryValue("select 1 from t_item i where i.bbid=? and not exists "
-                       "(select 1 from t_silent s where s.id=i.rowid) limit 1",
+    return !queryValue(std::string("select 1 from t_item i where i.bbid=? and ") +
+                           sqlite::kReportedItem + " limit 1",
                        {bbid})
                 .empty();
 }
@@ -170,7 +184,8 @@ bool CItemDb::hadFirstCheck(const std::string& sid)
     return !queryValue("select 1 from t_baseline where sid=?", {sid}).empty();
 }
 
-int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items)
+int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items,
+                            const FindSource& source, FindKind kind)
 {
     ensureStateTables();
     sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
@@ -178,7 +193,7 @@ int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& 
     db.exec("BEGIN IMMEDIATE");
     sqlite::Statement insert(db, "insert into t_item(sid,bbid,bbtitle,bbsl) select ?,?,?,? "
                                  "where not exists (select 1 from t_item where bbid=? and sid=?)");
-    sqlite::Statement silent(db, "insert or replace into t_silent(id) values(?)");
+    sqlite::FindWriter find(db);
     int added = 0;
     // Last first: the first item gets the largest row id.
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
@@ -190,9 +205,7 @@ int CItemDb::storeSeenItems(const std::string& sid, const std::vector<ItemRow>& 
         insert.step();
         if (sqlite3_changes(db.get()) > 0) {
             ++added;
-            silent.reset();
-            silent.bindAll({static_cast<long long>(sqlite3_last_insert_rowid(db.get()))});
-            silent.step();
+            find.write(sid, item.bbid, source, kind);
         }
     }
     sqlite::Statement first(db, "insert or ignore into t_baseline(sid) values(?)");
@@ -230,6 +243,76 @@ std::vector<ItemRow> CItemDb::getLatestItems(const std::string& sid, int count)
     return rows;
 }
 
+std::vector<ListedItem> CItemDb::listItems(const std::string& sid, int count)
+{
+    if (count <= 0) {
+        return {};
+    }
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    // min() passes over the finds of unknown time, moved from t_silent.
+    const char* sql =
+        sqlite::hasFindTable(db)
+            ? "select i.bbid,i.bbtitle,(select min(f.found) from t_find f where f.sid=i.sid and "
+              "f.bbid=i.bbid) from t_item i where i.sid=? order by i.rowid desc limit ?"
+            : "select bbid,bbtitle,NULL from t_item where sid=? order by rowid desc limit ?";
+    sqlite::Statement statement(db, sql);
+    statement.bindAll({sid, static_cast<long long>(count)});
+    std::vector<ListedItem> rows;
+    while (statement.step()) {
+        ListedItem& row = rows.emplace_back();
+        row.bbid = statement.columnText(0);
+        row.bbtitle = statement.columnText(1);
+        if (const std::optional<long long> found = statement.columnInt64(2)) {
+            row.firstFound = std::chrono::sys_seconds(std::chrono::seconds(*found));
+        }
+    }
+    return rows;
+}
+
+std::vector<FindRecord> CItemDb::finds(const FindFilter& filter)
+{
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    if (!sqlite::hasFindTable(db)) {
+        return {};
+    }
+    // The newest title under the key, should t_item hold the id twice.
+    std::string sql = "select f.found,f.url,f.sid,f.bbid,(select i.bbtitle from t_item i where "
+                      "i.sid=f.sid and i.bbid=f.bbid order by i.rowid desc limit 1),f.kind "
+                      "from t_find f where 1";
+    std::vector<SqlValue> values;
+    if (filter.since) {
+        sql += " and f.found>=?";
+        values.emplace_back(static_cast<long long>(filter.since->time_since_epoch().count()));
+    }
+    if (filter.sid) {
+        sql += " and f.sid=?";
+        values.emplace_back(*filter.sid);
+    }
+    if (filter.url) {
+        sql += " and f.url=?";
+        values.emplace_back(*filter.url);
+    }
+    // The rowid orders one check's finds as its pages listed them.
+    sql += " order by f.found desc, f.rowid desc";
+    sqlite::Statement statement(db, sql);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        statement.bind(static_cast<int>(i) + 1, values[i]);
+    }
+    std::vector<FindRecord> records;
+    while (statement.step()) {
+        FindRecord& record = records.emplace_back();
+        if (const std::optional<long long> found = statement.columnInt64(0)) {
+            record.found = std::chrono::sys_seconds(std::chrono::seconds(*found));
+        }
+        record.url = statement.columnText(1);
+        record.sid = statement.columnText(2);
+        record.bbid = statement.columnText(3);
+        record.title = statement.columnText(4);
+        record.kind = statement.columnText(5);
+    }
+    return records;
+}
+
 void CItemDb::deleteAllItems()
 {
     ensureStateTables();
@@ -239,6 +322,7 @@ void CItemDb::deleteAllItems()
     db.exec("delete from t_item");
     db.exec("delete from t_silent");
     db.exec("delete from t_baseline");
+    db.exec("delete from t_find");
     db.exec("COMMIT");
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "store/dberror.h"
+#include "store/findrecord.h"
 #include "store/sqlvalue.h"
 
 #include <atomic>
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,10 +20,28 @@ struct ItemRow
     std::string bbtitle;
 };
 
-// The database of items already reported, table t_item in sys.mdb. It keeps
-// only the connection string: every operation opens its own connection and
-// closes it again, so the window and the worker never share one. Every
-// operation throws DbError on failure.
+// An item to store, and how it was found.
+struct FoundRow
+{
+    ItemRow item;
+    FindKind kind = FindKind::New;
+};
+
+// A stored item as the item list shows it.
+struct ListedItem
+{
+    std::string bbid;
+    std::string bbtitle;
+    // Its earliest find under its key; none for an item stored before the
+    // record of finds was kept, or by another tool.
+    std::optional<std::chrono::sys_seconds> firstFound;
+};
+
+// The database of items already reported, table t_item in sys.mdb, with the
+// record of finds (table t_find) that the program writes with each item it
+// stores. It keeps only the connection string: every operation opens its own
+// connection and closes it again, so the window and the worker never share
+// one. Every operation throws DbError on failure.
 class CItemDb
 {
 public:
@@ -45,24 +65,27 @@ public:
     std::string queryValue(std::string_view sql, std::initializer_list<SqlValue> params = {});
 
     bool isItemExist(const std::string& sid, const std::string& bbid);
-    // Removes every "'" from bbtitle before it stores it.
+    // Removes every "'" from bbtitle before it stores it. Writes no find, as
+    // another tool adding a row would not.
     void insertItem(const std::string& sid, const std::string& bbid, const std::string& bbtitle,
                     int bbsl);
     // True when anything is stored under sid.
     bool hasItems(const std::string& sid);
     // True when bbid is stored under any key as an item that was reported
-    // there (opened or notified): not one taken silently by storeSeenItems.
+    // there (opened or notified): a find of kind New, or for an item stored
+    // before the record was kept, one not named in t_silent.
     bool isBbidReported(const std::string& bbid);
     // The stored title of (sid, bbid); "" when there is none.
     std::string itemTitle(const std::string& sid, const std::string& bbid);
-    // The first completed check of a search key, or a "mark all as seen":
-    // stores under sid every item not yet stored there, marked as taken
-    // without a report (table t_silent, by t_item's rowid), and records that
-    // sid had its first check (table t_baseline), so that it is never taken
-    // as a first check again, also when it listed nothing. All or, on an
-    // error, none. Items come in page order and the first gets the largest
-    // row id. The number of rows added.
-    int storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items);
+    // The first completed check of a search key (kind Baseline), or a "mark
+    // all as seen" (kind Marked): stores under sid every item not yet stored
+    // there, each with its find, and records that sid had its first check
+    // (table t_baseline), so that it is never taken as a first check again,
+    // also when it listed nothing. All or, on an error, none. Items come in
+    // page order and the first gets the largest row id. The number of rows
+    // added.
+    int storeSeenItems(const std::string& sid, const std::vector<ItemRow>& items,
+                       const FindSource& source, FindKind kind);
     // True once storeSeenItems has run for sid (since the last deleteAllItems).
     bool hadFirstCheck(const std::string& sid);
     // Makes the index that keeps isBbidReported from reading the whole table;
@@ -71,7 +94,14 @@ public:
     // Newest first (by rowid, which a hand-made table without an integer
     // key has too), at most count rows; none for a count of 0 or less.
     std::vector<ItemRow> getLatestItems(const std::string& sid, int count);
-    // Every item of every key, with what was kept about them.
+    // As getLatestItems, with each item's earliest find. A read-only file
+    // without the record lists its items without.
+    std::vector<ListedItem> listItems(const std::string& sid, int count);
+    // The finds that filter lets through, newest first (those of unknown
+    // time last); none from a read-only file without the record.
+    std::vector<FindRecord> finds(const FindFilter& filter = {});
+    // Every item of every key, with what was kept about them, the record of
+    // finds included.
     void deleteAllItems();
 
     enum class IndexCheck { Present, Made };
@@ -82,7 +112,10 @@ public:
     IndexCheck ensureItemIndex();
 
     // The tables of the program's own state beside t_item, made when missing
-    // (once per connection string); throws DbError when they cannot be.
+    // (once per connection string), and t_silent's rows moved into the
+    // record of finds. Throws DbError when the tables cannot be made, except
+    // the record in a read-only file. A move that fails waits for the next
+    // start; the look-ups read t_silent's rows meanwhile.
     void ensureStateTables();
 
 private:

@@ -1,5 +1,6 @@
 #include "store/itemdbsession.h"
 
+#include "store/findtable.h"
 #include "store/itemconnection.h"
 #include "store/sqlite.h"
 
@@ -61,6 +62,7 @@ struct ItemDbSession::Impl
     std::optional<sqlite::Statement> underSid;
     std::optional<sqlite::Statement> anywhere;
     std::optional<sqlite::Statement> insert;
+    std::optional<sqlite::FindWriter> find;
 };
 
 sqlite::Connection& ItemDbSession::Impl::connection()
@@ -80,6 +82,7 @@ sqlite::Connection& ItemDbSession::Impl::connection()
 
 void ItemDbSession::Impl::close()
 {
+    find.reset();
     insert.reset();
     anywhere.reset();
     underSid.reset();
@@ -141,30 +144,36 @@ ItemDbSession::reportedAnywhere(const std::vector<std::string_view>& ids)
         return {};
     }
     m_impl->db.ensureStateTables();
-    return m_impl->query(m_impl->anywhere,
-                         "select bbid from t_item i where not exists "
-                         "(select 1 from t_silent s where s.id=i.rowid) and bbid in ",
-                         nullptr, ids);
+    static const std::string sql = std::string("select i.bbid from t_item i where ") +
+                                   sqlite::kReportedItem + " and i.bbid in ";
+    return m_impl->query(m_impl->anywhere, sql.c_str(), nullptr, ids);
 }
 
-void ItemDbSession::insertItems(const std::string& sid, const std::vector<ItemRow>& items)
+void ItemDbSession::insertItems(const std::string& sid, const std::vector<FoundRow>& items,
+                                const FindSource& source)
 {
     if (items.empty()) {
         return;
     }
     Impl& impl = *m_impl;
+    impl.db.ensureStateTables();
     try {
         sqlite::Connection& c = impl.connection();
         if (!impl.insert) {
             impl.insert.emplace(c, "insert into t_item(sid,bbid,bbtitle,bbsl) values(?,?,?,?)");
         }
+        if (!impl.find) {
+            impl.find.emplace(c);
+        }
         c.exec("BEGIN IMMEDIATE");
-        for (const ItemRow& item : items) {
-            std::string title = item.bbtitle;
+        for (const FoundRow& row : items) {
+            std::string title = row.item.bbtitle;
             std::erase(title, '\'');
             impl.insert->reset();
-            impl.insert->bindAll({sid, item.bbid, title, static_cast<long long>(CItemDb::kBbsl)});
+            impl.insert->bindAll(
+                {sid, row.item.bbid, title, static_cast<long long>(CItemDb::kBbsl)});
             impl.insert->step();
+            impl.find->write(sid, row.item.bbid, source, row.kind);
         }
         impl.insert->reset();
         c.exec("COMMIT");

@@ -34,10 +34,12 @@ public:
     // Those of ids stored under any key as an item that was reported there,
     // as CItemDb::isBbidReported tells.
     std::unordered_set<std::string> reportedAnywhere(const std::vector<std::string_view>& ids);
-    // Stores the items under sid in one transaction, in the order given, so
-    // that each later row has the larger id: all of them or, on an error,
-    // none. Removes every "'" from the titles, as insertItem does.
-    void insertItems(const std::string& sid, const std::vector<ItemRow>& items);
+    // Stores the items under sid, each with its find by source, in one
+    // transaction, in the order given, so that each later row has the
+    // larger id: all of them or, on an error, none. Removes every "'" from
+    // the titles, as insertItem does.
+    void insertItems(const std::string& sid, const std::vector<FoundRow>& items,
+                     const FindSource& source);
     // Closes the connection (its cache goes with it); the next call opens it again.
     void close();
 

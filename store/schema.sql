@@ -11,7 +11,23 @@ CREATE TABLE t_item (
 CREATE INDEX ix_item_sid_bbid ON t_item (sid, bbid);
 
 -- The program's own state, beside t_item so that other readers of t_item see
--- it unchanged: items stored without being reported (by t_item rowid), and
--- the search keys that had their first check.
+-- it unchanged: the search keys that had their first check, and the record
+-- of finds: when each stored item was found (UTC seconds), by which watch,
+-- and how (new, baseline, marked, dedupe), and whether the user was told of
+-- it (told). t_silent, where older versions
+-- named the items taken without a report by t_item rowid, stays empty: its
+-- rows are moved into the record when the program opens the file.
 CREATE TABLE t_silent (id INTEGER PRIMARY KEY);
 CREATE TABLE t_baseline (sid TEXT PRIMARY KEY);
+CREATE TABLE t_find (
+    sid TEXT NOT NULL,
+    bbid TEXT NOT NULL,
+    url TEXT NOT NULL DEFAULT '',
+    found INTEGER,
+    kind TEXT NOT NULL,
+    told INTEGER NOT NULL DEFAULT 1,
+    PRIMARY KEY (sid, bbid, url)
+);
+
+-- A watch's finds by time.
+CREATE INDEX ix_find_url_found ON t_find (url, found);

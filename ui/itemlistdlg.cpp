@@ -7,6 +7,7 @@
 #include "ui/dialogunits.h"
 #include "ui/qtconvert.h"
 
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QTableWidget>
@@ -47,15 +48,17 @@ bool CItemListDlg::OnInitDialog()
 {
     m_itemListView->setShowGrid(true);
     m_itemListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_itemListView->setColumnCount(2);
-    m_itemListView->setHorizontalHeaderLabels({QStringLiteral("Item id"), QStringLiteral("标题")});
+    m_itemListView->setColumnCount(3);
+    m_itemListView->setHorizontalHeaderLabels(
+        {QStringLiteral("Item id"), QStringLiteral("标题"), QStringLiteral("发现时间")});
     m_itemListView->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_itemListView->setColumnWidth(0, 120);
-    m_itemListView->setColumnWidth(1, 350);
+    m_itemListView->setColumnWidth(1, 260);
+    m_itemListView->setColumnWidth(2, 140);
 
-    std::vector<ItemRow> rows;
+    std::vector<ListedItem> rows;
     try {
-        rows = m_itemDb.getLatestItems(sid, m_settings.maxitemshow);
+        rows = m_itemDb.listItems(sid, m_settings.maxitemshow);
     } catch (const DbError& e) {
         rows.clear();
         m_core.msgboxWarning(this, std::string("无法读取宝贝列表：") + e.what());
@@ -63,8 +66,16 @@ bool CItemListDlg::OnInitDialog()
 
     m_itemListView->setRowCount(static_cast<int>(rows.size()));
     for (int k = 0; k < static_cast<int>(rows.size()); ++k) {
-        m_itemListView->setItem(k, 0, new QTableWidgetItem(qs(rows[k].bbid)));
-        m_itemListView->setItem(k, 1, new QTableWidgetItem(qs(rows[k].bbtitle)));
+        const ListedItem& row = rows[k];
+        m_itemListView->setItem(k, 0, new QTableWidgetItem(qs(row.bbid)));
+        m_itemListView->setItem(k, 1, new QTableWidgetItem(qs(row.bbtitle)));
+        // Empty for an item stored before finds were recorded.
+        const QString found =
+            row.firstFound
+                ? QDateTime::fromSecsSinceEpoch(row.firstFound->time_since_epoch().count())
+                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                : QString();
+        m_itemListView->setItem(k, 2, new QTableWidgetItem(found));
     }
     setWindowTitle(QStringLiteral("共 %1 个宝贝").arg(rows.size()));
     m_itemListView->setFocus();

@@ -12,8 +12,9 @@ class CCore;
 class CItemDb;
 struct RunSettings;
 
-// The stored items of one watch, newest first; a double click opens an
-// item's page on the mall host.
+// The stored items of one watch, newest first, each with the local time of
+// its first find under the watch's key; a double click opens an item's page
+// on the mall host.
 class CItemListDlg : public QDialog
 {
     Q_OBJECT

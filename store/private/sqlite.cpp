@@ -181,6 +181,14 @@ std::string Statement::columnText(int index) const
     return std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, index)));
 }
 
+std::optional<long long> Statement::columnInt64(int index) const
+{
+    if (sqlite3_column_type(m_stmt, index) == SQLITE_NULL) {
+        return std::nullopt;
+    }
+    return sqlite3_column_int64(m_stmt, index);
+}
+
 void Statement::reset()
 {
     sqlite3_reset(m_stmt);

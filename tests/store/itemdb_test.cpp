@@ -10,6 +10,8 @@
 namespace tw::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 // The ids of the latest count rows under sid, newest first.
 std::string latest(CItemDb& db, const std::string& sid, int count = 100)
 {
@@ -19,6 +21,9 @@ std::string latest(CItemDb& db, const std::string& sid, int count = 100)
     }
     return ids;
 }
+
+// A watch storing items at 2026-10-21 14:04:00 UTC.
+const FindSource kSource{"http://127.0.0.1/s?q=k", std::chrono::sys_seconds(1792591440s)};
 
 using ItemDbTest = StoreFixture;
 
@@ -100,20 +105,25 @@ TEST_F(ItemDbTest, itemsStoredTogetherSkipWhatIsThereAndAreAllOrNothing)
 {
     db.insertItem("k", "2", "old", CItemDb::kBbsl);
     EXPECT_FALSE(db.hasItems("other"));
-    EXPECT_EQ(db.storeSeenItems("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}), 2);
+    EXPECT_EQ(db.storeSeenItems("k", {{"1", "one's"}, {"2", "dup"}, {"3", "three"}}, kSource,
+                                FindKind::Baseline),
+              2);
+    EXPECT_EQ(db.finds().size(), 2u) << "a find for each row added";
     // The first item listed gets the largest row id.
     EXPECT_EQ(latest(db, "k"), "1,3,2");
     EXPECT_EQ(db.itemTitle("k", "1"), "ones");
     EXPECT_EQ(db.itemTitle("k", "2"), "old");
     EXPECT_EQ(db.itemTitle("other", "1"), "");
     EXPECT_TRUE(db.hasItems("k"));
-    EXPECT_EQ(db.storeSeenItems("k", {}), 0);
+    EXPECT_EQ(db.storeSeenItems("k", {}, kSource, FindKind::Marked), 0);
 
     RawDb raw(dbPath());
     raw.exec("create trigger refuse before insert on t_item when new.bbid = '9' "
              "begin select raise(abort, 'refused'); end");
-    EXPECT_THROW(db.storeSeenItems("n", {{"9", ""}, {"8", ""}}), DbError);
+    EXPECT_THROW(db.storeSeenItems("n", {{"9", ""}, {"8", ""}}, kSource, FindKind::Baseline),
+                 DbError);
     EXPECT_FALSE(db.hasItems("n"));
+    EXPECT_EQ(db.finds().size(), 2u);
 }
 
 TEST_F(ItemDbTest, bbidIndexIsMadeOnceAndServesTheLookUpUnderAnyKey)
@@ -157,10 +167,10 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
         EXPECT_TRUE(db.isItemExist("k", "007"));
         EXPECT_FALSE(db.isItemExist("k", "7"));
         EXPECT_EQ(latest(db, "k"), "8,007");
-        // Items taken silently are told apart by rowid, in tables of their
-        // own; t_item keeps its five columns.
+        // Items taken silently are told apart by the record of finds, a
+        // table of its own; t_item keeps its five columns.
         EXPECT_FALSE(db.hadFirstCheck("s"));
-        EXPECT_EQ(db.storeSeenItems("s", {{"8", ""}, {"9", ""}}), 2);
+        EXPECT_EQ(db.storeSeenItems("s", {{"8", ""}, {"9", ""}}, kSource, FindKind::Baseline), 2);
         EXPECT_TRUE(db.hadFirstCheck("s"));
         EXPECT_TRUE(db.isBbidReported("8"));
         EXPECT_FALSE(db.isBbidReported("9"));
@@ -168,6 +178,7 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
         db.deleteAllItems();
         EXPECT_FALSE(db.isItemExist("k", "8"));
         EXPECT_FALSE(db.hadFirstCheck("s"));
+        EXPECT_TRUE(db.finds().empty());
         if (table.ends_with("wal")) {
             EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
         }
@@ -222,14 +233,14 @@ TEST_F(ItemDbTest, keptSessionLooksUpInBatchesHoldsNoLockAndFollowsAReplacedFile
 {
     ItemDbSession session(db);
     std::vector<std::string> ids;
-    std::vector<ItemRow> items;
+    std::vector<FoundRow> items;
     for (int i = 0; i < 700; ++i) {
         ids.push_back(std::to_string(5000 + i));
         if (i % 3 == 0) {
-            items.push_back({ids.back(), "it's " + ids.back()});
+            items.push_back({{ids.back(), "it's " + ids.back()}});
         }
     }
-    session.insertItems("k", items);
+    session.insertItems("k", items, kSource);
     db.insertItem("other", "4", "", CItemDb::kBbsl);
     ids.push_back("4");
     const std::vector<std::string_view> asked(ids.begin(), ids.end());
@@ -237,7 +248,7 @@ TEST_F(ItemDbTest, keptSessionLooksUpInBatchesHoldsNoLockAndFollowsAReplacedFile
     EXPECT_EQ(under.size(), items.size());
     EXPECT_TRUE(under.contains("5699") && !under.contains("5698") && !under.contains("4"));
     // An item taken silently (a baseline) under another key was never reported.
-    db.storeSeenItems("quiet", {{"5001", ""}});
+    db.storeSeenItems("quiet", {{"5001", ""}}, kSource, FindKind::Baseline);
     EXPECT_EQ(session.reportedAnywhere(asked).size(), items.size() + 1);
     // In the order given: the last item has the largest row id.
     EXPECT_EQ(latest(db, "k", 2), "5699,5696");
@@ -250,9 +261,9 @@ TEST_F(ItemDbTest, keptSessionLooksUpInBatchesHoldsNoLockAndFollowsAReplacedFile
     // A database moved away is not read or written behind the user's back.
     std::filesystem::rename(dbPath(), dbPath() + ".aside");
     EXPECT_THROW(session.storedUnder("k", asked), DbError);
-    EXPECT_THROW(session.insertItems("k", items), DbError);
+    EXPECT_THROW(session.insertItems("k", items, kSource), DbError);
     createItemDatabase(dbPath());
-    session.insertItems("k", {{"1", ""}});
+    session.insertItems("k", {{{"1", ""}}}, kSource);
     EXPECT_EQ(latest(db, "k"), "1");
 }
 

@@ -1,6 +1,7 @@
 #include "tests/ui/windowfixture.h"
 #include "ui/itemlistdlg.h"
 
+#include <ctime>
 #include <filesystem>
 
 #include <QApplication>
@@ -32,17 +33,31 @@ TEST_F(ItemList, showsTheNewestRowsOfTheKeyAndCountsThemInTheCaption)
     }
     db().insertItem("other", "999", "x", 0);
     db().execute("insert into t_item (sid, bbid, bbtitle, bbsl) values ('lamp', '106', NULL, 0)");
+    // 105 found by two watches, the earlier one first; 104 only under another key.
+    const std::time_t found = 1792591440;
+    db().execute("insert into t_find (sid, bbid, url, found, kind) values ('lamp', '105', 'b', ?, "
+                 "'dedupe'), ('lamp', '105', 'a', ?, 'new'), ('other', '104', 'a', 1, 'new')",
+                 {found + 60LL, static_cast<long long>(found)});
 
     QTableWidget* v = open("lamp");
     EXPECT_EQ(items->windowTitle(), "共 3 个宝贝");
     EXPECT_EQ(v->horizontalHeaderItem(0)->text(), "Item id");
     EXPECT_EQ(v->horizontalHeaderItem(1)->text(), "标题");
+    EXPECT_EQ(v->horizontalHeaderItem(2)->text(), "发现时间");
     ASSERT_EQ(v->rowCount(), 3);
     EXPECT_EQ(v->item(0, 0)->text(), "106");
     EXPECT_EQ(v->item(0, 1)->text(), "");
     EXPECT_EQ(v->item(1, 0)->text(), "105");
     EXPECT_EQ(v->item(1, 1)->text(), "灯 5");
     EXPECT_EQ(v->item(2, 0)->text(), "104");
+    // Local time; empty for items stored before finds were recorded.
+    std::tm local{};
+    localtime_r(&found, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    EXPECT_EQ(v->item(1, 2)->text(), text);
+    EXPECT_EQ(v->item(0, 2)->text(), "");
+    EXPECT_EQ(v->item(2, 2)->text(), "");
 }
 
 TEST_F(ItemList, oddKeysAreListedAsStoredAndUnreadableRowsGiveAWarning)

@@ -4,6 +4,7 @@
 #include "store/sqlvalue.h"
 
 #include <initializer_list>
+#include <optional>
 #include <sqlite3.h>
 #include <string>
 #include <string_view>
@@ -59,6 +60,8 @@ public:
     void reset();
     // Column index (from 0) of the current row: NULL gives "", any other value its text.
     std::string columnText(int index) const;
+    // None for NULL; any other value as an integer.
+    std::optional<long long> columnInt64(int index) const;
     int columnCount() const { return sqlite3_column_count(m_stmt); }
 
 private:
