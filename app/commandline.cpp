@@ -1,8 +1,32 @@
 #include "app/commandline.h"
 
+#include <chrono>
 #include <string_view>
 
 namespace tw {
+
+namespace {
+
+bool isDate(std::string_view text)
+{
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
+        return false;
+    }
+    for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+    }
+    const auto number = [&](std::size_t at, std::size_t n) {
+        return std::stoi(std::string(text.substr(at, n)));
+    };
+    const std::chrono::year_month_day day{std::chrono::year(number(0, 4)),
+                                          std::chrono::month(static_cast<unsigned>(number(5, 2))),
+                                          std::chrono::day(static_cast<unsigned>(number(8, 2)))};
+    return day.ok();
+}
+
+} // namespace
 
 CommandLine CommandLine::parse(int argc, const char* const* argv)
 {
@@ -25,6 +49,21 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
             cl.minimized = true;
             continue;
         }
+        if (arg == "--export-csv" || arg == "--since") {
+            if (i + 1 >= argc || std::string_view(argv[i + 1]).empty()) {
+                cl.action = Action::Error;
+                cl.error = std::string(arg) + " needs a value";
+                return cl;
+            }
+            const std::string value = argv[++i];
+            if (arg == "--since" && !isDate(value)) {
+                cl.action = Action::Error;
+                cl.error = "--since takes a date as YYYY-MM-DD: " + value;
+                return cl;
+            }
+            (arg == "--since" ? cl.since : cl.exportFile) = value;
+            continue;
+        }
         // Qt's own single-dash options (-platform xcb, -reverse, ...) are
         // left to the QApplication.
         if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
@@ -37,6 +76,12 @@ CommandLine CommandLine::parse(int argc, const char* const* argv)
         cl.action = Action::Error;
         cl.error = "unknown option: " + std::string(arg);
         return cl;
+    }
+    if (!cl.exportFile.empty()) {
+        cl.action = Action::ExportCsv;
+    } else if (!cl.since.empty()) {
+        cl.action = Action::Error;
+        cl.error = "--since goes with --export-csv";
     }
     return cl;
 }
@@ -53,11 +98,15 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
 std::string CommandLine::helpText()
 {
     return "Usage: tidewatch [--start] [--minimized]\n"
+           "       tidewatch --export-csv FILE [--since YYYY-MM-DD]\n"
            "Watches marketplace search results and alerts on new listings.\n"
            "\n"
            "  --start       start a run right after the window opens\n"
            "  --minimized   start with the window hidden in the tray (tray=1), or\n"
            "                minimized where there is no tray\n"
+           "  --export-csv FILE\n"
+           "                write the record of finds (from that day on with --since)\n"
+           "                to FILE as CSV and exit; works beside a running program\n"
            "  --help        show this text and exit\n"
            "  --version     show the version and exit\n"
            "\n"

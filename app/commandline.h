@@ -9,11 +9,14 @@ namespace tw {
 // exists, so --help and --version need no display.
 struct CommandLine
 {
-    enum class Action { Run, Help, Version, Error };
+    enum class Action { Run, Help, Version, ExportCsv, Error };
 
     Action action = Action::Run;
     bool start = false;
     bool minimized = false;
+    // --export-csv FILE [--since YYYY-MM-DD]: the record of finds as CSV.
+    std::string exportFile;
+    std::string since;
     std::string error;
 
     static CommandLine parse(int argc, const char* const* argv);

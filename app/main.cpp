@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/csvexport.h"
 #include "app/watchapp.h"
 #include "core/apppaths.h"
 #include "desktop/instanceguard.h"
@@ -20,6 +21,15 @@ int main(int argc, char** argv)
     case tw::CommandLine::Action::Error:
         std::cerr << "tidewatch: " << options.error << "\n\n" << tw::CommandLine::helpText();
         return 2;
+    case tw::CommandLine::Action::ExportCsv:
+        // No hand-over: it only reads, beside a program that may be running.
+        if (const std::string problem = tw::exportFindsCsv(tw::AppPaths::programFolder(),
+                                                           options.exportFile, options.since);
+            !problem.empty()) {
+            std::cerr << "tidewatch: " << problem << "\n";
+            return 1;
+        }
+        return 0;
     case tw::CommandLine::Action::Run:
         break;
     }

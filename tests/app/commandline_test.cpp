@@ -31,6 +31,16 @@ TEST(CommandLine, optionsAndTheirErrors)
     const CommandLine bad = parse({"--stat"});
     EXPECT_EQ(bad.action, CommandLine::Action::Error);
     EXPECT_NE(bad.error.find("--stat"), std::string::npos);
+
+    const CommandLine exported = parse({"--export-csv", "out.csv", "--since", "2024-02-29"});
+    EXPECT_EQ(exported.action, CommandLine::Action::ExportCsv);
+    EXPECT_EQ(exported.exportFile, "out.csv");
+    EXPECT_EQ(exported.since, "2024-02-29");
+    for (const std::vector<const char*>& wrong :
+         {std::vector<const char*>{"--export-csv"}, {"--export-csv", "o", "--since", "2023-02-29"},
+          {"--export-csv", "o", "--since", "24-1-1"}, {"--since", "2024-01-01"}}) {
+        EXPECT_EQ(parse(wrong).action, CommandLine::Action::Error) << wrong.back();
+    }
 }
 
 // --help and --version must work on a machine without any display.
@@ -45,7 +55,8 @@ TEST(CommandLine, helpAndVersionNeedNoDisplay)
     const std::tuple<const char*, const char*, int> cases[] = {
         {"--help", "--minimized", 0},
         {"--version", "tidewatch " TIDEWATCH_VERSION, 0},
-        {"--bogus", "unknown option", 2}};
+        {"--bogus", "unknown option", 2},
+        {"--export-csv", "needs a value", 2}};
     for (const auto& [arg, expected, status] : cases) {
         SCOPED_TRACE(arg);
         QProcess p;

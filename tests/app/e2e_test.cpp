@@ -188,6 +188,40 @@ TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
     EXPECT_EQ(rows("worn"), 0);
 }
 
+// The record of finds leaves as CSV while the program runs in the folder,
+// without a display and without the hand-over: one row per item stored, with
+// its watch and kind; --since a later day leaves them out.
+TEST_F(EndToEnd, theRecordOfFindsIsExportedBesideTheRunningProgram)
+{
+    writeFile(dir.file("_items.txt"), market.searchUrl("worn") + "\n" + market.searchUrl("bike") +
+                                          "\n");
+    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=1\nkeepwatching=1\nopenlimit=0\n"
+                                         "ignore=二手\nitemhost=" + host() + "\n");
+    std::future<int> run = launch("--start");
+    ASSERT_TRUE(waitFor([&] { return rows("bike") == 288 && rows("worn") == 5; }, 60s));
+
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+    const std::string exportCommand = "cd '" + dir.path() + "' && env -u DISPLAY ./tidewatch "
+                                      "--export-csv out.csv --since ";
+    EXPECT_EQ(::system((exportCommand + today + " 2>err.txt").c_str()), 0)
+        << readFile(dir.file("err.txt"));
+    const std::string csv = readFile(dir.file("out.csv"));
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFtime,watch,url,key,id,title,kind\r\n", 0), 0u);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 288 + 5);
+    EXPECT_NE(csv.find(",bike," + market.searchUrl("bike") + ",bike,500000000002,山地车 "
+                       "500000000002,new\r\n"),
+              std::string::npos);
+
+    EXPECT_EQ(::system((exportCommand + "2999-01-01 2>err.txt").c_str()), 0);
+    const std::string later = readFile(dir.file("out.csv"));
+    EXPECT_EQ(std::count(later.begin(), later.end(), '\n'), 1) << later;
+    stop(run);
+}
+
 // A second launch on the folder, even one without a display, hands --start
 // to the program already running there and ends at once, touching no file;
 // the running program starts its run and keeps its own watch list.
