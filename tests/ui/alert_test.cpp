@@ -2,13 +2,10 @@
 #include "tests/support/fakenotificationservice.h"
 #include "tests/support/testbus.h"
 #include "tests/ui/windowfixture.h"
-#include "tools/testmarket/testmarket.h"
 #include "ui/alerter.h"
-#include "ui/blockednotice.h"
 #include "ui/qthostservices.h"
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -17,15 +14,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QLineEdit>
 #include <QSignalSpy>
 #include <QThread>
 #include <QUrl>
 
 namespace tw::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 std::string page(const std::string& id)
 {
@@ -61,47 +55,6 @@ protected:
     }
     void report(const std::string& ids) { post(PROGRESS_DONE, 0, ids); }
 };
-
-TEST_F(Alert, opensEveryPageUpToThirtyInListOrderWithTheIdKeptInTheQueryValue)
-{
-    report("900000000001,900000000002,3");
-    ASSERT_EQ(host->urls(),
-              (std::vector<std::string>{page("900000000001"), page("900000000002"), page("3")}));
-    EXPECT_EQ(host->sounds(), std::vector<std::string>{dir.file("alert.wav")});
-    EXPECT_EQ(cell(0, 1), "发现更新！");
-
-    std::string ids;
-    std::vector<std::string> pages;
-    for (long long id = 910000000001LL; id <= 910000000045LL; ++id) {
-        ids += (ids.empty() ? "" : ",") + std::to_string(id);
-        if (pages.size() < 30) {
-            pages.push_back(page(std::to_string(id)));
-        }
-    }
-    report(ids);
-    app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("1#x,2/../evil?y=1"));
-    app->settings().openLimit = 0;
-    app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("3,4"));
-    pages.push_back(page("1%23x"));
-    pages.push_back(page("2%2F..%2Fevil%3Fy%3D1"));
-    const std::vector<std::string> urls = host->urls();
-    EXPECT_EQ(std::vector<std::string>(urls.begin() + 3, urls.end()), pages);
-}
-
-TEST_F(Alert, theSoundIsReplayedOnceUnlessStopped)
-{
-    app->alerter().setReplayDelay(20ms);
-    report("1");
-    ASSERT_TRUE(waitUntil([this] { return host->sounds().size() == 2; }));
-    EXPECT_FALSE(app->alerter().alarmPending());
-
-    report("5");
-    ASSERT_TRUE(app->alerter().alarmPending());
-    dlg->OnStopAlarm();
-    EXPECT_FALSE(app->alerter().alarmPending());
-    EXPECT_EQ(host->stops(), 1);
-    EXPECT_EQ(host->sounds().size(), 3u);
-}
 
 TEST_F(Alert, clearDataOnlyAfterYesAndAFailedClearIsReported)
 {
@@ -190,94 +143,6 @@ TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
     ASSERT_EQ(host->urls().size(), 5u);
     QTest::qWait(50);
     EXPECT_EQ(service.received().size(), 1u);
-}
-
-// The real worker, store and window: 320 new items are counted as 320 in the
-// notification, though only 30 are opened, and the time they were found stays
-// in the row's tooltip through the next run.
-TEST_F(Alert, aLargeFindIsCountedWholeAndItsTimeOutlivesTheRun)
-{
-    TestBus bus;
-    FakeNotificationService service(bus.address());
-    ASSERT_TRUE(service.registered());
-    TestMarket market;
-    ASSERT_TRUE(market.start());
-    market.setItems("many", TestMarket::makeItems(8 * TestMarket::kPageSize));
-    openWindow(market.searchUrl("many") + "\n", "[General]\ninterval=1\nitemhost=127.0.0.1:8\n");
-    app->setNotifyBus(bus.address());
-    dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
-    ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
-    EXPECT_TRUE(service.received()[0].body.startsWith(QStringLiteral("搜索“many”有 320 件新宝贝")))
-        << service.received()[0].body.toStdString();
-    EXPECT_EQ(host->urls().size(), 30u);
-
-    // A pause between passes, so that the row rests on what the check said.
-    child<QLineEdit>("IDC_INTERVAL")->setText("5");
-    dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return cell(0, 1) == "无更新"; }));
-    dlg->OnStartStop();
-    ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
-    EXPECT_TRUE(cell(0, 1, Qt::ToolTipRole).contains(QStringLiteral("上次发现新宝贝")))
-        << cell(0, 1, Qt::ToolTipRole).toStdString();
-}
-
-// A blocked watch is told through the desktop's notification service where
-// there is one, and by the note in the window where there is none.
-TEST_F(Alert, aBlockedWatchIsToldByTheDesktopOrElseByTheWindowsNote)
-{
-    TestBus bus;
-    app->setNotifyBus(bus.address());
-    auto* notice = child<QLabel>("IDC_NOTICE");
-    app->notice().report(app->table()->url(0), "HTTP 403");
-    EXPECT_TRUE(waitUntil([&] { return !notice->isHidden(); })) << "a bus without the service";
-    EXPECT_EQ(notice->toolTip(), "HTTP 403");
-
-    notice->hide();
-    FakeNotificationService service(bus.address());
-    ASSERT_TRUE(service.registered());
-    app->notice().report(app->table()->url(0), "HTTP 403");
-    ASSERT_TRUE(waitUntil([&] { return service.received().size() == 1; }));
-    EXPECT_EQ(service.received()[0].summary, QStringLiteral("疑似被拦截"));
-    EXPECT_TRUE(service.received()[0].body.contains(QStringLiteral("疑似被拦截")));
-    QTest::qWait(50);
-    EXPECT_TRUE(notice->isHidden());
-    EXPECT_TRUE(host->sounds().empty());
-    EXPECT_TRUE(host->warnings().empty());
-}
-
-// Kept by URL: the note names every blocked watch where it is now, and goes
-// when they work again or leave the list.
-TEST_F(Alert, theBlockedNoteNamesEachBlockedWatchWhereverItMoves)
-{
-    openWindow("http://127.0.0.1:9/s?c=1&q=a\nhttp://127.0.0.1:9/s?c=1&q=b\n"
-               "http://127.0.0.1:9/s?c=1&q=c\n",
-               "[General]\nnotify=0\n");
-    auto* note = child<QLabel>("IDC_NOTICE");
-    CheckEnded blocked;
-    blocked.watch = watchAt(0);
-    blocked.outcome = CheckOutcome::Failed;
-    blocked.blockedNotice = true;
-    blocked.reason = "HTTP 403";
-    app->runner().postMessage(blocked);
-    blocked.watch = watchAt(2);
-    app->runner().postMessage(blocked);
-    QCoreApplication::sendPostedEvents(&app->runner());
-    EXPECT_EQ(note->text(), "第 1、3 行疑似被拦截（c=1&q=a；c=1&q=c）：请检查 cookiefile 等设置，或稍后再试。");
-
-    importFile("http://127.0.0.1:9/s?c=1&q=c\nhttp://127.0.0.1:9/s?c=1&q=d\n");
-    EXPECT_EQ(note->text(), "第 1 行疑似被拦截（c=1&q=c）：请检查 cookiefile 等设置，或稍后再试。");
-    post(PROGRESS_DONE, 0);
-    EXPECT_TRUE(note->isHidden());
-    EXPECT_TRUE(host->warnings().empty());
-}
-
-TEST_F(Alert, aQuietFirstCheckShowsItsOwnStatusAndRaisesNoAlert)
-{
-    post(PROGRESS_BASELINE, 0);
-    EXPECT_EQ(cell(0, 1), "已建立基线");
-    EXPECT_TRUE(host->urls().empty());
-    EXPECT_TRUE(host->sounds().empty());
 }
 
 // The alert command hears of each alert, with the titles its pages gave,

@@ -99,26 +99,6 @@ TEST_F(RunControl, aStartRefusedForTheIntervalOrEndedByTheSession)
     EXPECT_EQ(cell(0, 1), "");
 }
 
-TEST_F(RunControl, rowStatusFollowsEachProgressMessage)
-{
-    openWindow("http://127.0.0.1:9/s?c=1&q=a\nhttp://127.0.0.1:9/s?c=1&q=b\n");
-    post(PROGRESS_BEGIN, 0);
-    post(PROGRESS_FAILED, 1);
-    post(PROGRESS_DONE, 7); // no such row
-    EXPECT_EQ(cell(0, 1), "执行中");
-    EXPECT_EQ(cell(1, 1), "检测失败");
-
-    // The row that found items says so until the watch's next check begins;
-    // a check cut short by a stop claims nothing.
-    post(PROGRESS_DONE, 0, "11,12");
-    EXPECT_EQ(cell(0, 1), "发现更新！");
-    EXPECT_EQ(host->urls().size(), 2u);
-    post(PROGRESS_BEGIN, 0);
-    EXPECT_EQ(cell(0, 1), "执行中");
-    post(PROGRESS_STOPPED, 0);
-    EXPECT_EQ(cell(0, 1), "已中断");
-}
-
 TEST_F(RunControl, closingDuringARunWaitsForTheWorkerEvenInAStalledDownload)
 {
     TestMarket market;

@@ -1,0 +1,183 @@
+#include "core/watchlist.h"
+#include "core/watchlistroom.h"
+#include "tests/support/tempdir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tw::test {
+namespace {
+
+const std::string kA = "http://127.0.0.1/s?c=1&q=a";
+const std::string kB = "http://127.0.0.1/s?c=1&q=b";
+const std::string kC = "http://127.0.0.1/s?c=1&q=c";
+const std::string kD = "http://127.0.0.1/s?c=1&q=d";
+
+// The room over a list file in a folder of its own, with every signal it
+// sent written down in order.
+class WatchListRoomTest : public ::testing::Test
+{
+protected:
+    WatchListRoomTest()
+    {
+        QObject::connect(&room, &WatchListRoom::listReset, [this] { said("reset"); });
+        QObject::connect(&room, &WatchListRoom::watchInserted,
+                         [this](int row) { said("inserted " + std::to_string(row)); });
+        QObject::connect(&room, &WatchListRoom::watchRemoved,
+                         [this](int row) { said("removed " + std::to_string(row)); });
+        QObject::connect(&room, &WatchListRoom::watchChanged,
+                         [this](int row) { said("changed " + std::to_string(row)); });
+        QObject::connect(&room, &WatchListRoom::watchMoved, [this](int from, int to) {
+            said("moved " + std::to_string(from) + " " + std::to_string(to));
+        });
+    }
+
+    void said(const std::string& signal) { heard_.push_back(signal); }
+    std::vector<std::string> takeSignals() { return std::exchange(heard_, {}); }
+
+    WatchListRoom::ImportResult importLines(const std::string& body)
+    {
+        writeFile(dir.file("import.txt"), body);
+        return room.import(dir.file("import.txt"));
+    }
+    WatchId idOf(int row) const { return room.at(row) ? room.at(row)->id : 0; }
+
+    // The table the worker reads holds the list, slot for row, each with its id.
+    void expectTableFollowsList()
+    {
+        ASSERT_EQ(table.watchCount(), room.count());
+        for (int row = 0; row < room.count(); ++row) {
+            SCOPED_TRACE(row);
+            const WatchRoster::Entry entry = roster.at(row);
+            EXPECT_EQ(entry.id, room.at(row)->id);
+            EXPECT_EQ(entry.slot.url, room.at(row)->url);
+            EXPECT_EQ(entry.slot.sid, room.at(row)->sid);
+        }
+    }
+
+    TempDir dir;
+    WatchTable table;
+    WatchRoster roster{table};
+    WatchListRoom room{roster, dir.file("_items.txt")};
+    std::vector<std::string> heard_;
+};
+
+// Read at start, written back whole with CR LF; a list with nothing in it
+// writes nothing, as it may be one that failed to load.
+TEST_F(WatchListRoomTest, loadsTheListFileAndSavesItWithCrLfButNeverAnEmptyList)
+{
+    writeFile(dir.file("_items.txt"),
+              kA + "\n\n" + kC + std::string(WatchTable::kUrlMax, 'x') + "\r\n" + kB + "\r\n");
+    const std::string leftOut = room.load();
+    EXPECT_NE(leftOut.find("1 行过长"), std::string::npos) << leftOut;
+    EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
+    ASSERT_EQ(room.count(), 2);
+    EXPECT_EQ(room.at(1)->sid, "b");
+    EXPECT_NE(idOf(0), 0u);
+    EXPECT_NE(idOf(0), idOf(1));
+    expectTableFollowsList();
+
+    ASSERT_TRUE(room.save().ok());
+    EXPECT_EQ(readFile(dir.file("_items.txt")), kA + "\r\n" + kB + "\r\n");
+
+    ASSERT_TRUE(room.remove(0));
+    ASSERT_TRUE(room.remove(0));
+    ASSERT_TRUE(room.save().ok());
+    EXPECT_EQ(readFile(dir.file("_items.txt")), kA + "\r\n" + kB + "\r\n");
+
+    WatchListRoom fresh(roster, dir.file("missing.txt"));
+    EXPECT_EQ(fresh.load(), "");
+    ASSERT_TRUE(fresh.save().ok());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.txt")));
+}
+
+// A URL that stays keeps its id and what its checks left in the table,
+// wherever it lands; the n-th row of a URL keeps the id of its n-th row
+// before, and a new row gets a new id. An import without a usable line, or
+// one that cannot be read, changes nothing.
+TEST_F(WatchListRoomTest, anImportKeepsAStayingUrlsIdAndStateAndGivesEachRowItsOwnId)
+{
+    ASSERT_TRUE(importLines(kA + "\n" + kB + "\n" + kC + "\n").replaced);
+    const WatchId a = idOf(0), b = idOf(1), c = idOf(2);
+    table.setLastIds(1, "5,6");
+    takeSignals();
+
+    const WatchListRoom::ImportResult reordered =
+        importLines(kC + "\n" + kB + "&s=40\n# comment\n" + kB + "\n" + kD + "\n" + kD + "\n");
+    EXPECT_TRUE(reordered.replaced);
+    EXPECT_EQ(reordered.saveError, "");
+    EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
+    ASSERT_EQ(room.count(), 4);
+    EXPECT_EQ(idOf(0), c);
+    EXPECT_EQ(idOf(1), b);
+    EXPECT_EQ(room.rowOf(a), -1);
+    EXPECT_EQ(table.slot(1).lastIds, "5,6");
+    EXPECT_EQ(table.slot(0).lastIds, "");
+    const WatchId d1 = idOf(2), d2 = idOf(3);
+    EXPECT_NE(d1, d2) << "two rows with one URL are two watches";
+    for (const WatchId old : {a, b, c}) {
+        EXPECT_NE(d1, old);
+        EXPECT_NE(d2, old);
+    }
+    expectTableFollowsList();
+    EXPECT_EQ(readFile(dir.file("_items.txt")),
+              kC + "\r\n" + kB + "\r\n" + kD + "\r\n" + kD + "\r\n");
+
+    EXPECT_TRUE(importLines(kD + "\n" + kA + "\n").replaced);
+    EXPECT_EQ(idOf(0), d1);
+    EXPECT_NE(idOf(1), a) << "a URL that left the list comes back as a new watch";
+
+    const WatchListRoom::ImportResult nothing = importLines("\n#only\n" + kB + "&s=0\n");
+    EXPECT_FALSE(nothing.replaced);
+    const WatchListRoom::ImportResult unreadable = room.import(dir.file("missing.txt"));
+    EXPECT_NE(unreadable.readError.find("missing.txt"), std::string::npos) << unreadable.readError;
+    EXPECT_EQ(idOf(0), d1);
+    EXPECT_EQ(room.count(), 2);
+    EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
+    expectTableFollowsList();
+}
+
+// Each change is announced for the rows; the table follows the list and a
+// URL's state follows the URL. A change that cannot be made says nothing.
+TEST_F(WatchListRoomTest, eachChangeIsAnnouncedAndTheTableFollowsTheList)
+{
+    ASSERT_TRUE(room.add({kA, "a"}));
+    ASSERT_TRUE(room.add({kB, "b"}));
+    ASSERT_TRUE(room.add({kC, "c"}));
+    const WatchId a = idOf(0), c = idOf(2);
+    table.setLastIds(0, "1,2");
+
+    ASSERT_TRUE(room.move(0, 2));
+    EXPECT_EQ(room.rowOf(a), 2);
+    EXPECT_EQ(table.slot(2).lastIds, "1,2");
+    expectTableFollowsList();
+
+    ASSERT_TRUE(room.replace(1, {kC, "c2"}));
+    EXPECT_EQ(idOf(1), c) << "the same search under another key is the same watch";
+    EXPECT_EQ(table.sid(1), "c2");
+    ASSERT_TRUE(room.replace(0, {kD, "d"}));
+    EXPECT_NE(idOf(0), 0u);
+    EXPECT_EQ(room.rowOf(idOf(0)), 0);
+    expectTableFollowsList();
+
+    ASSERT_TRUE(room.remove(1));
+    EXPECT_EQ(room.rowOf(a), 1);
+    EXPECT_EQ(table.slot(1).lastIds, "1,2");
+    expectTableFollowsList();
+
+    EXPECT_FALSE(room.remove(2));
+    EXPECT_FALSE(room.move(0, 0));
+    EXPECT_FALSE(room.move(0, 5));
+    EXPECT_FALSE(room.replace(-1, {kA, "a"}));
+    EXPECT_FALSE(room.add({kA + std::string(WatchTable::kUrlMax, 'x'), "a"}));
+    EXPECT_EQ(takeSignals(),
+              (std::vector<std::string>{"inserted 0", "inserted 1", "inserted 2", "moved 0 2",
+                                        "changed 1", "changed 0", "removed 1"}));
+    expectTableFollowsList();
+}
+
+} // namespace
+} // namespace tw::test
