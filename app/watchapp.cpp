@@ -6,6 +6,7 @@
 #include "ui/qthostservices.h"
 #include "ui/watchdlg.h"
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,9 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
                                  handOver(program, args);
                              }
                          });
-        guard->listen();
+        if (!guard->listen() && !guard->listenError().isEmpty()) {
+            std::cerr << "tidewatch: " << guard->listenError().toStdString() << "\n";
+        }
     }
 
     // A box or dialog open over the window is dismissed first, so the close
@@ -94,6 +97,10 @@ int CWatchApp::runWindow(std::shared_ptr<HostServices> host, const CommandLine& 
 
     if (program.setUp() && !dlg.closing()) {
         ready = true;
+        if (guard && !guard->listenError().isEmpty()) {
+            // Running unreachable is worth knowing: a later launch starts a second program.
+            dlg.showStatus(QStringLiteral("提示：") + guard->listenError());
+        }
         for (const QStringList& args : pending) {
             QTimer::singleShot(0, &dlg, [&program, args] { handOver(program, args); });
         }
