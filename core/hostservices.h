@@ -24,6 +24,14 @@ public:
     virtual int confirm(QObject* owner, const std::string& text) = 0;
     // The chosen path, or "" when cancelled.
     virtual std::string openTextFile(QObject* owner) = 0;
+    // A path to write to, the dialog starting at suggestedPath; "" when
+    // cancelled, and from a host without a desktop.
+    virtual std::string saveFile(QObject* owner, const std::string& suggestedPath)
+    {
+        (void)owner;
+        (void)suggestedPath;
+        return {};
+    }
     // Starts the sound and returns at once; never fails loudly.
     virtual void playSound(const std::string& path) = 0;
     virtual void stopSound() = 0;

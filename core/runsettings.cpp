@@ -19,7 +19,10 @@ std::vector<std::string> readKeys(RunSettings& settings, CCore& core, SettingRea
             continue;
         }
         if (def.kind == SettingKind::Text) {
-            settings.*def.text = core.getConfigStr(def.key);
+            // The command's quotes group its words (QProcess::splitCommand),
+            // so reading must not take outer ones away.
+            settings.*def.text = def.text == &RunSettings::onAlert ? core.getConfigRaw(def.key)
+                                                                   : core.getConfigStr(def.key);
             continue;
         }
         RangeCheck checked = checkRange(def, core.getConfigInt(def.key));

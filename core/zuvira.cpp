@@ -158,7 +158,7 @@ void CCore::autoFileConfig()
     std::ignore = m_settings->save();
 }
 
-std::string CCore::configValue(std::string_view key)
+std::string CCore::configValue(std::string_view key, bool raw)
 {
     std::lock_guard lock(m_settingsMutex);
     const SettingDef* def = findSetting(key);
@@ -166,7 +166,7 @@ std::string CCore::configValue(std::string_view key)
     if (!m_settings) {
         return fallback;
     }
-    return m_settings->value(key).value_or(fallback);
+    return (raw ? m_settings->rawValue(key) : m_settings->value(key)).value_or(fallback);
 }
 
 int CCore::getConfigInt(std::string_view key)
@@ -185,6 +185,11 @@ int CCore::getConfigInt(std::string_view key)
 std::string CCore::getConfigStr(std::string_view key)
 {
     return configValue(key);
+}
+
+std::string CCore::getConfigRaw(std::string_view key)
+{
+    return configValue(key, true);
 }
 
 int CCore::getConfigB(std::string_view key)
@@ -242,6 +247,11 @@ int CCore::msgboxConfirm(QObject* owner, const std::string& text)
 std::string CCore::fileTxtOpen(QObject* owner)
 {
     return m_host->openTextFile(owner);
+}
+
+std::string CCore::fileSave(QObject* owner, const std::string& suggestedName)
+{
+    return m_host->saveFile(owner, getAppPath() + suggestedName);
 }
 
 void CCore::playWav(const std::string& path)

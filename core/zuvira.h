@@ -48,6 +48,9 @@ public:
     void autoFileConfig();
     int getConfigInt(std::string_view key);
     std::string getConfigStr(std::string_view key);
+    // The text after "=" with its quotes (IniFile::rawValue), for a value
+    // whose reader splits it into words at blanks outside "...".
+    std::string getConfigRaw(std::string_view key);
     int getConfigB(std::string_view key);
     // Reads the settings file again: it may have been edited by hand.
     void reloadConfig();
@@ -60,6 +63,9 @@ public:
     void msgboxWarning(QObject* owner, const std::string& text);
     int msgboxConfirm(QObject* owner, const std::string& text);
     std::string fileTxtOpen(QObject* owner = nullptr);
+    // Where to write a file, asked in a save dialog that starts in the
+    // program folder with suggestedName; "" when cancelled.
+    std::string fileSave(QObject* owner, const std::string& suggestedName);
     void playWav(const std::string& path);
     // The "close all" of the media control: stops the sound that plays.
     void stopWav();
@@ -71,7 +77,7 @@ public:
     int getRandInt(int lo, int hi);
 
 private:
-    std::string configValue(std::string_view key);
+    std::string configValue(std::string_view key, bool raw = false);
 
     std::shared_ptr<HostServices> m_host;
     std::string m_appDir;

@@ -1,13 +1,20 @@
 #include "desktop/alertcommand.h"
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 namespace tw {
 
@@ -38,16 +45,67 @@ QString lastLine(const QByteArray& output)
     return line;
 }
 
+// Whether a process of group still runs. Zombies do not count: orphans stay
+// in the group as zombies until init reaps them, which may take a while.
+bool groupRuns(pid_t group)
+{
+    if (::kill(-group, 0) != 0) {
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::directory_iterator proc("/proc", ec);
+    if (ec) {
+        return true;
+    }
+    for (const auto& entry : proc) {
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        // The name in "(...)" may hold blanks and ")"; state, parent and
+        // group follow the last ")".
+        const std::size_t nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(stat.substr(nameEnd + 1));
+        char state = 0;
+        long parent = 0;
+        long pgrp = 0;
+        if (fields >> state >> parent >> pgrp && pgrp == group && state != 'Z') {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 AlertCommand::AlertCommand(QObject* parent) : QObject(parent) {}
 
 AlertCommand::~AlertCommand()
 {
-    for (auto& [process, outcome] : m_running) {
+    // What the commands started ends with the program, as when each ends.
+    std::set<pid_t> groups = m_leftovers;
+    for (auto& [process, run] : m_running) {
         process->disconnect(this);
-        process->kill();
-        process->waitForFinished(1000);
+        if (run.group > 0) {
+            groups.insert(run.group);
+        }
+    }
+    for (const pid_t group : groups) {
+        ::kill(-group, SIGTERM);
+    }
+    const QDeadlineTimer deadline(kEndGrace);
+    for (auto& [process, run] : m_running) {
+        process->waitForFinished(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)));
+    }
+    while (!deadline.hasExpired() && std::ranges::any_of(groups, groupRuns)) {
+        QThread::msleep(20);
+    }
+    for (const pid_t group : groups) {
+        if (groupRuns(group)) {
+            ::kill(-group, SIGKILL);
+        }
     }
 }
 
@@ -62,7 +120,14 @@ void AlertCommand::setCommand(const QString& commandLine)
     m_program = parts.isEmpty() ? QString() : parts.takeFirst();
     m_arguments = parts;
     if (m_program.isEmpty()) {
-        m_waiting.clear();
+        // Nothing will run them: they are done with, as run() says of new ones.
+        std::deque<Job> dropped;
+        dropped.swap(m_waiting);
+        for (Job& job : dropped) {
+            if (job.ended) {
+                job.ended();
+            }
+        }
     }
     m_failureTold = false;
 }
@@ -84,72 +149,109 @@ QByteArray AlertCommand::toJson(const AlertInfo& alert, const QString& itemHost)
         QJsonObject entry;
         entry.insert(QStringLiteral("id"), item.id);
         entry.insert(QStringLiteral("title"), item.title);
-        entry.insert(QStringLiteral("url"), QString(QStringLiteral("http://") + itemHost +
-                                                    QStringLiteral("/item.htm?id=") + item.id));
+        // Encoded as the page the browser opens: an id holding "#" or "&"
+        // must not name another item.
+        entry.insert(QStringLiteral("url"),
+                     QString(QStringLiteral("http://") + itemHost +
+                             QStringLiteral("/item.htm?id=") +
+                             QString::fromLatin1(QUrl::toPercentEncoding(item.id))));
         items.append(entry);
     }
     QJsonObject object;
+    object.insert(QStringLiteral("event"), alert.event);
     object.insert(QStringLiteral("key"), alert.key);
     object.insert(QStringLiteral("words"), alert.words);
     object.insert(QStringLiteral("url"), alert.watchUrl);
     object.insert(QStringLiteral("count"), alert.count);
     object.insert(QStringLiteral("items"), items);
+    if (alert.catchup) {
+        object.insert(QStringLiteral("catchup"), true);
+    }
+    if (alert.dropped > 0) {
+        object.insert(QStringLiteral("dropped"), alert.dropped);
+    }
+    if (alert.event == QStringLiteral("quiet")) {
+        object.insert(QStringLiteral("usual_gap_s"), alert.usualGapS);
+        object.insert(QStringLiteral("quiet_s"), alert.quietS);
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-void AlertCommand::run(const AlertInfo& alert)
+bool AlertCommand::run(const AlertInfo& alert, std::function<void()> ended)
 {
     if (!isSet()) {
-        return;
+        return false;
     }
-    QByteArray input = toJson(alert, m_itemHost);
+    Job job{toJson(alert, m_itemHost), std::move(ended)};
+    // The alerts wait here as long as it takes: the durable queue behind
+    // them is what is bounded.
     if (m_running.size() < kMaxRunning) {
-        start(input);
-    } else if (m_waiting.size() < kMaxWaiting) {
-        m_waiting.push_back(std::move(input));
+        start(std::move(job));
     } else {
-        report(QStringLiteral("提示：提醒命令来不及处理，有提醒未交给它"));
+        m_waiting.push_back(std::move(job));
     }
+    return true;
 }
 
-void AlertCommand::start(const QByteArray& input)
+void AlertCommand::start(Job job)
 {
     auto* process = new QProcess(this);
-    m_running[process] = {};
+    m_running[process] = {{}, 0, std::move(job.ended)};
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setProgram(m_program);
     process->setArguments(m_arguments);
-    // A group of its own, so the time-out also ends what a script started.
+    // A group of its own, so that what a script starts can be ended with it.
     process->setChildProcessModifier([] { ::setpgid(0, 0); });
-    connect(process, &QProcess::started, this,
-            [this, process] { m_running[process].started = true; });
-    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
-        keepTail(m_running[process].output, process->readAllStandardOutput());
-    });
-    connect(process, &QProcess::finished, this, [this, process] { finish(process); });
-    connect(process, &QProcess::errorOccurred, this, [this, process](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart) {
-            finish(process);
-        }
-    });
     auto* timer = new QTimer(process);
     timer->setSingleShot(true);
+    timer->setInterval(m_timeout);
     connect(timer, &QTimer::timeout, this, [this, process] {
         const auto it = m_running.find(process);
         if (it != m_running.end()) {
-            it->second.timedOut = true;
-            if (const qint64 pid = process->processId(); pid > 0) {
-                ::kill(-static_cast<pid_t>(pid), SIGKILL);
+            it->second.outcome.timedOut = true;
+            // Never 0 here (the clock starts after the start), which would
+            // name the program's own group.
+            if (it->second.group > 0) {
+                ::kill(-it->second.group, SIGKILL);
             }
             process->kill();
         }
     });
-    timer->start(m_timeout);
+    connect(process, &QProcess::started, this,
+            [this, process] { m_running[process].outcome.started = true; });
+    // The clock starts when the input reaches the command, not at start: a
+    // busy window may keep it waiting in the buffer. From the first part on,
+    // a command that reads none of the rest is its own delay.
+    connect(process, &QProcess::bytesWritten, timer, [timer] {
+        if (!timer->isActive()) {
+            timer->start();
+        }
+    });
+    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
+        keepTail(m_running[process].outcome.output, process->readAllStandardOutput());
+    });
+    connect(process, &QProcess::finished, this, [this, process] { finish(process); });
+    connect(process, &QProcess::errorOccurred, this,
+            [this, process, timer](QProcess::ProcessError e) {
+                if (e == QProcess::FailedToStart) {
+                    finish(process);
+                } else if (e == QProcess::WriteError && !timer->isActive()) {
+                    // It closed its input unread: nothing will be written to start the clock.
+                    timer->start();
+                }
+            });
     process->start();
     // A program that cannot start may be told at once, before anything is
     // written.
-    if (m_running.count(process) != 0) {
-        process->write(input);
+    if (const auto it = m_running.find(process); it != m_running.end()) {
+        // Known from here on, not only once `started` is handled, and made a
+        // group here too, so that a kill right away finds it (the child's own
+        // setpgid may not have run yet; once it runs a program this fails).
+        it->second.group = static_cast<pid_t>(process->processId());
+        if (it->second.group > 0) {
+            ::setpgid(it->second.group, it->second.group);
+        }
+        process->write(job.input);
         process->closeWriteChannel();
     }
 }
@@ -160,7 +262,9 @@ void AlertCommand::finish(QProcess* process)
     if (it == m_running.end()) {
         return;
     }
-    Outcome outcome = std::move(it->second);
+    Outcome outcome = std::move(it->second.outcome);
+    const pid_t group = it->second.group;
+    const std::function<void()> ended = std::move(it->second.ended);
     m_running.erase(it);
     keepTail(outcome.output, process->readAllStandardOutput());
     if (outcome.started) {
@@ -168,17 +272,24 @@ void AlertCommand::finish(QProcess* process)
         outcome.crashed = process->exitStatus() == QProcess::CrashExit && !outcome.timedOut;
     }
     const QString why = process->errorString();
+    const QString program = process->program();
     process->disconnect(this);
     process->deleteLater();
+    if (group > 0) {
+        endGroup(group);
+    }
     m_last = outcome;
     Q_EMIT finished(outcome);
+    if (ended) {
+        ended();
+    }
 
     if (outcome.ok()) {
         m_failureTold = false;
     } else {
         QString text;
         if (!outcome.started) {
-            text = QStringLiteral("提示：提醒命令无法启动（%1）").arg(why);
+            text = QStringLiteral("提示：提醒命令 %1 无法启动（%2）").arg(program, why);
         } else if (outcome.timedOut) {
             text = QStringLiteral("提示：提醒命令 %1 秒内未结束，已终止")
                        .arg(std::chrono::duration_cast<std::chrono::seconds>(m_timeout).count());
@@ -195,10 +306,27 @@ void AlertCommand::finish(QProcess* process)
     }
 
     if (!m_waiting.empty() && m_running.size() < kMaxRunning) {
-        const QByteArray next = std::move(m_waiting.front());
+        Job next = std::move(m_waiting.front());
         m_waiting.pop_front();
-        start(next);
+        start(std::move(next));
     }
+}
+
+void AlertCommand::endGroup(pid_t group)
+{
+    if (::kill(-group, SIGTERM) != 0) {
+        return; // nothing was left
+    }
+    m_leftovers.insert(group);
+    QTimer::singleShot(kEndGrace, this, [this, group] {
+        m_leftovers.erase(group);
+        // A running command with the same id leads a new group of that id.
+        const bool reused = std::ranges::any_of(
+            m_running, [group](const auto& entry) { return entry.second.group == group; });
+        if (!reused) {
+            ::kill(-group, SIGKILL);
+        }
+    });
 }
 
 void AlertCommand::report(const QString& text)

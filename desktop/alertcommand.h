@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
+#include <set>
+#include <sys/types.h>
 #include <vector>
 
 #include <QByteArray>
@@ -22,18 +25,31 @@ struct AlertInfo
         QString id;
         QString title;
     };
+    // "new": new items; "quiet": the watch went quiet (no items).
+    QString event = QStringLiteral("new");
     QString key;      // the search key
     QString words;    // the search words as a reader sees them
     QString watchUrl; // the watch's search-result URL
     int count = 0;    // how many items are new
     std::vector<Item> items;
+    // Told late: found before the program was stopped, not told then.
+    bool catchup = false;
+    // Queued alerts dropped past the queue's bound before this one.
+    int dropped = 0;
+    // A quiet watch: its usual gap between finds and how long it found nothing.
+    long long usualGapS = 0;
+    long long quietS = 0;
 };
 
 // The `onalert` command: a program started for each alert, without a shell,
 // that reads the alert as one JSON object on its standard input. Everything
 // runs on the owner's event loop, so run() returns at once; a command is
-// ended after a time-out. Its exit status and the last lines of its output
-// are kept, and a failure is told once until a command succeeds again.
+// ended after a time-out, counted from when its input reached it. Each runs
+// in a process group of its own, which ends with it: what the command leaves
+// running there gets SIGTERM when it exits, and SIGKILL kEndGrace later; so
+// do the groups still alive when the AlertCommand goes. Its exit status and
+// the last lines of its output are kept, and a failure is told once until a
+// command succeeds again.
 //
 // The caller starts it for real alerts only: never for a baseline or for
 // "全部标记为已见", which store items without reporting them.
@@ -43,11 +59,11 @@ class AlertCommand : public QObject
 
 public:
     static constexpr int kMaxRunning = 4;
-    // Alerts waiting for a free place beyond those running; more are dropped
-    // and told as a failure.
-    static constexpr std::size_t kMaxWaiting = 32;
     static constexpr qsizetype kOutputKept = 4096;
     static constexpr std::chrono::milliseconds kDefaultTimeout{10000};
+    // Between SIGTERM and SIGKILL for what a command left in its group; at
+    // destruction also the most the destructor waits.
+    static constexpr std::chrono::milliseconds kEndGrace{2000};
 
     // How the last command ended.
     struct Outcome
@@ -65,14 +81,19 @@ public:
 
     // The setting as written: a program and its arguments, split at blanks
     // with "..." keeping blanks in one word, and nothing expanded. Empty:
-    // nothing is started. A new command starts a new episode of failures.
+    // nothing is started, and the alerts waiting are done with (their ended
+    // is called). A new command starts a new episode of failures.
     void setCommand(const QString& commandLine);
     // host[:port] of the item pages named in the JSON.
     void setItemHost(const QString& itemHost);
     void setTimeout(std::chrono::milliseconds timeout);
 
     bool isSet() const { return !m_program.isEmpty(); }
-    void run(const AlertInfo& alert);
+    // Hands alert to a command, at most kMaxRunning at once and the rest in
+    // turn; false when no command is set. ended is called once the command for it has
+    // ended, however it ended, but not when the AlertCommand goes first: a
+    // command cut short by the close was not run.
+    bool run(const AlertInfo& alert, std::function<void()> ended = {});
 
     int running() const { return static_cast<int>(m_running.size()); }
     int waiting() const { return static_cast<int>(m_waiting.size()); }
@@ -87,8 +108,21 @@ Q_SIGNALS:
     void failed(const QString& text);
 
 private:
-    void start(const QByteArray& input);
+    struct Job
+    {
+        QByteArray input;
+        std::function<void()> ended;
+    };
+    struct Run
+    {
+        Outcome outcome;
+        pid_t group = 0; // the command's pid, which leads its group; 0 until forked
+        std::function<void()> ended;
+    };
+
+    void start(Job job);
     void finish(QProcess* process);
+    void endGroup(pid_t group);
     void report(const QString& text);
 
     QString m_commandLine;
@@ -96,8 +130,10 @@ private:
     QStringList m_arguments;
     QString m_itemHost;
     std::chrono::milliseconds m_timeout = kDefaultTimeout;
-    std::map<QProcess*, Outcome> m_running;
-    std::deque<QByteArray> m_waiting;
+    std::map<QProcess*, Run> m_running;
+    // Groups of ended commands sent SIGTERM and waiting for their SIGKILL.
+    std::set<pid_t> m_leftovers;
+    std::deque<Job> m_waiting;
     Outcome m_last;
     bool m_failureTold = false;
 };

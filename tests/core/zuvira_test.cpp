@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tw {
@@ -97,10 +99,9 @@ TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
 {
     const std::string agent =
         "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0";
-    writeFile(ini(),
-              "[General]\njitter=15\nuseragent=\"" + agent +
-                  "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n"
-                  "onalert=curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a\n");
+    writeFile(ini(), "[General]\njitter=15\nuseragent=\"" + agent +
+                         "\"\ncookiefile=/home/u/cookies 1.txt\nproxy=socks5://127.0.0.1:1080\n"
+                         "onalert=curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a\n");
     CCore core(nullptr, dir.path());
     core.autoFileConfig();
     RunSettings settings;
@@ -111,12 +112,14 @@ TEST_F(CoreSettings, requestSettingsWrittenByHandReadWholeAndAfresh)
     EXPECT_EQ(settings.proxy, "socks5://127.0.0.1:1080");
     EXPECT_EQ(settings.onAlert, "curl -H \"Title: 新; 宝贝\" -d @- http://127.0.0.1:9/a");
 
-    writeFile(ini(), "[General]\njitter=0\n");
+    // The command's own quotes group its words, so they stay, also outer ones.
+    writeFile(ini(), "[General]\njitter=0\nonalert= \"/a b/x.sh\" \"arg 2\" \n");
     std::filesystem::last_write_time(ini(), std::filesystem::file_time_type::clock::now() +
                                                 std::chrono::seconds(5));
     settings.readRunOptions(core);
     EXPECT_EQ(settings.jitter, 0);
     EXPECT_EQ(settings.userAgent, "") << "read again at every Start";
+    EXPECT_EQ(settings.onAlert, "\"/a b/x.sh\" \"arg 2\"");
 }
 
 TEST_F(CoreSettings, savedValuesReachAnotherReaderAtOnce)
@@ -145,6 +148,70 @@ TEST_F(CoreSettings, aFailedSaveSaysWhichFile)
     const Result<void> saved = core.saveConfigInt("interval", 5);
     ASSERT_FALSE(saved.ok());
     EXPECT_NE(saved.error().find("tidewatch.ini"), std::string::npos) << saved.error();
+}
+
+// A save writes where the user's file is and leaves it as it was made:
+// mode, owner, links, line ends and the section's spelling.
+TEST(CoreSettingsSave, keepsTheFileAsItWasMade)
+{
+    enum class Place { File, Symlink, HardLink };
+    const struct
+    {
+        const char* name;
+        std::string written;
+        Place place;
+        mode_t mode;
+        bool otherOwner; // as root only
+        std::string expected;
+    } cases[] = {
+        {"private", "[General]\ninterval=30\n", Place::File, 0600, false,
+         "[General]\ninterval=7\n"},
+        {"another owner's", "[General]\ninterval=30\n", Place::File, 0640, true,
+         "[General]\ninterval=7\n"},
+        {"through a symlink", "[General]\ninterval=30\n", Place::Symlink, 0644, false,
+         "[General]\ninterval=7\n"},
+        {"with another name", "[General]\ninterval=30\n", Place::HardLink, 0644, false,
+         "[General]\ninterval=7\n"},
+        {"CR LF, a line added", "[General]\r\nfiltkc=1\r\n", Place::File, 0644, false,
+         "[General]\r\nfiltkc=1\r\ninterval=7\r\n"},
+        {"CR LF without a last end", "[General]\r\nfiltkc=1", Place::File, 0644, false,
+         "[General]\r\nfiltkc=1\r\ninterval=7\r\n"},
+        {"mixed ends", "[General]\r\ninterval=30\nfiltkc=1\r\n", Place::File, 0644, false,
+         "[General]\r\ninterval=7\nfiltkc=1\r\n"},
+        {"[general]", "[general]\nfiltkc=1\n[Other]\nx=1\n", Place::File, 0644, false,
+         "[general]\nfiltkc=1\ninterval=7\n[Other]\nx=1\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string ini = dir.file(std::string(kConfigFileName));
+        const std::string file = c.place == Place::File ? ini : dir.file("real.ini");
+        writeFile(file, c.written);
+        if (c.place == Place::Symlink) {
+            std::filesystem::create_symlink("real.ini", ini);
+        } else if (c.place == Place::HardLink) {
+            std::filesystem::create_hard_link(file, ini);
+        }
+        ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+        if (c.otherOwner && ::geteuid() == 0) {
+            ASSERT_EQ(::chown(file.c_str(), 4242, 4243), 0);
+        }
+        struct stat before = {};
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+
+        CCore core(nullptr, dir.path());
+        core.autoFileConfig();
+        ASSERT_TRUE(core.saveConfigInt("interval", 7).ok()) << c.name;
+
+        EXPECT_EQ(readFile(file), c.expected) << c.name;
+        struct stat after = {};
+        ASSERT_EQ(::stat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+        EXPECT_EQ(after.st_uid, before.st_uid) << c.name;
+        EXPECT_EQ(after.st_gid, before.st_gid) << c.name;
+        EXPECT_TRUE(std::filesystem::is_symlink(ini) == (c.place == Place::Symlink)) << c.name;
+        EXPECT_EQ(readFile(ini), c.expected) << c.name << ": every name reads the new text";
+        EXPECT_FALSE(std::filesystem::exists(file + ".new")) << c.name;
+    }
 }
 
 TEST_F(CoreSettings, garbageReadsAsTheDefault)

@@ -2,10 +2,15 @@
 #include "tests/support/eventloop.h"
 #include "tests/support/tempdir.h"
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -13,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 
 namespace tw {
 namespace {
@@ -34,6 +40,30 @@ protected:
     static void SetUpTestSuite()
     {
         test::ensureCoreApplication();
+        // Orphans of the commands become this process's children, which
+        // groupGone reaps: a zombie still counts as a member of its group,
+        // and not every init reaps orphans soon.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
+
+    static std::vector<pid_t> pidsIn(const std::string& path)
+    {
+        std::istringstream text(readFile(path));
+        std::vector<pid_t> pids;
+        for (pid_t pid; text >> pid;) {
+            pids.push_back(pid);
+        }
+        return pids;
+    }
+
+    // Whether nothing of group is left, once the members that became this
+    // process's children are reaped.
+    static bool groupGone(pid_t group, const std::vector<pid_t>& members)
+    {
+        for (const pid_t pid : members) {
+            ::waitpid(pid, nullptr, WNOHANG);
+        }
+        return ::kill(-group, 0) != 0 && errno == ESRCH;
     }
 
     // A script of the test's own; the program starts it without a shell.
@@ -80,9 +110,14 @@ TEST_F(AlertCommandTest, eachAlertReachesTheCommandAsJsonWithoutAShell)
     command.setItemHost(QStringLiteral("127.0.0.1:8080"));
     command.setCommand(QString::fromStdString(writer + " \"" + dir.file("out dir") + "\" $HOME"));
 
-    command.run(alert(QStringLiteral("bike"), 2));
-    command.run(alert(QStringLiteral("lamp"), 1));
+    int ended = 0;
+    AlertInfo late = alert(QStringLiteral("lamp"), 1);
+    late.catchup = true;
+    late.dropped = 2;
+    EXPECT_TRUE(command.run(alert(QStringLiteral("bike"), 2), [&] { ++ended; }));
+    EXPECT_TRUE(command.run(late, [&] { ++ended; }));
     ASSERT_TRUE(waitUntil([&] { return finished == 2; }));
+    EXPECT_EQ(ended, 2);
     EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('\n')).toStdString();
     EXPECT_TRUE(command.last().ok());
     EXPECT_EQ(command.last().output, QByteArray("sent\n")) << command.last().output.toStdString();
@@ -102,6 +137,10 @@ TEST_F(AlertCommandTest, eachAlertReachesTheCommandAsJsonWithoutAShell)
     EXPECT_EQ(bike.value(QStringLiteral("url")).toString(),
               QStringLiteral("http://127.0.0.1:9/search?q=bike"));
     EXPECT_EQ(bike.value(QStringLiteral("count")).toInt(), 2);
+    EXPECT_FALSE(bike.contains(QStringLiteral("catchup")) ||
+                 bike.contains(QStringLiteral("dropped")));
+    EXPECT_TRUE(byKey[QStringLiteral("lamp")].value(QStringLiteral("catchup")).toBool());
+    EXPECT_EQ(byKey[QStringLiteral("lamp")].value(QStringLiteral("dropped")).toInt(), 2);
     const QJsonArray items = bike.value(QStringLiteral("items")).toArray();
     ASSERT_EQ(items.size(), 2);
     EXPECT_EQ(items[1].toObject().value(QStringLiteral("id")).toString(), QStringLiteral("701"));
@@ -147,12 +186,16 @@ TEST_F(AlertCommandTest, hangingOrMissingCommandsAreEndedAndToldOncePerEpisode)
     EXPECT_TRUE(failures[0].startsWith(QStringLiteral("提示：")));
     EXPECT_TRUE(failures[0].contains(QStringLiteral("waiting for nothing")));
 
-    // A success ends the episode; the next failure is told again.
-    command.setTimeout(AlertCommand::kDefaultTimeout);
+    // A success ends the episode; the next failure is told again. The clock
+    // starts once the input is written, so a window kept busy past the
+    // time-out (the sleep) does not end a quick command.
+    command.setTimeout(1000ms);
     command.setCommand(QString::fromStdString(script("fine", "cat >/dev/null\n")));
     command.run(alert(QStringLiteral("ok"), 1));
+    QThread::msleep(1500);
     ASSERT_TRUE(waitUntil([&] { return finished == 7; }));
-    EXPECT_TRUE(command.last().ok());
+    EXPECT_TRUE(command.last().ok()) << command.last().timedOut;
+    command.setTimeout(AlertCommand::kDefaultTimeout);
     command.setCommand(QString::fromStdString(script("fails", "echo no route >&2\nexit 3\n")));
     command.run(alert(QStringLiteral("x"), 1));
     ASSERT_TRUE(waitUntil([&] { return finished == 8; }));
@@ -166,12 +209,53 @@ TEST_F(AlertCommandTest, hangingOrMissingCommandsAreEndedAndToldOncePerEpisode)
     ASSERT_TRUE(waitUntil([&] { return finished == 9; }));
     EXPECT_FALSE(command.last().started);
     ASSERT_EQ(failures.size(), 3) << "a new command starts a new episode";
-    EXPECT_TRUE(failures[2].startsWith(QStringLiteral("提示：提醒命令无法启动")));
+    EXPECT_TRUE(failures[2].startsWith(QStringLiteral("提示：提醒命令 ") +
+                                       QString::fromStdString(dir.file("not there")) +
+                                       QStringLiteral(" 无法启动")))
+        << failures[2].toStdString();
 
     // Empty: nothing is started.
     command.setCommand(QString());
-    command.run(alert(QStringLiteral("z"), 1));
+    EXPECT_FALSE(command.run(alert(QStringLiteral("z"), 1)));
     EXPECT_EQ(command.running(), 0);
+}
+
+// What a command leaves in its group ends when it exits, and what runs when
+// the program closes ends with it; one of each ignores SIGTERM.
+TEST_F(AlertCommandTest, aCommandsGroupEndsWhenItExitsAndWhenTheProgramCloses)
+{
+    const std::string leaves = script("leaves", "echo $$ > \"$0.group\"\n"
+                                                "sleep 30 &\necho $! >> \"$0.pids\"\n"
+                                                "(trap '' TERM; exec sleep 30) &\n"
+                                                "echo $! >> \"$0.pids\"\necho started two\n");
+    {
+        AlertCommand command;
+        track(command);
+        command.setCommand(QString::fromStdString(leaves));
+        command.run(alert(QStringLiteral("k"), 1));
+        ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
+        EXPECT_TRUE(command.last().ok()) << command.last().output.toStdString();
+        const auto group = static_cast<pid_t>(std::stoi(readFile(leaves + ".group")));
+        const std::vector<pid_t> members = pidsIn(leaves + ".pids");
+        ASSERT_EQ(members.size(), 2u);
+        EXPECT_TRUE(waitUntil([&] { return groupGone(group, members); }));
+    }
+
+    const std::string busy = script("busy", "echo $$ > \"$0.group\"\n"
+                                            "(trap '' TERM; exec sleep 30) &\n"
+                                            "echo $! >> \"$0.pids\"\nwait\n");
+    std::vector<pid_t> members;
+    {
+        AlertCommand command;
+        command.setCommand(QString::fromStdString(busy));
+        command.run(alert(QStringLiteral("k"), 1));
+        ASSERT_TRUE(waitUntil([&] {
+            members = pidsIn(busy + ".pids");
+            return !members.empty();
+        }));
+    }
+    const auto group = static_cast<pid_t>(std::stoi(readFile(busy + ".group")));
+    EXPECT_TRUE(waitUntil([&] { return groupGone(group, members); }));
 }
 
 } // namespace

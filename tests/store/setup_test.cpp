@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace tw::test {
@@ -55,6 +57,48 @@ TEST(Setup, unwritablePlaceFailsWithTheReason)
     EXPECT_NE(runSetup(dir.file("file/sub"), out, err), 0);
     EXPECT_EQ(out.str(), "");
     EXPECT_NE(err.str().find(dir.file("file/sub")), std::string::npos) << err.str();
+}
+
+// Options are never taken for the folder to make.
+TEST(Setup, helpPrintsTheUsageAndAnUnknownOptionIsAnError)
+{
+    TempDir dir;
+    const struct
+    {
+        std::vector<std::string> args;
+        int status;
+        bool usageOnOut;
+        std::string errHas;
+    } cases[] = {
+        {{"--help"}, 0, true, ""},
+        {{"-h"}, 0, true, ""},
+        {{"--force"}, 2, false, "unknown option --force"},
+        {{"-"}, 2, false, "unknown option -"},
+        {{}, 2, false, "usage: tw-setup <dir>"},
+        {{dir.file("a"), dir.file("b")}, 2, false, "usage: tw-setup <dir>"},
+        {{""}, 2, false, "usage: tw-setup <dir>"},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = c.args.empty() ? "(none)" : c.args[0];
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(setupMain(c.args, out, err), c.status) << shown;
+        EXPECT_EQ(out.str().starts_with("usage: tw-setup <dir>\n"), c.usageOnOut) << shown;
+        EXPECT_NE(err.str().find(c.errHas), std::string::npos) << shown << ": " << err.str();
+        if (c.status != 0) {
+            EXPECT_NE(err.str().find("usage: tw-setup <dir>"), std::string::npos) << shown;
+        }
+        if (!c.args.empty() && !c.args[0].empty()) {
+            EXPECT_FALSE(std::filesystem::exists(c.args[0])) << shown;
+        }
+    }
+
+    // "--" lets a folder's name start with "-".
+    const std::string dashed = dir.file("-odd");
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(setupMain({"--", dashed}, out, err), 0) << err.str();
+    EXPECT_TRUE(std::filesystem::exists(dashed + "/tidewatch.ini"));
 }
 
 TEST(AlertSound, isAWellFormedAudibleMonoWave)

@@ -3,13 +3,10 @@
 #include "tools/setup/setup.h"
 
 #include <iostream>
-#include <string_view>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2 || std::string_view(argv[1]).empty()) {
-        std::cerr << "usage: tw-setup <dir>\n";
-        return 2;
-    }
-    return tw::runSetup(argv[1], std::cout, std::cerr);
+    return tw::setupMain(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 #include <unistd.h>
 
 namespace tw {
@@ -74,6 +75,11 @@ void makeDirectory(const fs::path& dir)
     }
 }
 
+constexpr std::string_view kUsage =
+    "usage: tw-setup <dir>\n"
+    "Puts sys.mdb, alert.wav and tidewatch.ini into dir (made when missing), each\n"
+    "only when it is not there yet.\n";
+
 } // namespace
 
 int runSetup(const std::string& dir, std::ostream& out, std::ostream& err)
@@ -107,6 +113,28 @@ int runSetup(const std::string& dir, std::ostream& out, std::ostream& err)
         return 1;
     }
     return 0;
+}
+
+int setupMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << kUsage;
+        return 0;
+    }
+    // An option is never taken for a folder to make.
+    std::string dir;
+    if (args.size() == 2 && args[0] == "--") {
+        dir = args[1];
+    } else if (args.size() == 1 && !args[0].starts_with('-')) {
+        dir = args[0];
+    } else if (!args.empty() && args[0].starts_with('-') && args[0] != "--") {
+        err << "tw-setup: unknown option " << args[0] << '\n';
+    }
+    if (dir.empty()) {
+        err << kUsage;
+        return 2;
+    }
+    return runSetup(dir, out, err);
 }
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -11,5 +12,10 @@ namespace tw {
 // file it made to out and the reason of a failure to err; returns the exit
 // status (0 when everything is in place).
 int runSetup(const std::string& dir, std::ostream& out, std::ostream& err);
+
+// tw-setup's command line, without the program's name: one dir ("--" before
+// one that starts with "-"), or --help for the usage on out (status 0). Any
+// other option or count is the usage on err, status 2, and makes nothing.
+int setupMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 } // namespace tw
