@@ -95,7 +95,10 @@ constexpr SettingDef textSetting(std::string_view key, std::string_view defaultV
 inline constexpr SettingDef kSettings[] = {
     intSetting("interval", "30", {1, kMaxInterval}, SettingGroup::Detection,
                SettingRead::AtProgramStart, &RunSettings::interval,
-               "seconds between two polls of the watch list", OutOfRange::Kept),
+               "seconds: a pass over the watch list begins interval - 1 s after the previous pass "
+               "ended (at least 1 s after one whose checks all failed), and never sooner than 1 s "
+               "after the previous pass began",
+               OutOfRange::Kept),
     intSetting("kcbase", "0", {kIntMin, kIntMax}, SettingGroup::Detection,
                SettingRead::AtProgramStart, &RunSettings::kcbase,
                "kept for older set-ups; has no effect"),

@@ -49,6 +49,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
 {
     m_walkEnd = WalkEnd::Finished;
     m_error.clear();
+    m_lastStored = 0;
 
     // Nothing to look at costs neither a file read nor the store.
     if (currentIds.empty()) {
@@ -121,6 +122,7 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
         m_store.insertItems(sid, fresh,
                             {m_checkUrl ? *m_checkUrl : m_table.url(m_curSlot),
                              std::chrono::floor<std::chrono::seconds>(now)});
+        m_lastStored = fresh.size();
     } catch (const DbError& e) {
         // Nothing was stored: the caller keeps lastIds, so that every id is
         // looked at again next time.

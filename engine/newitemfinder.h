@@ -78,6 +78,8 @@ public:
     void closeStore() { m_store.close(); }
 
     WalkEnd lastWalkEnd() const { return m_walkEnd; }
+    // Items the last findNewItems call stored, reported or (dedupe) not.
+    std::size_t lastStored() const { return m_lastStored; }
     // The store's reason when lastWalkEnd() is Failed, else "".
     const std::string& lastError() const { return m_error; }
 
@@ -102,6 +104,7 @@ private:
     std::optional<std::string> m_checkSid;
     std::optional<std::string> m_checkUrl;
     bool m_dedupe = false;
+    std::size_t m_lastStored = 0;
     WalkEnd m_walkEnd = WalkEnd::Finished;
     std::string m_error;
 };

@@ -33,8 +33,9 @@ public:
         // The url with "&vk1=" and its random number.
         std::string requestUrl;
     };
-    // What the pass does with a slot: check it, skip it (resting), or the
-    // list ends before it.
+    // What the pass does with a slot: check it, fetch nothing ahead for it
+    // (Skip: resting, or waiting for an earlier check; take() still fetches
+    // it), or the list ends before it.
     struct Plan
     {
         enum class Kind { Check, Skip, End } kind = Kind::End;

@@ -65,6 +65,9 @@ struct CheckEnded
     // The items the check stored and reports, in page order; every one of
     // them. Also after a failure: what the pages before it gave.
     std::vector<FoundItem> items;
+    // Items the check stored as found: the reported ones and, with dedupe,
+    // those another search had reported. 0 for a quiet first check.
+    std::size_t stored = 0;
     // Why the check failed; "" when it did not.
     std::string reason;
     // The watch's record after the check, and the worker's time of day then.

@@ -81,21 +81,38 @@ void CPollThread::run()
     const WatchTable& table = m_params.roster.table();
     int tick = 0;
     bool stopped = false;
+    std::optional<SteadyTime> passBegan;
     while (!stopped && !stopRequested()) {
         if (tick % interval() != 0) {
             sleepTick();
             ++tick;
             continue;
         }
+        if (passBegan) {
+            sleepPassFloor(*passBegan);
+            if (stopRequested()) {
+                break;
+            }
+        }
+        passBegan = m_clock.steadyNow();
         int checked = 0;
         int failed = 0;
         pruneHealth();
+        if (!m_fullRead) {
+            try {
+                m_fullRead = m_params.db.fullReadUrls();
+            } catch (const DbError&) {
+                // Every page is read until the store answers: sound, only slower.
+            }
+        }
+        m_passSlot = 0;
         beginPass();
         for (int slot = 0; slot < table.watchCount(); ++slot) {
             if (stopRequested()) {
                 stopped = true;
                 break;
             }
+            m_passSlot = slot;
             if (m_health.isPaused(table.url(slot), m_clock.steadyNow())) {
                 continue;
             }
@@ -153,9 +170,17 @@ bool CPollThread::checkWatch(int slot)
     CheckEnded message;
     message.watch = {entry.id, row, copy.url};
     message.items = result.fresh;
+    message.stored = result.stored;
     m_endsRun = !result.fresh.empty() && !m_params.settings.keepWatching;
     message.endsRun = m_endsRun;
     message.at = m_clock.wallNow();
+    // The items a check stored of pages it did not finish would end a page
+    // stop of the next one above the items it never got to.
+    if (!result.failed && !result.cut) {
+        setFullRead(copy.url, false);
+    } else if (!result.ids.empty()) {
+        setFullRead(copy.url, true);
+    }
     if (result.cut) {
         // A stop cut the check short: it tells nothing about the watch.
         message.outcome = CheckOutcome::Stopped;
@@ -183,6 +208,42 @@ bool CPollThread::checkWatch(int slot)
         setLastIds(row, copy.url, result.ids);
     }
     return !result.failed;
+}
+
+bool CPollThread::owesFullRead(const std::string& url) const
+{
+    return !m_fullRead || m_fullRead->contains(url);
+}
+
+void CPollThread::setFullRead(const std::string& url, bool owed)
+{
+    if (m_fullRead && m_fullRead->contains(url) == owed) {
+        return;
+    }
+    if (m_fullRead) {
+        if (owed) {
+            m_fullRead->insert(url);
+        } else {
+            m_fullRead->erase(url);
+        }
+    }
+    try {
+        m_params.db.setFullReadOwed(url, owed);
+    } catch (const DbError&) {
+        // This run still goes by its own copy; a restart before the watch's
+        // next complete check may page-stop it.
+    }
+}
+
+void CPollThread::sleepPassFloor(SteadyTime began)
+{
+    // With interval 1 a quick pass would follow the last at once, hundreds of
+    // requests a second against a fast server.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(began + kTick - m_clock.steadyNow());
+    if (left > std::chrono::milliseconds(0)) {
+        m_clock.sleepFor(std::min(left, kTick));
+    }
 }
 
 void CPollThread::releasePassMemory()
@@ -310,7 +371,7 @@ void CPollThread::beginPass()
     if (s.pagestop) {
         ahead.stopAfterPage = [this](const PassFetcher::Watch& w,
                                      const std::vector<std::string>& ids) {
-            return !isBaseline(w.sid) && allKnown(ids, w.lastIds, w.sid);
+            return !owesFullRead(w.url) && !isBaseline(w.sid) && allKnown(ids, w.lastIds, w.sid);
         };
     }
     ahead.anyKeyCounts = s.dedupe != 0;
@@ -329,6 +390,16 @@ PassFetcher::Plan CPollThread::planCheck(int slot)
     if (m_health.isPaused(copy.url, m_clock.steadyNow())) {
         plan.kind = PassFetcher::Plan::Kind::Skip;
         return plan;
+    }
+    // The same watch in an earlier row still to be checked may be told to
+    // rest (429, 503): this row is fetched at its turn, if it is not resting
+    // by then.
+    const WatchTable& table = m_params.roster.table();
+    for (int earlier = m_passSlot; earlier < slot; ++earlier) {
+        if (table.url(earlier) == copy.url) {
+            plan.kind = PassFetcher::Plan::Kind::Skip;
+            return plan;
+        }
     }
     plan.kind = PassFetcher::Plan::Kind::Check;
     plan.watch = {slot, copy.url, copy.sid, fullLastIds(slot, copy),
@@ -368,7 +439,7 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
             FetchContext ctx{m_params.core, *session(), m_params.paths.pageFile,
                              m_params.paths.titlesFile, m_params.settings.ignoreWords};
             ctx.pageBuffer = &m_pageBuffer;
-            if (m_params.settings.pagestop && !baseline) {
+            if (m_params.settings.pagestop && !baseline && !owesFullRead(url)) {
                 ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
                     return allKnown(ids, lastIds, sid);
                 };
@@ -414,10 +485,16 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
             return result;
         }
 
+        if (fetched.failed && !result.ids.empty()) {
+            // Before the walk stores their items: a crash after it must not
+            // leave them to end the next check's page stop.
+            setFullRead(url, true);
+        }
         // Also after a failed download: the pages before it are whole, and
         // their new items are worth reporting now.
         result.fresh =
             withTitles(m_finder.findNewItems(lastIds, result.ids), result.ids, fetched.titles);
+        result.stored = m_finder.lastStored();
         switch (m_finder.lastWalkEnd()) {
         case NewItemFinder::WalkEnd::Finished:
             result.complete = true;

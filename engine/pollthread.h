@@ -14,6 +14,8 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,7 +84,8 @@ struct PollThreadParams
 // is left as it was after a store failure or a stop, and after a failed
 // download becomes the ids of the pages that came whole (when there were
 // any). A pass whose checks all failed is followed by at least one second's
-// sleep. RunEnded ends every run that opened its session, also one ended by
+// sleep, and no pass begins less than a second after the one before began.
+// RunEnded ends every run that opened its session, also one ended by
 // abort(); with sessionFailed the session could not be opened and no slot
 // was touched. After RunEnded the worker touches nothing the window owns.
 //
@@ -98,7 +101,14 @@ struct PollThreadParams
 //
 // With settings.parallel above 1 (or a maxrate) the pages of the watches
 // after the one under check are fetched meanwhile (PassFetcher); the checks
-// still take their results, and post their messages, in slot order.
+// still take their results, and post their messages, in slot order. A row
+// whose url an earlier row of the pass is still to check is not fetched
+// ahead: that check may make the watch rest.
+//
+// Full reads: a check that failed or was cut after pages of it came, whose
+// items it may have stored, leaves its url owing a full read
+// (CItemDb::fullReadUrls, kept across runs): its checks read every page,
+// whatever settings.pagestop says, until one completes.
 class CPollThread final : public BackgroundTask
 {
 public:
@@ -124,6 +134,8 @@ private:
         std::string ids;
         // The reported items, in page order.
         std::vector<FoundItem> fresh;
+        // Items stored as found, reported or (dedupe) not.
+        std::size_t stored = 0;
         bool failed = false;
         // The walk looked at every id, so ids may become lastIds.
         bool complete = false;
@@ -151,6 +163,11 @@ private:
     void beginPass();
     PassFetcher::Plan planCheck(int slot);
     bool isBaseline(const std::string& sid);
+    // True while url owes a full read, and while that is not known.
+    bool owesFullRead(const std::string& url) const;
+    void setFullRead(const std::string& url, bool owed);
+    // Sleeps what is left of the second since the pass that began at began.
+    void sleepPassFloor(SteadyTime began);
     // For settings.pagestop: true when pageIds holds ids and each of them is
     // in lastIds or stored (under sid, or with dedupe reported anywhere).
     bool allKnown(const std::vector<std::string>& pageIds, const std::string& lastIds,
@@ -175,6 +192,10 @@ private:
 
     NewItemFinder m_finder;
     std::unique_ptr<PassFetcher> m_ahead; // worker thread only
+    // The slot the pass is at: rows from it on are still to be checked.
+    int m_passSlot = 0; // worker thread only
+    // The urls owing a full read; nullopt until read from the store.
+    std::optional<std::set<std::string>> m_fullRead; // worker thread only
     // The page under parse, reused from check to check (worker thread only).
     std::string m_pageBuffer;
 

@@ -115,6 +115,15 @@ void CItemDb::ensureStateTables()
         // Read-only: tried again by the next operation, which is cheap.
         return;
     }
+    // What the quiet-watch warning keeps per watch URL: the spans of time its
+    // checks succeeded, and the episode it was told as quiet.
+    db.exec("CREATE TABLE IF NOT EXISTS t_checked (url TEXT NOT NULL, begin INTEGER NOT NULL, "
+            "end INTEGER NOT NULL);"
+            "CREATE INDEX IF NOT EXISTS ix_checked_url ON t_checked (url);"
+            "CREATE TABLE IF NOT EXISTS t_quiet (url TEXT PRIMARY KEY, since INTEGER NOT NULL, "
+            "told INTEGER NOT NULL DEFAULT 0)");
+    // The watch URLs whose next check reads every page (fullReadUrls).
+    db.exec("CREATE TABLE IF NOT EXISTS t_fullread (url TEXT PRIMARY KEY)");
     try {
         sqlite::moveSilentRows(db);
     } catch (const DbError&) {
@@ -323,6 +332,9 @@ void CItemDb::deleteAllItems()
     db.exec("delete from t_silent");
     db.exec("delete from t_baseline");
     db.exec("delete from t_find");
+    db.exec("delete from t_checked");
+    db.exec("delete from t_quiet");
+    db.exec("delete from t_fullread");
     db.exec("COMMIT");
 }
 
@@ -335,6 +347,112 @@ CItemDb::IndexCheck CItemDb::ensureItemIndex()
     }
     db.exec("CREATE INDEX ix_item_sid_bbid ON t_item (sid, bbid)");
     return IndexCheck::Made;
+}
+
+namespace {
+
+std::chrono::sys_seconds secondsAt(long long t)
+{
+    return std::chrono::sys_seconds(std::chrono::seconds(t));
+}
+
+long long secondsOf(std::chrono::sys_seconds t)
+{
+    return t.time_since_epoch().count();
+}
+
+} // namespace
+
+std::map<std::string, WatchQuietRecord> CItemDb::quietRecords(std::size_t eventsPerWatch)
+{
+    ensureStateTables();
+    std::map<std::string, WatchQuietRecord> records;
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    if (!sqlite::hasFindTable(db)) {
+        return records;
+    }
+    // One check's items share their time: a distinct time is a find event.
+    sqlite::Statement events(
+        db, "select url,found from (select url,found,row_number() over (partition by url order "
+            "by found desc) n from (select distinct url,found from t_find where found is not "
+            "null and kind in ('new','dedupe'))) where n<=? order by url, found desc");
+    events.bindAll({static_cast<long long>(eventsPerWatch)});
+    while (events.step()) {
+        records[events.columnText(0)].findEvents.push_back(secondsAt(*events.columnInt64(1)));
+    }
+    try {
+        sqlite::Statement spans(db, "select url,begin,end from t_checked order by url, begin");
+        while (spans.step()) {
+            records[spans.columnText(0)].checked.push_back(
+                {secondsAt(*spans.columnInt64(1)), secondsAt(*spans.columnInt64(2))});
+        }
+        sqlite::Statement quiet(db, "select url,since,told from t_quiet");
+        while (quiet.step()) {
+            records[quiet.columnText(0)].episode =
+                QuietEpisode{secondsAt(*quiet.columnInt64(1)), *quiet.columnInt64(2) != 0};
+        }
+    } catch (const DbError&) {
+        // A read-only file never got the tables: nothing was kept.
+    }
+    return records;
+}
+
+void CItemDb::saveCheckedSpans(const std::string& url, const std::vector<StoredSpan>& spans)
+{
+    ensureStateTables();
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Write);
+    db.exec("BEGIN IMMEDIATE");
+    sqlite::Statement drop(db, "delete from t_checked where url=?");
+    drop.bindAll({url});
+    while (drop.step()) {
+    }
+    sqlite::Statement insert(db, "insert into t_checked(url,begin,end) values(?,?,?)");
+    for (const StoredSpan& span : spans) {
+        insert.reset();
+        insert.bindAll({url, secondsOf(span.begin), secondsOf(span.end)});
+        while (insert.step()) {
+        }
+    }
+    db.exec("COMMIT");
+}
+
+void CItemDb::saveQuietEpisode(const std::string& url, const std::optional<QuietEpisode>& episode)
+{
+    ensureStateTables();
+    if (episode) {
+        execute("insert or replace into t_quiet(url,since,told) values(?,?,?)",
+                {url, secondsOf(episode->since), episode->told ? 1LL : 0LL});
+    } else {
+        execute("delete from t_quiet where url=?", {url});
+    }
+}
+
+std::set<std::string> CItemDb::fullReadUrls()
+{
+    ensureStateTables();
+    std::set<std::string> urls;
+    sqlite::Connection db = sqlite::openItemConnection(m_connStr, m_busyTimeoutMs, Access::Read);
+    sqlite::Statement table(db,
+                            "select 1 from sqlite_master where type='table' and name='t_fullread'");
+    if (!table.step()) {
+        // A read-only file never got the table: no check of it stored anything.
+        return urls;
+    }
+    sqlite::Statement rows(db, "select url from t_fullread");
+    while (rows.step()) {
+        urls.insert(rows.columnText(0));
+    }
+    return urls;
+}
+
+void CItemDb::setFullReadOwed(const std::string& url, bool owed)
+{
+    ensureStateTables();
+    if (owed) {
+        execute("insert or ignore into t_fullread(url) values(?)", {url});
+    } else {
+        execute("delete from t_fullread where url=?", {url});
+    }
 }
 
 } // namespace tw

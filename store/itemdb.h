@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <initializer_list>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +37,34 @@ struct ListedItem
     // Its earliest find under its key; none for an item stored before the
     // record of finds was kept, or by another tool.
     std::optional<std::chrono::sys_seconds> firstFound;
+};
+
+// A stretch of wall time during which a watch was checked and its checks
+// succeeded.
+struct StoredSpan
+{
+    std::chrono::sys_seconds begin{};
+    std::chrono::sys_seconds end{};
+
+    bool operator==(const StoredSpan&) const = default;
+};
+
+// A watch told as quiet: since when, and whether the user was told.
+struct QuietEpisode
+{
+    std::chrono::sys_seconds since{};
+    bool told = false;
+
+    bool operator==(const QuietEpisode&) const = default;
+};
+
+// What the quiet-watch warning keeps of one watch URL across restarts.
+struct WatchQuietRecord
+{
+    // Times of the checks that stored items found (new or dedupe), newest first.
+    std::vector<std::chrono::sys_seconds> findEvents;
+    std::vector<StoredSpan> checked;
+    std::optional<QuietEpisode> episode;
 };
 
 // The database of items already reported, table t_item in sys.mdb, with the
@@ -100,6 +130,20 @@ public:
     // The finds that filter lets through, newest first (those of unknown
     // time last); none from a read-only file without the record.
     std::vector<FindRecord> finds(const FindFilter& filter = {});
+
+    // Per watch URL, its last eventsPerWatch find events, its checked spans
+    // and its quiet episode (tables t_checked and t_quiet).
+    std::map<std::string, WatchQuietRecord> quietRecords(std::size_t eventsPerWatch);
+    void saveCheckedSpans(const std::string& url, const std::vector<StoredSpan>& spans);
+    // nullopt ends the watch's episode.
+    void saveQuietEpisode(const std::string& url, const std::optional<QuietEpisode>& episode);
+    // The watch URLs whose next check reads all its result pages, whatever
+    // pagestop says (table t_fullread): a check of theirs failed after
+    // storing part of its pages, and a page of those would end a page stop
+    // above the items it never got to. A URL goes when one of its checks
+    // completes.
+    std::set<std::string> fullReadUrls();
+    void setFullReadOwed(const std::string& url, bool owed);
     // Every item of every key, with what was kept about them, the record of
     // finds included.
     void deleteAllItems();

@@ -31,3 +31,13 @@ CREATE TABLE t_find (
 
 -- A watch's finds by time.
 CREATE INDEX ix_find_url_found ON t_find (url, found);
+
+-- The quiet-watch warning, per watch URL: when its checks succeeded, and the
+-- episode in which it was told as quiet.
+CREATE TABLE t_checked (url TEXT NOT NULL, begin INTEGER NOT NULL, end INTEGER NOT NULL);
+CREATE INDEX ix_checked_url ON t_checked (url);
+CREATE TABLE t_quiet (url TEXT PRIMARY KEY, since INTEGER NOT NULL, told INTEGER NOT NULL DEFAULT 0);
+
+-- The watch URLs whose next check reads every result page: one of their
+-- checks failed after storing part of its pages.
+CREATE TABLE t_fullread (url TEXT PRIMARY KEY);

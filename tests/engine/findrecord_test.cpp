@@ -46,7 +46,8 @@ TEST_F(PollThreadTest, everyStoredItemIsRecordedWithItsWatchTimeAndKind)
     task.join();
     ASSERT_TRUE(task.succeeded()) << task.error();
 
-    // Seconds after the clock's start, and the watch by its key.
+    // Seconds after the clock's start (the second pass began a second after
+    // the first), and the watch by its key.
     const auto start = std::chrono::floor<std::chrono::seconds>(kStart);
     Strings finds;
     for (const FindRecord& f : db.finds()) {
@@ -57,9 +58,9 @@ TEST_F(PollThreadTest, everyStoredItemIsRecordedWithItsWatchTimeAndKind)
                         " +" + std::to_string((*f.found - start).count()));
     }
     EXPECT_EQ(finds, (Strings{
-                         "marked beta/888 标记 by beta +3600",
-                         "dedupe beta/777 新的 by beta +300",
-                         "new alpha/777 新的 by alpha +300",
+                         "marked beta/888 标记 by beta +3601",
+                         "dedupe beta/777 新的 by beta +301",
+                         "new alpha/777 新的 by alpha +301",
                          "baseline beta/200 二 by beta +0",
                          "baseline alpha/100 一 by alpha +0",
                      }));

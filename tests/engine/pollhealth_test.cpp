@@ -196,7 +196,7 @@ TEST_F(PollHealthTest, blockedWatchBacksOffFromTheThirdAnswerUntilItWorksAgain)
 
     // 0, 1, 2 s: three walls, the third tells; then 30 s, 60 s, and the
     // success ends the rest.
-    EXPECT_EQ(checksAt, (std::vector<std::chrono::milliseconds>{0s, 1s, 2s, 32s, 92s, 92s}));
+    EXPECT_EQ(checksAt, (std::vector<std::chrono::milliseconds>{0s, 1s, 2s, 32s, 92s, 93s}));
     ASSERT_EQ(seen.size(), 6u);
     EXPECT_EQ(seen[2].row, "疑似被拦截，暂停至 14:04");
     EXPECT_TRUE(seen[2].notice);

@@ -156,6 +156,35 @@ TEST_F(ParallelPollTest, thePageFileHoldsTheLastPageOfTheCheck)
     EXPECT_EQ(page.find(items[279].id), std::string::npos);
 }
 
+// A watch listed twice is one watch: when its first row is told to rest, its
+// second row asks nothing in that pass, also when the rows after the one
+// under check are fetched ahead.
+TEST_F(ParallelPollTest, watchListedTwiceAndToldToRestIsAskedOnceInThePass)
+{
+    market.setItems("busy", TestMarket::makeItems(3, 3000));
+    for (const int parallel : {1, 8}) {
+        SCOPED_TRACE(testing::Message() << "parallel " << parallel);
+        settings.parallel = parallel;
+        market.setFault(
+            "busy",
+            {.kind = MarketFault::Kind::Status, .status = 429, .times = 1, .retryAfter = "60"});
+        market.clearRequests();
+        setWatches({"busy", "busy", "alpha"});
+        runFlag.clear();
+        messages.clear();
+        ended.clear();
+        stopAfterChecks(2, 1);
+        run();
+
+        EXPECT_EQ(messages, (Messages{begun(0), failed(0), begun(2), done(2), stopped}));
+        std::size_t asked = 0;
+        for (const MarketRequest& r : market.requests()) {
+            asked += r.key == "busy";
+        }
+        EXPECT_EQ(asked, 1u);
+    }
+}
+
 // Stop cuts what is in flight at once: with no stall limit and no deadline,
 // nothing else would end these transfers.
 TEST_F(ParallelPollTest, stopCutsEveryTransferInFlight)

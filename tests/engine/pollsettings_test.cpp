@@ -1,5 +1,7 @@
 #include "tests/engine/pollworkerfixture.h"
 
+#include <set>
+
 namespace tw::test {
 namespace {
 
@@ -145,6 +147,57 @@ TEST_F(PollThreadTest, pageStopEndsAtAPageOfKnownItemsAndMissesWhatIsListedBelow
 
         EXPECT_EQ(market.requestCount(), c.secondPassRequests);
         EXPECT_EQ(reports, c.secondPassReports);
+    }
+}
+
+// A check that failed at page 2 stored page 1: with pagestop the next check
+// would end at that page, all known, and never store or report the items
+// below it. So the watch's checks read every page until one completes, one
+// watch at a time and several at once, also after a restart, when lastIds is
+// empty and only the store knows page 1.
+TEST_F(PollThreadTest, checkAfterOneThatFailedPartwayReadsEveryPageUntilOneCompletes)
+{
+    settings.pagestop = 1;
+    const std::string url = market.searchUrl("alpha");
+    for (const int parallel : {1, 8}) {
+        for (const bool restart : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "parallel " << parallel << " restart " << restart);
+            db.deleteAllItems();
+            market.clearRequests();
+            market.setItems("alpha", TestMarket::makeItems(100, 100));
+            market.setFault("alpha", {MarketFault::Kind::Status, 500, 0, 40, 1});
+            settings.parallel = parallel;
+            table.clear();
+            setWatches({"alpha"});
+            runFlag.clear();
+            ended.clear();
+            reports.clear();
+            std::vector<std::size_t> requests;
+            onEvent = [&](const PolledMessage& m) {
+                if (m.kind == PolledMessage::Kind::Ended) {
+                    requests.push_back(market.requestCount());
+                }
+            };
+            if (restart) {
+                stopAfterChecks(0, 1);
+                run();
+                EXPECT_EQ(db.fullReadUrls(), std::set<std::string>{url});
+                table.clear();
+                setWatches({"alpha"});
+                runFlag.clear();
+                ended.clear();
+            }
+            stopAfterChecks(0, restart ? 2 : 3);
+            run();
+
+            // Pages 1 and 2 (500); pages 1 to 4 (empty); page 1 alone again.
+            EXPECT_EQ(requests, (std::vector<std::size_t>{2, 6, 7}));
+            const std::string firstPage = listed("alpha", 40);
+            const std::string below = listed("alpha").substr(firstPage.size() + 1);
+            EXPECT_EQ(reports, (Strings{"0:" + firstPage, "0:" + below}));
+            EXPECT_EQ(storedIds(db, "alpha"), below + "," + firstPage);
+            EXPECT_TRUE(db.fullReadUrls().empty());
+        }
     }
 }
 

@@ -203,17 +203,68 @@ TEST_F(PollThreadTest, passesFollowTheIntervalAndAStopWhileWaitingIsSeenWithinAS
     EXPECT_LE(elapsed - stopAt, 1000ms);
 }
 
-TEST_F(PollThreadTest, intervalBelowOneIsTakenAsOne)
+// A pass begins interval - 1 s after the last ended (a second when all its
+// checks failed), but never within a second of the last one's beginning:
+// with interval 1 a quick pass would otherwise follow at once, hundreds of
+// requests a second against a fast server.
+TEST_F(PollThreadTest, passBeginsIntervalMinusOneAfterTheLastEndedButASecondAfterItBeganAtLeast)
 {
-    for (const int interval : {0, -7}) {
-        settings.interval = interval;
+    const struct
+    {
+        int interval;
+        std::chrono::milliseconds passTakes;
+        bool checkFails;
+        int jitter;
+        std::chrono::milliseconds apart;
+    } cases[] = {
+        {1, 0ms, false, 0, 1000ms},
+        {1, 300ms, false, 0, 1000ms},
+        {1, 1500ms, false, 0, 1500ms},
+        {1, 300ms, true, 0, 1300ms},
+        {0, 0ms, false, 0, 1000ms},
+        {-7, 0ms, false, 0, 1000ms},
+        {3, 0ms, false, 0, 2000ms},
+        {3, 1500ms, false, 0, 3500ms},
+        // Jitter shortens the wait after the pass to nothing.
+        {2, 0ms, false, 100, 1000ms},
+    };
+    random = [] { return 0.0; };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "interval " << c.interval << ", pass " << c.passTakes.count()
+                     << " ms, fails " << c.checkFails << ", jitter " << c.jitter);
+        settings.interval = c.interval;
+        settings.jitter = c.jitter;
+        market.clearFaults();
+        if (c.checkFails) {
+            market.setFault("alpha", {.kind = MarketFault::Kind::Status, .status = 500});
+        }
+        std::vector<std::chrono::milliseconds> began;
+        onEvent = [&](const PolledMessage& m) {
+            if (m == begun(0)) {
+                began.push_back(elapsed);
+                elapsed += c.passTakes;
+            }
+        };
         ended.clear();
         runFlag.clear();
         stopAfterChecks(0, 3);
         run();
-        EXPECT_EQ(ended[0], 3) << interval;
+        ASSERT_EQ(began.size(), 3u);
+        EXPECT_EQ(began[1] - began[0], c.apart);
+        EXPECT_EQ(began[2] - began[1], c.apart);
     }
-    EXPECT_EQ(sleeps, 0) << "passes follow one another without a pause";
+}
+
+// The second's wait is one of the worker's sleeps: a stop during it ends the
+// run before another pass.
+TEST_F(PollThreadTest, stopDuringTheWaitForTheNextPassEndsTheRunAtOnce)
+{
+    onSleep = [&](int) { runFlag.requestStop(); };
+    run();
+    EXPECT_EQ(messages, (Messages{begun(0), done(0), stopped}));
+    EXPECT_EQ(sleeps, 1);
+    EXPECT_EQ(elapsed, 1000ms);
 }
 
 // An empty list only sleeps, also with interval 1; a changed count takes
@@ -240,7 +291,8 @@ TEST_F(PollThreadTest, watchCountIsReadAfreshBeforeEachSlot)
 
     EXPECT_EQ(messages,
               (Messages{begun(0), done(0), begun(1), done(1), begun(0), done(0), stopped}));
-    EXPECT_EQ(sleeps, 5);
+    // Five passes over nothing, and the second before the last pass.
+    EXPECT_EQ(sleeps, 6);
 }
 
 // A stop while the pages come lets the download finish but claims nothing:
@@ -352,39 +404,6 @@ TEST_F(PollThreadTest, pageThatAlwaysFailsStillAdvancesLastIdsOverThePagesThatCa
     EXPECT_EQ(reports,
               (Strings{"0:" + firstPage, "0:777", "0:" + all.substr(4 + firstPage.size() + 1)}));
     EXPECT_EQ(table.slot(0).lastIds, all);
-}
-
-// With interval 1 a pass follows the last at once, unless every check of it
-// failed: then the worker sleeps a second, and does not spin on a dead network.
-TEST_F(PollThreadTest, passWhoseChecksAllFailedSleepsASecondBeforeTheNext)
-{
-    int closedPort = 0;
-    {
-        TestMarket gone;
-        ASSERT_TRUE(gone.start());
-        closedPort = gone.port();
-    }
-    const Watch unreachable{"http://127.0.0.1:" + std::to_string(closedPort) + "/search?q=x", "x"};
-    const std::tuple<std::vector<Watch>, bool> rows[] = {
-        {{unreachable, unreachable}, true},
-        {{unreachable, {market.searchUrl("alpha"), "alpha"}}, false},
-    };
-    for (const auto& [watches, sleepsBetweenPasses] : rows) {
-        SCOPED_TRACE(sleepsBetweenPasses);
-        replaceWatches(watches);
-        runFlag.clear();
-        messages.clear();
-        ended.clear();
-        sleeps = 0;
-        stopAfterChecks(1, 3);
-        run();
-        EXPECT_EQ(ended[0], 3);
-        if (sleepsBetweenPasses) {
-            EXPECT_GE(sleeps, 2);
-        } else {
-            EXPECT_EQ(sleeps, 0);
-        }
-    }
 }
 
 TEST_F(PollThreadTest, unreachableServerFailsTheCheck)

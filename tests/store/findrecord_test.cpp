@@ -62,6 +62,7 @@ TEST(FindRecordMigration, takesOverTSilentAndLeavesTItemAsItWas)
         ASSERT_EQ(listed.size(), 2u);
         EXPECT_FALSE(listed[0].firstFound);
         EXPECT_TRUE(db.finds().empty());
+        EXPECT_TRUE(db.fullReadUrls().empty());
         EXPECT_EQ(raw.query("select count(*) from t_silent"), "3|");
 
         db.setConnStr(CCore::getDbConnStrMdb(path));

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -175,10 +176,15 @@ TEST(ItemDbHandMade, worksWithoutIndexOrTypes)
         EXPECT_TRUE(db.isBbidReported("8"));
         EXPECT_FALSE(db.isBbidReported("9"));
         EXPECT_EQ(db.queryValue("select count(*) from pragma_table_info('t_item')"), "5");
+        db.setFullReadOwed("u", true);
+        db.setFullReadOwed("v", true);
+        db.setFullReadOwed("v", false);
+        EXPECT_EQ(db.fullReadUrls(), std::set<std::string>{"u"});
         db.deleteAllItems();
         EXPECT_FALSE(db.isItemExist("k", "8"));
         EXPECT_FALSE(db.hadFirstCheck("s"));
         EXPECT_TRUE(db.finds().empty());
+        EXPECT_TRUE(db.fullReadUrls().empty());
         if (table.ends_with("wal")) {
             EXPECT_EQ(db.queryValue("pragma journal_mode"), "wal");
         }
