@@ -14,12 +14,14 @@ TrayIcon::TrayIcon(QIcon appIcon, QObject* parent)
 {
     m_menu = new QMenu;
     m_showAction = m_menu->addAction(QStringLiteral("显示窗口"));
+    QAction* history = m_menu->addAction(QStringLiteral("发现记录"));
     m_runAction = m_menu->addAction(QStringLiteral("开始"));
     m_autostartAction = m_menu->addAction(QStringLiteral("开机时启动"));
     m_autostartAction->setCheckable(true);
     m_menu->addSeparator();
     QAction* quit = m_menu->addAction(QStringLiteral("退出"));
     connect(m_showAction, &QAction::triggered, this, &TrayIcon::showRequested);
+    connect(history, &QAction::triggered, this, &TrayIcon::historyRequested);
     connect(m_runAction, &QAction::triggered, this, &TrayIcon::startStopRequested);
     connect(quit, &QAction::triggered, this, &TrayIcon::quitRequested);
     // toggled would also fire for setAutostart(); only the user's click counts.
@@ -127,6 +129,11 @@ void TrayIcon::update()
 {
     m_tray->setIcon(icon());
     m_tray->setToolTip(toolTip());
+}
+
+void TrayIcon::showMessage(const QString& title, const QString& text)
+{
+    m_tray->showMessage(title, text, QSystemTrayIcon::Warning);
 }
 
 } // namespace tw

@@ -12,8 +12,9 @@ class QSystemTrayIcon;
 namespace tw {
 
 // The icon in the desktop's tray: what the run is doing and how many new
-// items wait to be seen, and a menu to show the window, start or stop, turn
-// autostart on or off, and quit. Only where the desktop has a tray.
+// items wait to be seen, and a menu to show the window or the record of
+// finds, start or stop, turn autostart on or off, and quit. Only where the
+// desktop has a tray.
 class TrayIcon : public QObject
 {
     Q_OBJECT
@@ -37,6 +38,9 @@ public:
     // New items found since the window was last shown.
     void setWaiting(int newItems);
     void setAutostart(bool on);
+    // A message from the icon, for what must reach the user even with the
+    // window hidden (a watch gone quiet).
+    void showMessage(const QString& title, const QString& text);
 
     QString toolTip() const;
     const QIcon& icon() const;
@@ -45,6 +49,7 @@ public:
 
 Q_SIGNALS:
     void showRequested();
+    void historyRequested();
     void startStopRequested();
     void quitRequested();
     void autostartToggled(bool on);

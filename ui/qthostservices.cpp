@@ -59,6 +59,17 @@ std::string QtHostServices::openTextFile(QObject* owner)
     return path.toStdString();
 }
 
+std::string QtHostServices::saveFile(QObject* owner, const std::string& suggestedPath)
+{
+    if (!onGuiThread()) {
+        return {};
+    }
+    const QString path = QFileDialog::getSaveFileName(
+        qobject_cast<QWidget*>(owner), QStringLiteral("导出"), qs(suggestedPath),
+        QStringLiteral("CSV 文件 (*.csv);;所有文件 (*)"));
+    return path.toStdString();
+}
+
 void QtHostServices::playSound(const std::string& path)
 {
     QMetaObject::invokeMethod(m_sound, [sound = m_sound, file = qs(path)] { sound->play(file); });

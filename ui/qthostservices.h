@@ -26,6 +26,7 @@ public:
     void warning(QObject* owner, const std::string& text) override;
     int confirm(QObject* owner, const std::string& text) override;
     std::string openTextFile(QObject* owner) override;
+    std::string saveFile(QObject* owner, const std::string& suggestedPath) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;

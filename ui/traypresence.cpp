@@ -2,6 +2,7 @@
 
 #include "desktop/autostart.h"
 #include "desktop/trayicon.h"
+#include "ui/quietwatches.h"
 #include "ui/unseenitems.h"
 
 #include <QDateTime>
@@ -9,12 +10,14 @@
 namespace tw {
 
 TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run,
-                           const UnseenItems& unseen, QString programFolder, QObject* parent)
+                           const UnseenItems& unseen, const QuietWatches& quiet,
+                           QString programFolder, QObject* parent)
     : QObject(parent), m_icon(new TrayIcon(appIcon, this)),
       m_programFolder(std::move(programFolder))
 {
     m_icon->setAutostart(Autostart(m_programFolder).isEnabled());
     connect(m_icon, &TrayIcon::showRequested, this, &TrayPresence::showRequested);
+    connect(m_icon, &TrayIcon::historyRequested, this, &TrayPresence::historyRequested);
     connect(m_icon, &TrayIcon::startStopRequested, this, &TrayPresence::startStopRequested);
     connect(m_icon, &TrayIcon::quitRequested, this, &TrayPresence::quitRequested);
     connect(m_icon, &TrayIcon::autostartToggled, this, [this](bool on) {
@@ -34,6 +37,8 @@ TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run,
             [this] { m_icon->setLastPass(QDateTime::currentDateTime()); });
     connect(&unseen, &UnseenItems::sinceShownChanged, this,
             [this](int count) { m_icon->setWaiting(count); });
+    connect(&quiet, &QuietWatches::quietTold, this,
+            [this](const QString& text) { m_icon->showMessage(QStringLiteral("可能已失效"), text); });
     m_icon->show();
 }
 

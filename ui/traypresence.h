@@ -8,6 +8,7 @@
 
 namespace tw {
 
+class QuietWatches;
 class TrayIcon;
 class UnseenItems;
 
@@ -22,12 +23,13 @@ class TrayPresence : public QObject
 public:
     // programFolder: the folder the login entry starts the program from.
     TrayPresence(const QIcon& appIcon, const RunController& run, const UnseenItems& unseen,
-                 QString programFolder, QObject* parent = nullptr);
+                 const QuietWatches& quiet, QString programFolder, QObject* parent = nullptr);
 
     TrayIcon& icon() { return *m_icon; }
 
 Q_SIGNALS:
     void showRequested();
+    void historyRequested();
     void startStopRequested();
     void quitRequested();
     // Why the login entry could not be changed, for the status line.

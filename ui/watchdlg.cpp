@@ -90,6 +90,13 @@ void CWatchDlg::OnMarkAllSeen(int row)
     }
 }
 
+void CWatchDlg::OnHistory()
+{
+    if (!m_closing) {
+        Q_EMIT historyRequested();
+    }
+}
+
 QString CWatchDlg::intervalText() const
 {
     return m_interval->text();

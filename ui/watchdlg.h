@@ -38,6 +38,7 @@ public:
     static constexpr int IDC_FILTER_STOCK = 1009;
     static constexpr int IDC_CLEAR_DATA = 1010;
     static constexpr int IDC_NOTICE = 1011;
+    static constexpr int IDC_HISTORY = 1012;
 
     explicit CWatchDlg(QWidget* parent = nullptr);
     ~CWatchDlg() override;
@@ -54,6 +55,7 @@ public:
     void OnWatchListDblClk(int row);
     void OnClearData();
     void OnMarkAllSeen(int row);
+    void OnHistory();
     // Close-down, once: when the dialog ends or is destroyed.
     void OnDestroy();
     // The right-click menu of a row, built afresh; the caller shows and
@@ -92,6 +94,7 @@ Q_SIGNALS:
     void clearDataRequested();
     void markAllSeenRequested(int row);
     void searchPageRequested(int row);
+    void historyRequested();
     // Shown or activated: what waited has been seen.
     void windowSeen();
     // The dialog ends: the owner closes down.
@@ -113,6 +116,7 @@ private:
     QTableView* m_watchListView = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_import = nullptr;
+    QPushButton* m_history = nullptr;
     QPushButton* m_stopAlarm = nullptr;
     QCheckBox* m_filterStock = nullptr;
     QPushButton* m_clearData = nullptr;

@@ -4,6 +4,7 @@
 #include "core/watchlistroom.h"
 #include "core/zuvira.h"
 #include "ui/qtconvert.h"
+#include "ui/quietwatches.h"
 #include "ui/runcontroller.h"
 #include "ui/unseenitems.h"
 
@@ -49,6 +50,19 @@ WatchListModel::WatchListModel(const WatchListRoom& list, const RunController& r
             [this](const CheckEnded& m) { showResult(m); });
     connect(&run, &RunController::markingEnded, this,
             [this](const MarkingEnded& m) { showMarked(m); });
+}
+
+void WatchListModel::showQuiet(const QuietWatches& quiet)
+{
+    m_quiet = &quiet;
+    connect(&quiet, &QuietWatches::quietChanged, this, [this](const std::string& url) {
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            if (m_rows[row].url == url) {
+                const int r = static_cast<int>(row);
+                Q_EMIT dataChanged(index(r, UrlColumn), index(r, StatusColumn));
+            }
+        }
+    });
 }
 
 WatchListModel::Row WatchListModel::rowFor(int listRow) const
@@ -176,7 +190,17 @@ void WatchListModel::setRow(int row, QString status, std::string lines)
 
 QString WatchListModel::status(int row) const
 {
-    return isRow(row) ? m_rows[static_cast<std::size_t>(row)].status : QString();
+    if (!isRow(row)) {
+        return {};
+    }
+    const Row& r = m_rows[static_cast<std::size_t>(row)];
+    // A check under way, news and a failure say more than a quiet watch.
+    if (m_quiet && m_quiet->isQuiet(r.url) &&
+        (r.status.isEmpty() || r.status == statusText(CheckOutcome::Done) ||
+         r.status == statusText(CheckOutcome::Baseline))) {
+        return QStringLiteral("可能已失效");
+    }
+    return r.status;
 }
 
 QString WatchListModel::toolTip(int row) const
@@ -186,6 +210,9 @@ QString WatchListModel::toolTip(int row) const
     }
     const Row& r = m_rows[static_cast<std::size_t>(row)];
     std::string tip = text::readableUrl(r.url) + r.lines;
+    if (m_quiet && m_quiet->isQuiet(r.url)) {
+        tip += "\n" + m_quiet->toolTipLine(r.url);
+    }
     if (const int n = m_unseen.forWatch(r.url); n > 0) {
         tip += "\n" + CCore::getStrInt(n) + " 件新宝贝未查看（双击查看宝贝列表）";
     }
@@ -213,8 +240,8 @@ QVariant WatchListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole) {
         return {};
     }
-    const Row& r = m_rows[static_cast<std::size_t>(index.row())];
-    return index.column() == UrlColumn ? r.words : r.status;
+    return index.column() == UrlColumn ? m_rows[static_cast<std::size_t>(index.row())].words
+                                       : status(index.row());
 }
 
 QVariant WatchListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -14,6 +14,7 @@
 
 namespace tw {
 
+class QuietWatches;
 class RunController;
 class UnseenItems;
 class WatchListRoom;
@@ -32,6 +33,9 @@ public:
 
     WatchListModel(const WatchListRoom& list, const RunController& run, const UnseenItems& unseen,
                    QObject* parent = nullptr);
+
+    // Rows of quiet watches say so ("可能已失效") where nothing weightier is shown.
+    void showQuiet(const QuietWatches& quiet);
 
     // The row of the watch a message is about; -1 when it left the list.
     int rowOf(const WatchRef& watch) const;
@@ -69,6 +73,7 @@ private:
 
     const WatchListRoom& m_list;
     const UnseenItems& m_unseen;
+    const QuietWatches* m_quiet = nullptr;
     std::vector<Row> m_rows;
     // For the program's lifetime, also across runs and imports.
     std::map<std::string, WallTime> m_lastFound;

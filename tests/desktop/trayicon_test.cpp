@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
+#include <QStringList>
 
 namespace tw {
 namespace {
@@ -33,10 +34,12 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     plain.fill(Qt::darkCyan);
     TrayIcon tray{QIcon(plain)};
     int shows = 0;
+    int histories = 0;
     int toggles = 0;
     int quits = 0;
     std::vector<bool> autostart;
     QObject::connect(&tray, &TrayIcon::showRequested, [&] { ++shows; });
+    QObject::connect(&tray, &TrayIcon::historyRequested, [&] { ++histories; });
     QObject::connect(&tray, &TrayIcon::startStopRequested, [&] { ++toggles; });
     QObject::connect(&tray, &TrayIcon::quitRequested, [&] { ++quits; });
     QObject::connect(&tray, &TrayIcon::autostartToggled, [&](bool on) { autostart.push_back(on); });
@@ -53,6 +56,13 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     EXPECT_EQ(tray.icon().cacheKey(), plainKey);
 
     QMenu* menu = tray.menu();
+    QStringList texts;
+    for (const QAction* a : menu->actions()) {
+        texts << a->text();
+    }
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("显示窗口"), QStringLiteral("发现记录"),
+                                  QStringLiteral("停止"), QStringLiteral("开机时启动"), QString(),
+                                  QStringLiteral("退出")}));
     QAction* run = action(menu, QStringLiteral("停止"));
     ASSERT_NE(run, nullptr);
     tray.setRunning(true, false);
@@ -62,6 +72,7 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     EXPECT_TRUE(run->isEnabled());
     run->trigger();
     action(menu, QStringLiteral("显示窗口"))->trigger();
+    action(menu, QStringLiteral("发现记录"))->trigger();
     tray.setAutostart(true);
     QAction* autostartItem = action(menu, QStringLiteral("开机时启动"));
     EXPECT_TRUE(autostartItem->isChecked());
@@ -69,6 +80,7 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     action(menu, QStringLiteral("退出"))->trigger();
     EXPECT_EQ(toggles, 1);
     EXPECT_EQ(shows, 1);
+    EXPECT_EQ(histories, 1);
     EXPECT_EQ(autostart, std::vector<bool>{false}) << "only the user's click is told";
     EXPECT_EQ(quits, 1);
 }

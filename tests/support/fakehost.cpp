@@ -33,6 +33,18 @@ int FakeHost::confirm(QObject*, const std::string& text)
 std::string FakeHost::openTextFile(QObject*)
 {
     std::lock_guard lock(m_mutex);
+    return nextFileName();
+}
+
+std::string FakeHost::saveFile(QObject*, const std::string& suggestedPath)
+{
+    std::lock_guard lock(m_mutex);
+    m_savePrompts.push_back(suggestedPath);
+    return nextFileName();
+}
+
+std::string FakeHost::nextFileName()
+{
     if (m_fileNames.empty()) {
         return {};
     }
@@ -108,6 +120,12 @@ std::vector<std::string> FakeHost::urls() const
 {
     std::lock_guard lock(m_mutex);
     return m_urls;
+}
+
+std::vector<std::string> FakeHost::savePrompts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_savePrompts;
 }
 
 std::vector<std::string> FakeHost::sounds() const

@@ -18,6 +18,8 @@ public:
     void warning(QObject* owner, const std::string& text) override;
     int confirm(QObject* owner, const std::string& text) override;
     std::string openTextFile(QObject* owner) override;
+    // Answered from the same queue as openTextFile.
+    std::string saveFile(QObject* owner, const std::string& suggestedPath) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;
@@ -33,6 +35,8 @@ public:
     std::vector<std::string> warnings() const;
     std::vector<std::string> confirms() const;
     std::vector<std::string> urls() const;
+    // The paths the save dialogs were asked to start at.
+    std::vector<std::string> savePrompts() const;
     std::vector<std::string> sounds() const;
     int stops() const;
 
@@ -40,12 +44,16 @@ public:
     std::function<void()> whileModal;
 
 private:
+    // With m_mutex held.
+    std::string nextFileName();
+
     mutable std::mutex m_mutex;
     std::deque<int> m_answers;
     std::deque<std::string> m_fileNames;
     std::vector<std::string> m_warnings;
     std::vector<std::string> m_confirms;
     std::vector<std::string> m_urls;
+    std::vector<std::string> m_savePrompts;
     std::vector<std::string> m_sounds;
     int m_stops = 0;
     std::function<void(const std::string&)> m_soundReport;

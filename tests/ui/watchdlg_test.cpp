@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -82,6 +83,7 @@ TEST_F(WatchDlgSetUp, anOutOfRangeSettingIsToldOnceAndAnEditReachesTheNextRun)
     ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
     ASSERT_EQ(changed.size(), 1);
     EXPECT_EQ(changed[0][0].toString(), "openlimit");
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls(), std::vector<std::string>{"http://127.0.0.1:8/item.htm?id=102"});
     EXPECT_EQ(status->text(), "停止。");
 }
@@ -100,6 +102,7 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
         {"IDC_STATUS", 1001, "就绪", true, true},
         {"IDC_STATIC_INTERVAL", -1, "检测间隔：", true, true},
         {"IDC_STATIC_SECONDS", -1, "秒", true, true},
+        {"IDC_HISTORY", 1012, "发现记录", true, true},
         {"IDC_IMPORT", 1006, "导入", true, true},
         {"IDC_STOP_ALARM", 1007, "停止报警", false, false},
         {"IDC_FILTER_STOCK", 1009, "过滤库存", false, true},
@@ -124,8 +127,13 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
             tabOrder << w->objectName();
         }
     } while ((w = w->nextInFocusChain()) != child("IDC_START"));
-    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_IMPORT",
-                                     "IDC_STOP_ALARM", "IDC_FILTER_STOCK", "IDC_CLEAR_DATA"}));
+    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_HISTORY",
+                                     "IDC_IMPORT", "IDC_STOP_ALARM", "IDC_FILTER_STOCK",
+                                     "IDC_CLEAR_DATA"}));
+    QString caption;
+    closeNextDialog(caption);
+    QTest::mouseClick(child<QPushButton>("IDC_HISTORY"), Qt::LeftButton);
+    EXPECT_EQ(caption, "发现记录");
 
     for (const char* name : {"IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_START"}) {
         child(name)->setFocus();
@@ -308,6 +316,7 @@ TEST_F(WatchList, anImportKeepsAStayingWatchsReportAndTheRowsShowTheTable)
     }
     EXPECT_EQ(table.slot(0).lastIds, "5,6");
     EXPECT_EQ(cell(0, 1), "发现更新！");
+    ASSERT_TRUE(pagesHandedOver());
     ASSERT_EQ(host->urls().size(), 1u);
     EXPECT_NE(host->urls()[0].find("id=77"), std::string::npos) << host->urls()[0];
     ASSERT_EQ(host->warnings().size(), 1u) << "the failed save is reported";
