@@ -13,10 +13,13 @@
 #include "store/dberror.h"
 #include "store/itemdb.h"
 #include "ui/alerter.h"
+#include "ui/alertoutbox.h"
 #include "ui/blockednotice.h"
+#include "ui/historydlg.h"
 #include "ui/itemlistdlg.h"
 #include "ui/markseenflow.h"
 #include "ui/qtconvert.h"
+#include "ui/quietwatches.h"
 #include "ui/runcontroller.h"
 #include "ui/traypresence.h"
 #include "ui/unseenitems.h"
@@ -45,8 +48,10 @@ Program::~Program()
     m_window.reset();
     delete m_tray;
     delete m_markSeen;
+    delete m_quiet;
     delete m_notice;
     delete m_alerter;
+    delete m_outbox;
     delete m_alertCommand;
     delete m_rows;
     delete m_unseen;
@@ -101,6 +106,8 @@ bool Program::setUp()
         }
     });
     createTray();
+    // Before any run: what a close or a kill left untold is told now.
+    m_outbox->resume();
     return true;
 }
 
@@ -112,9 +119,12 @@ void Program::createRooms()
     m_unseen = new UnseenItems(*m_run, [this] { return m_window->inView(); }, this);
     m_rows = new WatchListModel(*m_list, *m_run, *m_unseen, this);
     m_alertCommand = new AlertCommand(this);
-    m_alerter = new Alerter({*m_core, m_settings, m_paths, *m_notifier, *m_alertCommand}, *m_run,
-                            this);
+    m_outbox = new AlertOutbox({*m_core, *m_itemDb, m_settings, *m_notifier, *m_alertCommand}, this);
+    m_alerter = new Alerter({*m_core, m_settings, m_paths, *m_notifier, *m_outbox}, *m_run, this);
     m_notice = new BlockedNotice(*m_list, *m_run, m_settings, *m_notifier, this);
+    m_quiet = new QuietWatches({*m_itemDb, m_settings, *m_outbox}, *m_run, this);
+    m_quiet->load();
+    m_rows->showQuiet(*m_quiet);
     m_markSeen = new MarkSeenFlow(
         *m_run, *m_rows, *m_list,
         {[this] { return requestSession(); }, [this](const std::string& text) { warnUser(text); },
@@ -132,6 +142,7 @@ void Program::connectWindow()
     connect(w, &CWatchDlg::clearDataRequested, this, &Program::clearData);
     connect(w, &CWatchDlg::markAllSeenRequested, this, &Program::markAllSeen);
     connect(w, &CWatchDlg::searchPageRequested, this, &Program::openSearchPage);
+    connect(w, &CWatchDlg::historyRequested, this, &Program::openHistory);
     connect(w, &CWatchDlg::windowSeen, m_unseen, &UnseenItems::windowSeen);
 
     connect(m_run.get(), &RunController::stateChanged, w, &CWatchDlg::showRunState);
@@ -140,6 +151,8 @@ void Program::connectWindow()
     connect(m_alerter, &Alerter::raiseRequested, w, &CWatchDlg::bringToFront);
     connect(m_notice, &BlockedNotice::noteChanged, w, &CWatchDlg::showNote);
     connect(m_alertCommand, &AlertCommand::failed, w, &CWatchDlg::showStatus);
+    connect(m_quiet, &QuietWatches::quietTold, w, &CWatchDlg::showStatus);
+    connect(m_outbox, &AlertOutbox::dropped, w, &CWatchDlg::showStatus);
 }
 
 void Program::createTray()
@@ -152,10 +165,15 @@ void Program::createTray()
         return;
     }
     CWatchDlg* w = m_window.get();
-    m_tray = new TrayPresence(w->windowIcon(), *m_run, *m_unseen, qs(m_paths.appPath), this);
+    m_tray = new TrayPresence(w->windowIcon(), *m_run, *m_unseen, *m_quiet, qs(m_paths.appPath),
+                              this);
     w->setHidesToTray(true);
     connect(m_tray, &TrayPresence::showRequested, w, &CWatchDlg::bringToFront);
     connect(m_tray, &TrayPresence::startStopRequested, this, &Program::startStop);
+    connect(m_tray, &TrayPresence::historyRequested, this, [this] {
+        m_window->bringToFront();
+        openHistory();
+    });
     // Ends the program as a signal does: an open box or dialog goes first,
     // then the close-down, the window being hidden or not.
     connect(m_tray, &TrayPresence::quitRequested, w, [w] {
@@ -313,6 +331,20 @@ void Program::openItemList(int row)
     dlg.exec();
 }
 
+void Program::openHistory()
+{
+    if (!m_itemDb || m_window->closing()) {
+        return;
+    }
+    std::vector<std::pair<std::string, std::string>> watches;
+    for (const WatchEntry& w : m_list->watches()) {
+        watches.emplace_back(w.url, w.sid);
+    }
+    CHistoryDlg dlg(*m_core, *m_itemDb, m_settings, std::move(watches), m_window.get());
+    dlg.OnInitDialog();
+    dlg.exec();
+}
+
 void Program::markAllSeen(int row)
 {
     if (m_markSeen && !m_window->closing()) {
@@ -371,6 +403,9 @@ void Program::closeDown()
     }
     if (m_alerter) {
         m_alerter->stopAlarm();
+    }
+    if (m_quiet) {
+        m_quiet->save();
     }
     // A set-up that ended at the database check never filled the controls:
     // their empty values must not replace the stored ones.

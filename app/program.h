@@ -17,6 +17,7 @@
 namespace tw {
 
 class AlertCommand;
+class AlertOutbox;
 class Alerter;
 class BlockedNotice;
 class CCore;
@@ -24,6 +25,7 @@ class CItemDb;
 class CWatchDlg;
 class DesktopNotifier;
 class MarkSeenFlow;
+class QuietWatches;
 class RunController;
 class TrayPresence;
 class UnseenItems;
@@ -62,6 +64,7 @@ public:
     void openItemList(int row);
     void markAllSeen(int row);
     void openSearchPage(int row);
+    void openHistory();
     bool isRunning() const;
     // Fails with the reason when the file could not be replaced.
     Result<void> saveWatchList();
@@ -84,7 +87,9 @@ public:
     Alerter& alerter() { return *m_alerter; }
     BlockedNotice& notice() { return *m_notice; }
     AlertCommand& alertCommand() { return *m_alertCommand; }
+    AlertOutbox& outbox() { return *m_outbox; }
     UnseenItems& unseen() { return *m_unseen; }
+    QuietWatches& quiet() { return *m_quiet; }
     // Null unless tray=1 and the desktop has a tray.
     TrayPresence* tray() const { return m_tray; }
 
@@ -127,9 +132,11 @@ private:
     UnseenItems* m_unseen = nullptr;
     WatchListModel* m_rows = nullptr;
     AlertCommand* m_alertCommand = nullptr;
+    AlertOutbox* m_outbox = nullptr;
     Alerter* m_alerter = nullptr;
     BlockedNotice* m_notice = nullptr;
     MarkSeenFlow* m_markSeen = nullptr;
+    QuietWatches* m_quiet = nullptr;
     TrayPresence* m_tray = nullptr;
     std::unique_ptr<RunController> m_run;
 

@@ -2,12 +2,10 @@
 
 #include "core/apppaths.h"
 #include "core/runsettings.h"
-#include "core/text.h"
 #include "core/watchlist.h"
 #include "core/zuvira.h"
-#include "desktop/alertcommand.h"
+#include "ui/alertoutbox.h"
 #include "desktop/desktopnotifier.h"
-#include "ui/alertinfo.h"
 #include "ui/qtconvert.h"
 #include "ui/runcontroller.h"
 
@@ -34,41 +32,16 @@ void Alerter::alert(const std::string& url, const std::vector<FoundItem>& items)
     Q_EMIT alarmStarted();
     m_replay.start();
     m_context.core.playWav(m_context.paths.alertFile);
-    const std::size_t opened = std::min(items.size(), static_cast<std::size_t>(openLimit()));
-    for (std::size_t n = 0; n < opened; ++n) {
-        m_context.core.openUrl("http://" + m_context.settings.itemHost +
-                               "/item.htm?id=" + text::percentEncode(items[n].id));
-    }
-    if (m_context.settings.notify) {
-        notify(watchlist::searchKey(url), items);
-    }
-    runCommand(url, items);
-}
-
-void Alerter::notify(const std::string& sid, const std::vector<FoundItem>& items)
-{
-    const int count = static_cast<int>(items.size());
-    QStringList titles;
+    QueuedAlert alert;
+    alert.url = url;
+    alert.sid = watchlist::searchKey(url);
     for (const FoundItem& item : items) {
-        if (titles.size() >= DesktopNotifier::kTitlesShown) {
-            break;
-        }
-        if (!item.title.empty()) {
-            titles << qs(item.title);
-        }
+        alert.items.push_back({item.id, item.title});
     }
-    m_context.notifier.notifyAlert(qs(text::readableQuery(sid)), count, titles,
-                                   std::max(0, count - openLimit()));
-}
-
-void Alerter::runCommand(const std::string& url, const std::vector<FoundItem>& items)
-{
-    // Read at every alert: the setting may change between runs.
-    m_context.command.setItemHost(qs(m_context.settings.itemHost));
-    m_context.command.setCommand(qs(m_context.settings.onAlert));
-    if (m_context.command.isSet()) {
-        m_context.command.run(alertInfo(url, items));
-    }
+    alert.pageLimit = openLimit();
+    alert.notifyPending = m_context.settings.notify != 0;
+    alert.commandPending = !m_context.settings.onAlert.empty();
+    m_context.outbox.post(std::move(alert));
 }
 
 int Alerter::openLimit() const

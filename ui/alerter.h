@@ -11,7 +11,7 @@
 
 namespace tw {
 
-class AlertCommand;
+class AlertOutbox;
 class CCore;
 class DesktopNotifier;
 class RunController;
@@ -25,14 +25,15 @@ struct AlertContext
     const RunSettings& settings;
     const AppPaths& paths;
     DesktopNotifier& notifier;
-    AlertCommand& command;
+    AlertOutbox& outbox;
 };
 
-// Telling the user about new items: the alarm and its replay, the pages of
-// the first openlimit items in the browser, the desktop notification (which
-// counts every item), the alert command, and a click on the notification
-// that asks for the window. It hears every check's end from the run itself;
-// the titles it tells come from the check's message.
+// Telling the user about new items: the alarm and its replay, then the alert
+// handed to the outbox, which queues it durably and serves the pages of the
+// first openlimit items, the desktop notification (which counts every item)
+// and the alert command; and a click on the notification that asks for the
+// window. It hears every check's end from the run itself; the titles it
+// tells come from the check's message.
 class Alerter : public QObject
 {
     Q_OBJECT
@@ -56,8 +57,6 @@ Q_SIGNALS:
 private:
     int openLimit() const;
     void replay();
-    void notify(const std::string& sid, const std::vector<FoundItem>& items);
-    void runCommand(const std::string& url, const std::vector<FoundItem>& items);
 
     AlertContext m_context;
     QTimer m_replay;

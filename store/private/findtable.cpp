@@ -49,7 +49,8 @@ void moveSilentRows(Connection& db)
 FindWriter::FindWriter(const Connection& db)
     // Replaces a find of an item whose t_item row someone removed by hand:
     // the item was found again.
-    : m_insert(db, "insert or replace into t_find(sid,bbid,url,found,kind) values(?,?,?,?,?)")
+    : m_insert(db, "insert or replace into t_find(sid,bbid,url,found,kind,told) "
+                   "values(?,?,?,?,?,?)")
 {}
 
 void FindWriter::write(const std::string& sid, const std::string& bbid, const FindSource& source,
@@ -58,7 +59,10 @@ void FindWriter::write(const std::string& sid, const std::string& bbid, const Fi
     m_insert.reset();
     m_insert.bindAll({sid, bbid, source.url,
                       static_cast<long long>(source.found.time_since_epoch().count()),
-                      std::string(findKindName(kind))});
+                      std::string(findKindName(kind)),
+                      // A reported item is told once its alert is queued;
+                      // the other kinds never need telling.
+                      kind == FindKind::New ? 0LL : 1LL});
     m_insert.step();
     m_insert.reset();
 }

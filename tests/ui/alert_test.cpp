@@ -111,6 +111,7 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
         }
         catcher.urls.clear();
         app->alerter().alert("http://127.0.0.1/s?q=a", itemsOf("1,2"));
+        ASSERT_TRUE(pagesHandedOver());
         EXPECT_EQ(catcher.urls, QStringList({"http://127.0.0.1:8/item.htm?id=1",
                                              "http://127.0.0.1:8/item.htm?id=2"}));
         dlg->OnStopAlarm();
@@ -140,6 +141,7 @@ TEST_F(Alert, eachAlertOfAWatchAlsoSendsADesktopNotificationUnlessSwitchedOff)
     openWindow({}, "[General]\nnotify=0\n");
     app->setNotifyBus(bus.address());
     report("12");
+    ASSERT_TRUE(pagesHandedOver());
     ASSERT_EQ(host->urls().size(), 5u);
     QTest::qWait(50);
     EXPECT_EQ(service.received().size(), 1u);
@@ -153,8 +155,8 @@ TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
     const std::string script = dir.file("push");
     writeFile(script, "#!/bin/sh\ncat >> \"$1\"\nexit \"$2\"\n");
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-    openWindow({}, "[General]\nitemhost=127.0.0.1:8\nonalert=\"" + script + " " +
-                       dir.file("alerts.json") + " 0\"\n");
+    openWindow({}, "[General]\nitemhost=127.0.0.1:8\nonalert=" + script + " " +
+                       dir.file("alerts.json") + " 0\n");
     QSignalSpy ended(&app->alertCommand(), &AlertCommand::finished);
     post(PROGRESS_BASELINE, 0);
     postFound(0, {{"901", "红色 台灯"}, {"902", ""}});
@@ -170,7 +172,7 @@ TEST_F(Alert, theAlertCommandHearsEachAlertAndItsFailureIsToldOnce)
     EXPECT_EQ(items[0].toObject().value("title").toString(), "红色 台灯");
     EXPECT_EQ(items[1].toObject().value("url").toString(), QString::fromStdString(page("902")));
 
-    openWindow({}, "[General]\nonalert=\"" + script + " " + dir.file("alerts.json") + " 3\"\n");
+    openWindow({}, "[General]\nonalert=" + script + " " + dir.file("alerts.json") + " 3\n");
     QSignalSpy failed(&app->alertCommand(), &AlertCommand::failed);
     QSignalSpy failedEnded(&app->alertCommand(), &AlertCommand::finished);
     report("903");

@@ -4,6 +4,7 @@
 #include "tests/support/roomfixture.h"
 #include "tests/support/testbus.h"
 #include "ui/alerter.h"
+#include "ui/alertoutbox.h"
 
 #include <filesystem>
 #include <map>
@@ -29,7 +30,13 @@ class AlerterTest : public RoomTest
 protected:
     DesktopNotifier notifier;
     AlertCommand command;
-    Alerter alerter{{core, settings, paths, notifier, command}, run};
+    AlertOutbox outbox{{core, db, settings, notifier, command}};
+    Alerter alerter{{core, settings, paths, notifier, outbox}, run};
+
+    bool pagesHandedOver()
+    {
+        return processEventsUntil([this] { return outbox.pagesWaiting() == 0; });
+    }
 };
 
 // Each watch's alert opens its first openlimit pages in the order the
@@ -63,6 +70,7 @@ TEST_F(AlerterTest, opensThePagesUpToOpenLimitAndTellsEachWatchsOwnTitles)
     for (long long id = 910000000001LL; id <= 910000000030LL; ++id) {
         pages.push_back(page(std::to_string(id)));
     }
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls(), pages);
     EXPECT_EQ(host->sounds(), std::vector<std::string>(2, paths.alertFile));
 
@@ -114,6 +122,7 @@ TEST_F(AlerterTest, theAlarmSoundsOnceMoreAfterTheReplayDelayUnlessStopped)
     alerter.setReplayDelay(20ms);
     market.addItem("lamp", {"901", "新的"});
     ASSERT_TRUE(nextPass());
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls(), std::vector<std::string>{page("901")});
     ASSERT_TRUE(processEventsUntil([&] { return host->sounds().size() == 2; }));
     EXPECT_EQ(host->sounds(), std::vector<std::string>(2, paths.alertFile));
@@ -124,6 +133,7 @@ TEST_F(AlerterTest, theAlarmSoundsOnceMoreAfterTheReplayDelayUnlessStopped)
     market.addItem("lamp", {"902", "又一个"});
     ASSERT_TRUE(nextPass());
     EXPECT_EQ(host->sounds().size(), 3u);
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls().size(), 1u);
     ASSERT_TRUE(alerter.alarmPending());
     alerter.stopAlarm();

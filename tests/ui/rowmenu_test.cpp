@@ -109,6 +109,7 @@ TEST_F(RowMenu, markAllSeenStoresWhatTheWatchListsWithoutReportingIt)
     market.addItem("a", {"555", "新"});
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls(), std::vector<std::string>{"http://item.example.com/item.htm?id=555"});
 }
 

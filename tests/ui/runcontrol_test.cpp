@@ -216,6 +216,7 @@ TEST_F(RunControl, aBlockedWatchIsMarkedAndToldOnceAndACookieFileLetsItThrough)
                                          std::chrono::seconds(++iniWrites));
     dlg->OnStartStop();
     ASSERT_TRUE(waitForIdle()) << "the alert ends the run";
+    ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls().size(), 3u) << "the three items were reported";
 }
 
@@ -230,6 +231,7 @@ TEST_F(RunControl, theAlertedRowKeepsItsNewsAndStopCutsASlowPage)
     ASSERT_TRUE(waitForIdle());
     EXPECT_EQ(cell(0, 1), "发现更新！");
     EXPECT_EQ(cell(1, 1), "") << "the alert ended the run";
+    ASSERT_TRUE(pagesHandedOver());
     const std::size_t opened = host->urls().size();
     EXPECT_EQ(opened, 2u);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/program.h"
+#include "ui/alertoutbox.h"
 #include "core/watchlistroom.h"
 #include "core/watchtable.h"
 #include "core/zuvira.h"
@@ -159,6 +160,8 @@ protected:
     }
     int rowCount() const { return watchList()->model()->rowCount(); }
     CItemDb& db() { return *app->itemDb(); }
+    // The pages of the alerts so far were handed to the browser; they go a few at a time.
+    bool pagesHandedOver() { return waitUntil([this] { return app->outbox().pagesWaiting() == 0; }); }
 
     TempDir dir;
     std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
