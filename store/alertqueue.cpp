@@ -120,7 +120,8 @@ std::vector<UntoldFinds> AlertQueue::untold()
     sqlite::Statement finds(
         db, "select f.url,f.sid,f.bbid,coalesce((select i.bbtitle from t_item i where "
             "i.sid=f.sid and i.bbid=f.bbid order by i.rowid desc limit 1),'') from t_find f "
-            "where f.kind='new' and f.told=0 order by f.url, f.found, f.rowid");
+            // One check's finds are written bottom of the page first.
+            "where f.kind='new' and f.told=0 order by f.url, f.found, f.rowid desc");
     while (finds.step()) {
         const std::string url = finds.columnText(0);
         if (untold.empty() || untold.back().url != url) {

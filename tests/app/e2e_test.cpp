@@ -222,6 +222,24 @@ TEST_F(EndToEnd, theRecordOfFindsIsExportedBesideTheRunningProgram)
     stop(run);
 }
 
+// Hundreds of pages on their way to the browser do not keep the window from
+// answering: a second launch is answered meanwhile and exits 0.
+TEST_F(EndToEnd, aSecondLaunchIsAnsweredWhileHundredsOfPagesAreOpened)
+{
+    market.setItems("lamp", TestMarket::makeItems(320, 530000000001LL, "台灯"));
+    writeFile(dir.file("_items.txt"), market.searchUrl("bike") + "\n" + market.searchUrl("lamp") +
+                                          "\n");
+    writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=1\nkeepwatching=1\nopenlimit=1000\n"
+                                         "ignore=二手\nitemhost=" + host() + "\n");
+    std::future<int> run = launch("--start");
+    ASSERT_TRUE(waitFor([&] { return opened().size() >= 20; }, 60s));
+    const std::string second =
+        "cd '" + dir.path() + "' && env -u DISPLAY ./tidewatch >second.txt 2>&1";
+    EXPECT_EQ(::system(second.c_str()), 0) << readFile(dir.file("second.txt"));
+    EXPECT_LT(opened().size(), 500u) << "answered while the pages were still being opened";
+    stop(run);
+}
+
 // A second launch on the folder, even one without a display, hands --start
 // to the program already running there and ends at once, touching no file;
 // the running program starts its run and keeps its own watch list.
