@@ -21,6 +21,7 @@
 #include "ui/qtconvert.h"
 #include "ui/quietwatches.h"
 #include "ui/runcontroller.h"
+#include "ui/settingsdlg.h"
 #include "ui/traypresence.h"
 #include "ui/unseenitems.h"
 #include "ui/watchdlg.h"
@@ -143,6 +144,7 @@ void Program::connectWindow()
     connect(w, &CWatchDlg::markAllSeenRequested, this, &Program::markAllSeen);
     connect(w, &CWatchDlg::searchPageRequested, this, &Program::openSearchPage);
     connect(w, &CWatchDlg::historyRequested, this, &Program::openHistory);
+    connect(w, &CWatchDlg::settingsRequested, this, &Program::openSettings);
     connect(w, &CWatchDlg::windowSeen, m_unseen, &UnseenItems::windowSeen);
 
     connect(m_run.get(), &RunController::stateChanged, w, &CWatchDlg::showRunState);
@@ -173,6 +175,10 @@ void Program::createTray()
     connect(m_tray, &TrayPresence::historyRequested, this, [this] {
         m_window->bringToFront();
         openHistory();
+    });
+    connect(m_tray, &TrayPresence::settingsRequested, this, [this] {
+        m_window->bringToFront();
+        openSettings();
     });
     // Ends the program as a signal does: an open box or dialog goes first,
     // then the close-down, the window being hidden or not.
@@ -343,6 +349,35 @@ void Program::openHistory()
     CHistoryDlg dlg(*m_core, *m_itemDb, m_settings, std::move(watches), m_window.get());
     dlg.OnInitDialog();
     dlg.exec();
+}
+
+void Program::openSettings()
+{
+    if (!m_setUpComplete || m_window->closing()) {
+        return;
+    }
+    // The file as it is now, edits by hand included, but the interval and
+    // filtkc as the window holds them: close-down saves those.
+    readRunControls(false);
+    RunSettings shown;
+    shown.readFrom(*m_core);
+    shown.interval = m_settings.interval;
+    shown.filtkc = m_settings.filtkc;
+    CSettingsDlg dlg(*m_core, shown, {QStringLiteral("interval"), QStringLiteral("filtkc")},
+                     m_window.get());
+    dlg.exec();
+    const QStringList& keys = dlg.writtenKeys();
+    if (keys.isEmpty()) {
+        return;
+    }
+    if (keys.contains(QStringLiteral("interval"))) {
+        m_window->showInterval(m_core->getConfigInt("interval"));
+    }
+    if (keys.contains(QStringLiteral("filtkc"))) {
+        m_window->showFilterStock(m_core->getConfigB("filtkc") != 0);
+    }
+    readRunControls(false);
+    rereadSettings();
 }
 
 void Program::markAllSeen(int row)

@@ -65,6 +65,9 @@ public:
     void markAllSeen(int row);
     void openSearchPage(int row);
     void openHistory();
+    // The settings dialog; after "确定" the file is read again, and a new
+    // interval or filtkc goes into the window's controls, which close-down saves.
+    void openSettings();
     bool isRunning() const;
     // Fails with the reason when the file could not be replaced.
     Result<void> saveWatchList();

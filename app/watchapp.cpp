@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "app/signalcloser.h"
+#include "app/translations.h"
 #include "desktop/instanceguard.h"
 #include "ui/qthostservices.h"
 #include "ui/watchdlg.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QLocale>
 #include <QPointer>
 #include <QTimer>
 
@@ -25,6 +27,7 @@ CWatchApp::CWatchApp(int& argc, char** argv, CommandLine options) : m_options(st
     QApplication::setApplicationDisplayName(QStringLiteral("Tidewatch"));
     QApplication::setApplicationVersion(QStringLiteral(TIDEWATCH_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("tidewatch"));
+    loadQtTranslations(*m_qapp, QLocale::system());
 }
 
 CWatchApp::~CWatchApp() = default;

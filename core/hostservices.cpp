@@ -15,7 +15,7 @@ int HeadlessHost::confirm(QObject*, const std::string& text)
     return IDNO;
 }
 
-std::string HeadlessHost::openTextFile(QObject*)
+std::string HeadlessHost::openTextFile(QObject*, const std::string&)
 {
     return {};
 }

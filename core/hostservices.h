@@ -22,8 +22,8 @@ public:
     virtual void warning(QObject* owner, const std::string& text) = 0;
     // IDYES or IDNO.
     virtual int confirm(QObject* owner, const std::string& text) = 0;
-    // The chosen path, or "" when cancelled.
-    virtual std::string openTextFile(QObject* owner) = 0;
+    // The chosen path, or "" when cancelled; the dialog starts in startFolder.
+    virtual std::string openTextFile(QObject* owner, const std::string& startFolder) = 0;
     // A path to write to, the dialog starting at suggestedPath; "" when
     // cancelled, and from a host without a desktop.
     virtual std::string saveFile(QObject* owner, const std::string& suggestedPath)
@@ -56,7 +56,7 @@ class HeadlessHost : public HostServices
 public:
     void warning(QObject* owner, const std::string& text) override;
     int confirm(QObject* owner, const std::string& text) override;
-    std::string openTextFile(QObject* owner) override;
+    std::string openTextFile(QObject* owner, const std::string& startFolder) override;
     void playSound(const std::string& path) override;
     void stopSound() override;
     bool openUrl(const std::string& url) override;

@@ -246,7 +246,8 @@ int CCore::msgboxConfirm(QObject* owner, const std::string& text)
 
 std::string CCore::fileTxtOpen(QObject* owner)
 {
-    return m_host->openTextFile(owner);
+    // Not the working folder, which is "/" after a start at login.
+    return m_host->openTextFile(owner, getAppPath());
 }
 
 std::string CCore::fileSave(QObject* owner, const std::string& suggestedName)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 #include <QPainter>
 #include <QSystemTrayIcon>
@@ -15,6 +16,7 @@ TrayIcon::TrayIcon(QIcon appIcon, QObject* parent)
     m_menu = new QMenu;
     m_showAction = m_menu->addAction(QStringLiteral("显示窗口"));
     QAction* history = m_menu->addAction(QStringLiteral("发现记录"));
+    QAction* settings = m_menu->addAction(QStringLiteral("设置…"));
     m_runAction = m_menu->addAction(QStringLiteral("开始"));
     m_autostartAction = m_menu->addAction(QStringLiteral("开机时启动"));
     m_autostartAction->setCheckable(true);
@@ -22,6 +24,7 @@ TrayIcon::TrayIcon(QIcon appIcon, QObject* parent)
     QAction* quit = m_menu->addAction(QStringLiteral("退出"));
     connect(m_showAction, &QAction::triggered, this, &TrayIcon::showRequested);
     connect(history, &QAction::triggered, this, &TrayIcon::historyRequested);
+    connect(settings, &QAction::triggered, this, &TrayIcon::settingsRequested);
     connect(m_runAction, &QAction::triggered, this, &TrayIcon::startStopRequested);
     connect(quit, &QAction::triggered, this, &TrayIcon::quitRequested);
     // toggled would also fire for setAutostart(); only the user's click counts.
@@ -89,6 +92,12 @@ void TrayIcon::setAutostart(bool on)
     m_autostartAction->setChecked(on);
 }
 
+void TrayIcon::setFolder(const QString& folder)
+{
+    m_folder = QDir::cleanPath(folder);
+    update();
+}
+
 QString TrayIcon::toolTip() const
 {
     QString text = QStringLiteral("Tidewatch：") +
@@ -98,6 +107,9 @@ QString TrayIcon::toolTip() const
                 : QStringLiteral("，尚未检测");
     if (m_waiting > 0) {
         text += QStringLiteral("，%1 件新宝贝未查看").arg(m_waiting);
+    }
+    if (!m_folder.isEmpty()) {
+        text += QLatin1Char('\n') + QDir::toNativeSeparators(m_folder);
     }
     return text;
 }

@@ -12,9 +12,9 @@ class QSystemTrayIcon;
 namespace tw {
 
 // The icon in the desktop's tray: what the run is doing and how many new
-// items wait to be seen, and a menu to show the window or the record of
-// finds, start or stop, turn autostart on or off, and quit. Only where the
-// desktop has a tray.
+// items wait to be seen, and a menu to show the window, the record of finds
+// or the settings, start or stop, turn autostart on or off, and quit. Only
+// where the desktop has a tray.
 class TrayIcon : public QObject
 {
     Q_OBJECT
@@ -38,6 +38,9 @@ public:
     // New items found since the window was last shown.
     void setWaiting(int newItems);
     void setAutostart(bool on);
+    // The program folder, named in the tooltip: copies in several folders
+    // may sit in the tray at once.
+    void setFolder(const QString& folder);
     // A message from the icon, for what must reach the user even with the
     // window hidden (a watch gone quiet).
     void showMessage(const QString& title, const QString& text);
@@ -50,6 +53,7 @@ public:
 Q_SIGNALS:
     void showRequested();
     void historyRequested();
+    void settingsRequested();
     void startStopRequested();
     void quitRequested();
     void autostartToggled(bool on);
@@ -67,6 +71,7 @@ private:
     bool m_active = false;
     QDateTime m_lastPass;
     int m_waiting = 0;
+    QString m_folder;
 };
 
 } // namespace tw

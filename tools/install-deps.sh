@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-multimedia-dev
+    # Qt's own dialogs and buttons in the user's language.
+    qt6-translations-l10n
     libcurl4-openssl-dev libsqlite3-dev libcpp-httplib-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # The test marketplace builds its compressed bomb with zlib.

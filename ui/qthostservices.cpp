@@ -48,13 +48,13 @@ int QtHostServices::confirm(QObject* owner, const std::string& text)
     return button == QMessageBox::Yes ? IDYES : IDNO;
 }
 
-std::string QtHostServices::openTextFile(QObject* owner)
+std::string QtHostServices::openTextFile(QObject* owner, const std::string& startFolder)
 {
     if (!onGuiThread()) {
         return {};
     }
     const QString path = QFileDialog::getOpenFileName(
-        qobject_cast<QWidget*>(owner), QStringLiteral("导入"), QString(),
+        qobject_cast<QWidget*>(owner), QStringLiteral("导入"), qs(startFolder),
         QStringLiteral("文本文件 (*.txt);;所有文件 (*)"));
     return path.toStdString();
 }

@@ -25,7 +25,7 @@ public:
 
     void warning(QObject* owner, const std::string& text) override;
     int confirm(QObject* owner, const std::string& text) override;
-    std::string openTextFile(QObject* owner) override;
+    std::string openTextFile(QObject* owner, const std::string& startFolder) override;
     std::string saveFile(QObject* owner, const std::string& suggestedPath) override;
     void playSound(const std::string& path) override;
     void stopSound() override;

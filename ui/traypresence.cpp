@@ -6,6 +6,7 @@
 #include "ui/unseenitems.h"
 
 #include <QDateTime>
+#include <QMenu>
 
 namespace tw {
 
@@ -15,9 +16,14 @@ TrayPresence::TrayPresence(const QIcon& appIcon, const RunController& run,
     : QObject(parent), m_icon(new TrayIcon(appIcon, this)),
       m_programFolder(std::move(programFolder))
 {
+    m_icon->setFolder(m_programFolder);
     m_icon->setAutostart(Autostart(m_programFolder).isEnabled());
+    // Another copy, or the user, may have changed the entry since.
+    connect(m_icon->menu(), &QMenu::aboutToShow, this,
+            [this] { m_icon->setAutostart(Autostart(m_programFolder).isEnabled()); });
     connect(m_icon, &TrayIcon::showRequested, this, &TrayPresence::showRequested);
     connect(m_icon, &TrayIcon::historyRequested, this, &TrayPresence::historyRequested);
+    connect(m_icon, &TrayIcon::settingsRequested, this, &TrayPresence::settingsRequested);
     connect(m_icon, &TrayIcon::startStopRequested, this, &TrayPresence::startStopRequested);
     connect(m_icon, &TrayIcon::quitRequested, this, &TrayPresence::quitRequested);
     connect(m_icon, &TrayIcon::autostartToggled, this, [this](bool on) {

@@ -30,6 +30,7 @@ public:
 Q_SIGNALS:
     void showRequested();
     void historyRequested();
+    void settingsRequested();
     void startStopRequested();
     void quitRequested();
     // Why the login entry could not be changed, for the status line.

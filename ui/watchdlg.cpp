@@ -97,6 +97,13 @@ void CWatchDlg::OnHistory()
     }
 }
 
+void CWatchDlg::OnSettings()
+{
+    if (!m_closing) {
+        Q_EMIT settingsRequested();
+    }
+}
+
 QString CWatchDlg::intervalText() const
 {
     return m_interval->text();
@@ -115,6 +122,11 @@ void CWatchDlg::focusInterval()
 void CWatchDlg::showInterval(int interval)
 {
     m_interval->setText(qs(CCore::getStrInt(interval)));
+}
+
+void CWatchDlg::showFilterStock(bool on)
+{
+    m_filterStock->setChecked(on);
 }
 
 void CWatchDlg::showRunState(RunController::State state)

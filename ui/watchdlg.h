@@ -39,6 +39,7 @@ public:
     static constexpr int IDC_CLEAR_DATA = 1010;
     static constexpr int IDC_NOTICE = 1011;
     static constexpr int IDC_HISTORY = 1012;
+    static constexpr int IDC_SETTINGS = 1013;
 
     explicit CWatchDlg(QWidget* parent = nullptr);
     ~CWatchDlg() override;
@@ -56,6 +57,7 @@ public:
     void OnClearData();
     void OnMarkAllSeen(int row);
     void OnHistory();
+    void OnSettings();
     // Close-down, once: when the dialog ends or is destroyed.
     void OnDestroy();
     // The right-click menu of a row, built afresh; the caller shows and
@@ -67,6 +69,7 @@ public:
     bool filterStock() const;
     void focusInterval();
     void showInterval(int interval);
+    void showFilterStock(bool on);
     void showRunState(RunController::State state);
     void showRunEnded();
     void showStatus(const QString& text);
@@ -95,6 +98,7 @@ Q_SIGNALS:
     void markAllSeenRequested(int row);
     void searchPageRequested(int row);
     void historyRequested();
+    void settingsRequested();
     // Shown or activated: what waited has been seen.
     void windowSeen();
     // The dialog ends: the owner closes down.
@@ -117,6 +121,7 @@ private:
     QLabel* m_status = nullptr;
     QPushButton* m_import = nullptr;
     QPushButton* m_history = nullptr;
+    QPushButton* m_settings = nullptr;
     QPushButton* m_stopAlarm = nullptr;
     QCheckBox* m_filterStock = nullptr;
     QPushButton* m_clearData = nullptr;

@@ -82,6 +82,9 @@ void CWatchDlg::createControls()
     m_history = place<QPushButton>(this, du, IDC_HISTORY, "IDC_HISTORY", 383, 26, 50, 14);
     m_history->setText(QStringLiteral("发现记录"));
 
+    m_settings = place<QPushButton>(this, du, IDC_SETTINGS, "IDC_SETTINGS", 328, 26, 50, 14);
+    m_settings->setText(QStringLiteral("设置…"));
+
     m_stopAlarm = place<QPushButton>(this, du, IDC_STOP_ALARM, "IDC_STOP_ALARM", 295, 251, 50, 14);
     m_stopAlarm->setText(QStringLiteral("停止报警"));
     m_stopAlarm->setEnabled(false);
@@ -103,13 +106,15 @@ void CWatchDlg::createControls()
 
     QWidget::setTabOrder(m_start, m_interval);
     QWidget::setTabOrder(m_interval, m_watchListView);
-    QWidget::setTabOrder(m_watchListView, m_history);
+    QWidget::setTabOrder(m_watchListView, m_settings);
+    QWidget::setTabOrder(m_settings, m_history);
     QWidget::setTabOrder(m_history, m_import);
     QWidget::setTabOrder(m_import, m_stopAlarm);
     QWidget::setTabOrder(m_stopAlarm, m_filterStock);
     QWidget::setTabOrder(m_filterStock, m_clearData);
 
-    for (QPushButton* button : {m_start, m_history, m_import, m_stopAlarm, m_clearData}) {
+    for (QPushButton* button :
+         {m_start, m_settings, m_history, m_import, m_stopAlarm, m_clearData}) {
         // Enter must never press a button: it does nothing in this window.
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -117,6 +122,7 @@ void CWatchDlg::createControls()
 
     connect(m_import, &QPushButton::clicked, this, [this] { OnImport(); });
     connect(m_history, &QPushButton::clicked, this, [this] { OnHistory(); });
+    connect(m_settings, &QPushButton::clicked, this, [this] { OnSettings(); });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStartStop(); });
     connect(m_watchListView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { OnWatchListDblClk(index.row()); });

@@ -35,11 +35,13 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     TrayIcon tray{QIcon(plain)};
     int shows = 0;
     int histories = 0;
+    int settings = 0;
     int toggles = 0;
     int quits = 0;
     std::vector<bool> autostart;
     QObject::connect(&tray, &TrayIcon::showRequested, [&] { ++shows; });
     QObject::connect(&tray, &TrayIcon::historyRequested, [&] { ++histories; });
+    QObject::connect(&tray, &TrayIcon::settingsRequested, [&] { ++settings; });
     QObject::connect(&tray, &TrayIcon::startStopRequested, [&] { ++toggles; });
     QObject::connect(&tray, &TrayIcon::quitRequested, [&] { ++quits; });
     QObject::connect(&tray, &TrayIcon::autostartToggled, [&](bool on) { autostart.push_back(on); });
@@ -61,8 +63,8 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
         texts << a->text();
     }
     EXPECT_EQ(texts, (QStringList{QStringLiteral("显示窗口"), QStringLiteral("发现记录"),
-                                  QStringLiteral("停止"), QStringLiteral("开机时启动"), QString(),
-                                  QStringLiteral("退出")}));
+                                  QStringLiteral("设置…"), QStringLiteral("停止"),
+                                  QStringLiteral("开机时启动"), QString(), QStringLiteral("退出")}));
     QAction* run = action(menu, QStringLiteral("停止"));
     ASSERT_NE(run, nullptr);
     tray.setRunning(true, false);
@@ -73,6 +75,7 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     run->trigger();
     action(menu, QStringLiteral("显示窗口"))->trigger();
     action(menu, QStringLiteral("发现记录"))->trigger();
+    action(menu, QStringLiteral("设置…"))->trigger();
     tray.setAutostart(true);
     QAction* autostartItem = action(menu, QStringLiteral("开机时启动"));
     EXPECT_TRUE(autostartItem->isChecked());
@@ -81,6 +84,7 @@ TEST(TrayIcon, tooltipIconAndMenuFollowTheRunAndTellOnlyTheUsersChoices)
     EXPECT_EQ(toggles, 1);
     EXPECT_EQ(shows, 1);
     EXPECT_EQ(histories, 1);
+    EXPECT_EQ(settings, 1);
     EXPECT_EQ(autostart, std::vector<bool>{false}) << "only the user's click is told";
     EXPECT_EQ(quits, 1);
 }

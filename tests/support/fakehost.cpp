@@ -30,9 +30,10 @@ int FakeHost::confirm(QObject*, const std::string& text)
     return answer;
 }
 
-std::string FakeHost::openTextFile(QObject*)
+std::string FakeHost::openTextFile(QObject*, const std::string& startFolder)
 {
     std::lock_guard lock(m_mutex);
+    m_openPrompts.push_back(startFolder);
     return nextFileName();
 }
 
@@ -126,6 +127,12 @@ std::vector<std::string> FakeHost::savePrompts() const
 {
     std::lock_guard lock(m_mutex);
     return m_savePrompts;
+}
+
+std::vector<std::string> FakeHost::openPrompts() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_openPrompts;
 }
 
 std::vector<std::string> FakeHost::sounds() const

@@ -17,7 +17,7 @@ class FakeHost : public HostServices
 public:
     void warning(QObject* owner, const std::string& text) override;
     int confirm(QObject* owner, const std::string& text) override;
-    std::string openTextFile(QObject* owner) override;
+    std::string openTextFile(QObject* owner, const std::string& startFolder) override;
     // Answered from the same queue as openTextFile.
     std::string saveFile(QObject* owner, const std::string& suggestedPath) override;
     void playSound(const std::string& path) override;
@@ -37,6 +37,8 @@ public:
     std::vector<std::string> urls() const;
     // The paths the save dialogs were asked to start at.
     std::vector<std::string> savePrompts() const;
+    // The folders the open dialogs were asked to start in.
+    std::vector<std::string> openPrompts() const;
     std::vector<std::string> sounds() const;
     int stops() const;
 
@@ -54,6 +56,7 @@ private:
     std::vector<std::string> m_confirms;
     std::vector<std::string> m_urls;
     std::vector<std::string> m_savePrompts;
+    std::vector<std::string> m_openPrompts;
     std::vector<std::string> m_sounds;
     int m_stops = 0;
     std::function<void(const std::string&)> m_soundReport;

@@ -96,7 +96,7 @@ TEST_F(Alert, qtServicesOpenPagesOnTheGuiThreadWhateverTheSoundDoes)
         // never return. None is shown off the GUI thread.
         services->warning(nullptr, "off the window thread");
         EXPECT_EQ(services->confirm(nullptr, "off the window thread?"), IDNO);
-        EXPECT_EQ(services->openTextFile(nullptr), "");
+        EXPECT_EQ(services->openTextFile(nullptr, "/"), "");
     });
     worker.join();
     ASSERT_TRUE(waitUntil([&] { return catcher.urls.size() == 1; }));

@@ -102,6 +102,7 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
         {"IDC_STATUS", 1001, "就绪", true, true},
         {"IDC_STATIC_INTERVAL", -1, "检测间隔：", true, true},
         {"IDC_STATIC_SECONDS", -1, "秒", true, true},
+        {"IDC_SETTINGS", 1013, "设置…", true, true},
         {"IDC_HISTORY", 1012, "发现记录", true, true},
         {"IDC_IMPORT", 1006, "导入", true, true},
         {"IDC_STOP_ALARM", 1007, "停止报警", false, false},
@@ -127,9 +128,9 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
             tabOrder << w->objectName();
         }
     } while ((w = w->nextInFocusChain()) != child("IDC_START"));
-    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_HISTORY",
-                                     "IDC_IMPORT", "IDC_STOP_ALARM", "IDC_FILTER_STOCK",
-                                     "IDC_CLEAR_DATA"}));
+    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_SETTINGS",
+                                     "IDC_HISTORY", "IDC_IMPORT", "IDC_STOP_ALARM",
+                                     "IDC_FILTER_STOCK", "IDC_CLEAR_DATA"}));
     QString caption;
     closeNextDialog(caption);
     QTest::mouseClick(child<QPushButton>("IDC_HISTORY"), Qt::LeftButton);
