@@ -1,6 +1,8 @@
-// tw-screenshot <out.png>: the main window with a few sample watches, drawn
-// for the documentation. Run it under Xvfb with a CJK font installed.
+// tw-screenshot <out.png> [<settings.png>]: the main window with a few sample
+// watches during a run, and the settings dialog, drawn for the documentation
+// in Chinese. Run it under Xvfb with a CJK font installed.
 #include "app/program.h"
+#include "app/translations.h"
 #include "core/hostservices.h"
 #include "core/watchlistroom.h"
 #include "core/watchtable.h"
@@ -15,16 +17,19 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLocale>
+#include <QTimer>
 #include <QPixmap>
 #include <QTemporaryDir>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::cerr << "usage: tw-screenshot <out.png>\n";
+    if (argc != 2 && argc != 3) {
+        std::cerr << "usage: tw-screenshot <out.png> [<settings.png>]\n";
         return 2;
     }
     QApplication app(argc, argv);
+    tw::loadQtTranslations(app, QLocale(QLocale::Chinese, QLocale::China));
     QTemporaryDir dir;
     const std::string path = QDir(dir.path()).absolutePath().toStdString() + "/";
     std::ostringstream quiet;
@@ -44,6 +49,8 @@ int main(int argc, char** argv)
     }
     tw::CWatchDlg& window = program.window();
     window.show();
+    // As during a run: the button and the status line say so.
+    window.showRunState(tw::RunController::State::Running);
     // Statuses as a run shows them.
     const auto watch = [&program](int row) {
         const tw::WatchEntry& w = *program.list().at(row);
@@ -65,6 +72,20 @@ int main(int argc, char** argv)
     if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
         std::cerr << "tw-screenshot: cannot write " << argv[1] << '\n';
         return 1;
+    }
+    if (argc == 3) {
+        bool saved = false;
+        QTimer::singleShot(300, &window, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                saved = dialog->grab().save(QString::fromLocal8Bit(argv[2]));
+                dialog->close();
+            }
+        });
+        program.openSettings();
+        if (!saved) {
+            std::cerr << "tw-screenshot: cannot write " << argv[2] << '\n';
+            return 1;
+        }
     }
     return 0;
 }
