@@ -92,7 +92,7 @@ void AlertOutbox::serve(const QueuedAlert& alert)
         notify(alert);
     }
     if (alert.pagesLeft() > 0) {
-        Pages pages{alert.id, {}, alert.pagesOpened, alert.pagesOpened};
+        Pages pages{alert.id, {}, alert.pagesOpened};
         for (const QueuedAlert::Item& item : alert.items) {
             pages.ids.push_back(item.id);
         }
@@ -173,23 +173,17 @@ void AlertOutbox::openSomePages()
         Pages& pages = m_pages.front();
         m_context.core.openUrl(pageUrl(pages.ids[static_cast<std::size_t>(pages.opened)]));
         ++pages.opened;
-        if (pages.opened == static_cast<int>(pages.ids.size())) {
-            if (pages.alert != 0) {
-                try {
-                    m_queue.setPagesOpened(pages.alert, pages.opened);
-                } catch (const DbError&) {
-                }
+        const bool last = pages.opened == static_cast<int>(pages.ids.size());
+        // Struck off at every tick, so a kill opens at most a tick's pages again.
+        if (pages.alert != 0 && (last || n + 1 == kPagesPerTick)) {
+            try {
+                m_queue.setPagesOpened(pages.alert, pages.opened);
+            } catch (const DbError&) {
+                // Opened; at worst opened once more after a restart.
             }
-            m_pages.pop_front();
         }
-    }
-    if (!m_pages.empty() && m_pages.front().alert != 0 &&
-        m_pages.front().opened - m_pages.front().done >= 10) {
-        // Written now and then, so a kill repeats at most a few pages.
-        try {
-            m_queue.setPagesOpened(m_pages.front().alert, m_pages.front().opened);
-            m_pages.front().done = m_pages.front().opened;
-        } catch (const DbError&) {
+        if (last) {
+            m_pages.pop_front();
         }
     }
     if (m_pages.empty()) {

@@ -69,7 +69,6 @@ private:
         long long alert = 0;
         std::vector<std::string> ids;
         int opened = 0;
-        int done = 0;
     };
     std::deque<Pages> m_pages;
     QTimer m_pacer;
