@@ -295,8 +295,14 @@ Result<void> IniFile::save() const
     std::string content;
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         content += m_lines[i].text;
-        // A last line without an end gets one when a line was added after it.
-        content += m_lines[i].end.empty() && i + 1 < m_lines.size() ? m_newline : m_lines[i].end;
+        const std::string& end = m_lines[i].end;
+        // A last line without an end (or with a lone CR, which no reader
+        // takes as one) gets one when a line was added after it.
+        if (i + 1 < m_lines.size() && end.find('\n') == std::string::npos) {
+            content += end.empty() ? m_newline : end + "\n";
+        } else {
+            content += end;
+        }
     }
     struct stat st = {};
     if (::stat(m_path.c_str(), &st) != 0) {
