@@ -1,12 +1,14 @@
 #include "core/watchlistroom.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 namespace tw {
 
 WatchListRoom::WatchListRoom(WatchRoster& roster, std::string itemsFile, QObject* parent)
-    : QObject(parent), m_roster(roster), m_itemsFile(std::move(itemsFile))
+    : QObject(parent), m_roster(roster), m_itemsFile(std::move(itemsFile)),
+      m_optionsFile(watchoptions::pathBeside(m_itemsFile))
 {}
 
 const WatchEntry* WatchListRoom::at(int row) const
@@ -44,8 +46,20 @@ std::string WatchListRoom::load()
     if (!parsed) {
         return {};
     }
-    replaceAll(parsed.value().watches);
-    return watchlist::leftOutText(parsed.value().leftOut);
+    std::string told = watchlist::leftOutText(parsed.value().leftOut);
+    const auto tell = [&](const std::string& more) {
+        told += (told.empty() || more.empty() ? "" : "\n") + more;
+    };
+    // Options that cannot be read leave every watch on the global values.
+    const Result<watchoptions::Parsed> options = watchoptions::readFile(m_optionsFile);
+    if (options) {
+        m_optionsHead = options.value().head;
+        tell(watchoptions::problemsText(m_optionsFile, options.value().problems));
+    } else {
+        tell(options.error());
+    }
+    replaceAll(parsed.value().watches, options ? &options.value() : nullptr);
+    return told;
 }
 
 Result<void> WatchListRoom::save() const
@@ -58,7 +72,25 @@ Result<void> WatchListRoom::save() const
     for (const WatchEntry& w : m_watches) {
         urls.push_back(w.url);
     }
-    return watchlist::save(m_itemsFile, urls);
+    if (Result<void> saved = watchlist::save(m_itemsFile, urls); !saved) {
+        return saved;
+    }
+    std::vector<std::pair<std::string, WatchOptions>> sections;
+    bool any = false;
+    for (const WatchEntry& w : m_watches) {
+        const bool listed = std::any_of(sections.begin(), sections.end(),
+                                        [&](const auto& s) { return s.first == w.url; });
+        if (!listed) {
+            sections.emplace_back(w.url, w.options);
+            any = any || w.options != WatchOptions{};
+        }
+    }
+    // No options and no file: nothing to keep, and no file to create.
+    std::error_code missing;
+    if (!any && m_optionsHead.empty() && !std::filesystem::exists(m_optionsFile, missing)) {
+        return {};
+    }
+    return watchoptions::writeFile(m_optionsFile, watchoptions::serialize(m_optionsHead, sections));
 }
 
 WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
@@ -86,7 +118,14 @@ WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
     return result;
 }
 
-void WatchListRoom::replaceAll(const std::vector<Watch>& watches)
+WatchOptions WatchListRoom::optionsOf(const std::string& url) const
+{
+    const int row = rowOfUrl(url);
+    return row >= 0 ? m_watches[static_cast<std::size_t>(row)].options : WatchOptions{};
+}
+
+void WatchListRoom::replaceAll(const std::vector<Watch>& watches,
+                               const watchoptions::Parsed* options)
 {
     // The n-th watch with a URL keeps the id of the n-th one before, as the
     // table keeps a URL's state in its first slot.
@@ -102,6 +141,11 @@ void WatchListRoom::replaceAll(const std::vector<Watch>& watches)
             continue;
         }
         WatchEntry entry{0, w.url, w.sid, {}};
+        if (!options) {
+            entry.options = optionsOf(w.url);
+        } else if (const WatchOptions* read = options->find(w.url)) {
+            entry.options = *read;
+        }
         const auto old = oldIds.find(w.url);
         std::size_t& n = taken[w.url];
         if (old != oldIds.end() && n < old->second.size()) {
@@ -122,7 +166,7 @@ bool WatchListRoom::add(const Watch& watch)
     if (!WatchTable::fits(watch) || count() >= WatchTable::kSlots) {
         return false;
     }
-    m_watches.push_back({m_nextId++, watch.url, watch.sid, {}});
+    m_watches.push_back({m_nextId++, watch.url, watch.sid, optionsOf(watch.url)});
     fillTable();
     Q_EMIT watchInserted(count() - 1);
     return true;
@@ -140,8 +184,41 @@ bool WatchListRoom::replace(int row, const Watch& watch)
     }
     entry.url = watch.url;
     entry.sid = watch.sid;
+    // An edited URL keeps the row's options; other rows with the new URL
+    // share them from now on, as they share its section.
+    std::vector<int> changed;
+    for (int other = 0; other < count(); ++other) {
+        WatchEntry& e = m_watches[static_cast<std::size_t>(other)];
+        if (other == row || (e.url == entry.url && e.options != entry.options)) {
+            e.options = entry.options;
+            changed.push_back(other);
+        }
+    }
     fillTable();
-    Q_EMIT watchChanged(row);
+    for (const int r : changed) {
+        Q_EMIT watchChanged(r);
+    }
+    return true;
+}
+
+bool WatchListRoom::setOptions(int row, const WatchOptions& options)
+{
+    if (!at(row)) {
+        return false;
+    }
+    const std::string url = m_watches[static_cast<std::size_t>(row)].url;
+    std::vector<int> changed;
+    for (int r = 0; r < count(); ++r) {
+        WatchEntry& e = m_watches[static_cast<std::size_t>(r)];
+        if (e.url == url) {
+            e.options = options;
+            changed.push_back(r);
+        }
+    }
+    fillTable();
+    for (const int r : changed) {
+        Q_EMIT watchChanged(r);
+    }
     return true;
 }
 
@@ -175,13 +252,16 @@ void WatchListRoom::fillTable()
     // the new one, and a URL that stays keeps what its checks left.
     std::vector<Watch> watches;
     std::vector<WatchId> ids;
+    std::vector<WatchOptions> options;
     watches.reserve(m_watches.size());
     ids.reserve(m_watches.size());
+    options.reserve(m_watches.size());
     for (const WatchEntry& w : m_watches) {
         watches.push_back({w.url, w.sid});
         ids.push_back(w.id);
+        options.push_back(w.options);
     }
-    m_roster.replaceAll(watches, ids);
+    m_roster.replaceAll(watches, ids, options);
 }
 
 } // namespace tw

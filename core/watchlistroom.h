@@ -2,6 +2,7 @@
 
 #include "core/result.h"
 #include "core/watchlist.h"
+#include "core/watchoptions.h"
 #include "core/watchroster.h"
 
 #include <string>
@@ -10,13 +11,6 @@
 #include <QObject>
 
 namespace tw {
-
-// What a single watch may set for itself; nothing yet, every watch uses the
-// global settings.
-struct WatchOptions
-{
-    bool operator==(const WatchOptions&) const = default;
-};
 
 struct WatchEntry
 {
@@ -48,11 +42,15 @@ public:
     // The row holding url, preferring hint; -1 when none does.
     int rowOfUrl(const std::string& url, int hint = -1) const;
 
-    // Reads the list file at start; a missing or unreadable file keeps the
-    // list as it is. What had to be left out, for the user ("" for nothing).
+    // Reads the list file at start, and the options of its watches from
+    // `_items.ini` beside it; a missing or unreadable list file keeps the list
+    // as it is. What had to be left out and the option lines not taken, for
+    // the user ("" for nothing).
     std::string load();
-    // Writes the list file whole, or fails with the reason and leaves it as
-    // it was. An empty list writes nothing: it may be one that failed to load.
+    // Writes the list file whole, then the options file (the sections of
+    // listed URLs only), or fails with the reason and leaves the file that
+    // failed as it was. An empty list writes nothing: it may be one that
+    // failed to load.
     Result<void> save() const;
 
     struct ImportResult
@@ -76,6 +74,10 @@ public:
     bool replace(int row, const Watch& watch);
     bool remove(int row);
     bool move(int from, int to);
+    // The options of the watch at row, and of every row with its URL (a URL
+    // shares its one section); watchChanged for each. False for a row that
+    // is no watch.
+    bool setOptions(int row, const WatchOptions& options);
 
 Q_SIGNALS:
     // The whole list was replaced (load, import).
@@ -86,11 +88,19 @@ Q_SIGNALS:
     void watchMoved(int from, int to);
 
 private:
-    void replaceAll(const std::vector<Watch>& watches);
+    // Every watch takes its options from options when given (a file read),
+    // else a URL keeps what its rows held.
+    void replaceAll(const std::vector<Watch>& watches,
+                    const watchoptions::Parsed* options = nullptr);
+    // The options a row with url shares, empty for a URL not listed.
+    WatchOptions optionsOf(const std::string& url) const;
     void fillTable();
 
     WatchRoster& m_roster;
     std::string m_itemsFile;
+    std::string m_optionsFile;
+    // The options file's lines before its first section.
+    std::vector<std::string> m_optionsHead;
     std::vector<WatchEntry> m_watches;
     WatchId m_nextId = 1;
 };

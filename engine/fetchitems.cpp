@@ -140,7 +140,7 @@ std::vector<ItemRow> listedItems(std::string_view ids, std::string_view titles)
 FetchOutcome fetchItems(const FetchContext& ctx, const std::string& requestUrl)
 {
     FetchOutcome outcome;
-    PageParser parser(ctx.ignoreWords);
+    PageParser parser(ctx.ignoreWords, ctx.extraIgnoreWords, ctx.mustWords);
     std::string localPage;
     std::string& page = ctx.pageBuffer ? *ctx.pageBuffer : localPage;
     const auto pageUrlAt = [&](int offset) {

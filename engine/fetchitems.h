@@ -58,6 +58,10 @@ struct FetchContext
     const std::string& pageFile;
     const std::string& titlesFile;
     const std::string& ignoreWords;
+    // The watch's own words (watchoptions::words lists): more to ignore, and
+    // those every listed title must hold.
+    std::string extraIgnoreWords = {};
+    std::string mustWords = {};
     // Asked after each page with the ids it added; true ends the paging
     // there. Empty: every page is fetched.
     std::function<bool(const std::vector<std::string>& pageIds)> stopAfterPage = {};

@@ -111,6 +111,9 @@ std::string NewItemFinder::findNewItems(const std::string& lastIds, const std::s
             if (stored->elsewhere.contains(row.item.bbid)) {
                 row.kind = FindKind::Dedupe;
             } else {
+                if (m_muted) {
+                    row.kind = FindKind::Muted;
+                }
                 result += id;
                 result += ',';
             }

@@ -67,6 +67,9 @@ public:
     // this one too but not reported (its find is of kind Dedupe): an item is
     // reported once across watches.
     void setDedupe(bool dedupe) { m_dedupe = dedupe; }
+    // For the checks of a muted watch: what would be stored as New is stored
+    // as Muted (told at once), and still returned.
+    void setMuted(bool muted) { m_muted = muted; }
 
     // True when pageIds holds ids and each of them is in lastIds or not to be
     // reported (stored under sid, or with dedupe reported under any key): the pages
@@ -104,6 +107,7 @@ private:
     std::optional<std::string> m_checkSid;
     std::optional<std::string> m_checkUrl;
     bool m_dedupe = false;
+    bool m_muted = false;
     std::size_t m_lastStored = 0;
     WalkEnd m_walkEnd = WalkEnd::Finished;
     std::string m_error;

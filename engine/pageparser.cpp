@@ -202,7 +202,25 @@ bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
     }
 }
 
-PageParser::PageParser(std::string_view ignoreWords) : m_ignoreWords(ignoreWords) {}
+bool holdsEveryWord(std::string_view title, std::string_view words)
+{
+    while (true) {
+        const std::size_t comma = words.find(',');
+        const std::string_view word = words.substr(0, comma);
+        if (!word.empty() && !containsWord(title, word)) {
+            return false;
+        }
+        if (comma == std::string_view::npos) {
+            return true;
+        }
+        words.remove_prefix(comma + 1);
+    }
+}
+
+PageParser::PageParser(std::string_view ignoreWords, std::string_view extraIgnoreWords,
+                       std::string_view mustWords)
+    : m_ignoreWords(ignoreWords), m_extraIgnoreWords(extraIgnoreWords), m_mustWords(mustWords)
+{}
 
 bool PageParser::holdsItems(std::string_view page)
 {
@@ -239,7 +257,8 @@ void PageParser::addItem(std::string_view block)
     const std::string_view rawId = part(block, kIdStart, kIdEnd);
     std::string title(part(block, kTitleStart, kTitleEnd));
     CCore::UTF8_ANSI(title);
-    if (isIgnoredTitle(title, m_ignoreWords) || rawId.empty()) {
+    if (isIgnoredTitle(title, m_ignoreWords) || isIgnoredTitle(title, m_extraIgnoreWords) ||
+        !holdsEveryWord(title, m_mustWords) || rawId.empty()) {
         return;
     }
     // A "," inside an id would split it in two in the id list and shift every

@@ -10,6 +10,9 @@ namespace tw {
 // True when title holds one of the ","-separated ignore words as whole UTF-8
 // characters; an empty word ends the list.
 bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords);
+// True when title holds every one of the ","-separated words, matched as the
+// ignore words are; empty words are skipped.
+bool holdsEveryWord(std::string_view title, std::string_view words);
 
 // Gathers the items of the result pages of one check: ids in order of first
 // appearance, each once, and the matching titles. Pure: it sees only the
@@ -18,7 +21,10 @@ bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords);
 class PageParser
 {
 public:
-    explicit PageParser(std::string_view ignoreWords = {});
+    // A watch's own ignore words are added to the global ones; with must
+    // words, only titles holding all of them are listed.
+    explicit PageParser(std::string_view ignoreWords = {}, std::string_view extraIgnoreWords = {},
+                        std::string_view mustWords = {});
 
     // Scans one page in a single forward pass. False when the page holds no
     // item block start at all: the page loop ends there.
@@ -42,6 +48,8 @@ private:
     void addItem(std::string_view block);
 
     std::string m_ignoreWords;
+    std::string m_extraIgnoreWords;
+    std::string m_mustWords;
     std::string m_ids;           // each id followed by ","
     std::size_t m_pageStart = 0; // where the last page's ids begin in m_ids
     std::string m_titles;

@@ -19,7 +19,8 @@ constexpr std::chrono::milliseconds kStopLook{200};
 
 struct PassFetcher::Check
 {
-    Check(Watch w, const std::string& ignoreWords) : watch(std::move(w)), parser(ignoreWords)
+    Check(Watch w, const std::string& ignoreWords)
+        : watch(std::move(w)), parser(ignoreWords, watch.extraIgnoreWords, watch.mustWords)
     {
         pageUrl = watch.requestUrl + "&s=0";
     }
@@ -66,7 +67,9 @@ FetchOutcome PassFetcher::take(Watch& watch)
         const Watch& w = c->watch;
         return w.slot < watch.slot ||
                (w.slot == watch.slot &&
-                (w.url != watch.url || w.sid != watch.sid || w.lastIds != watch.lastIds));
+                (w.url != watch.url || w.sid != watch.sid || w.lastIds != watch.lastIds ||
+                 w.extraIgnoreWords != watch.extraIgnoreWords || w.mustWords != watch.mustWords ||
+                 w.baseline != watch.baseline));
     };
     while (!m_checks.empty() && stale(m_checks.front())) {
         m_checks.erase(m_checks.begin());

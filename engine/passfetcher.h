@@ -32,6 +32,11 @@ public:
         std::string lastIds;
         // The url with "&vk1=" and its random number.
         std::string requestUrl;
+        // The watch's own words, as FetchContext takes them.
+        std::string extraIgnoreWords;
+        std::string mustWords;
+        // Its first check is quiet (the global baseline or its own).
+        bool baseline = false;
     };
     // What the pass does with a slot: check it, fetch nothing ahead for it
     // (Skip: resting, or waiting for an earlier check; take() still fetches

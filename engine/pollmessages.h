@@ -78,6 +78,11 @@ struct CheckEnded
     // The worker ends the run after this check (it reported items and the
     // run does not keep watching): the one place that decides it.
     bool endsRun = false;
+    // The watch is muted: its items were stored and are told in silence, with
+    // no alarm, page or command; a muted check never ends the run.
+    bool muted = false;
+    // The watch's own limit of pages opened at an alert; -1: the global one.
+    int openLimit = -1;
 };
 
 struct RunEnded

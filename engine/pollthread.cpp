@@ -12,6 +12,7 @@
 #include "store/itemdb.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <string_view>
 #include <unordered_map>
@@ -45,6 +46,14 @@ std::vector<FoundItem> withTitles(std::string_view fresh, std::string_view ids,
             {std::string(id), it != titleOf.end() ? std::string(it->second) : std::string()});
     }
     return items;
+}
+
+int localMinuteOfDay(WallTime at)
+{
+    const std::time_t t = std::chrono::system_clock::to_time_t(at);
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local.tm_hour * 60 + local.tm_min;
 }
 
 } // namespace
@@ -113,10 +122,12 @@ void CPollThread::run()
                 break;
             }
             m_passSlot = slot;
-            if (m_health.isPaused(table.url(slot), m_clock.steadyNow())) {
+            const WatchRoster::Entry entry = m_params.roster.at(slot);
+            if (m_health.isPaused(entry.slot.url, m_clock.steadyNow()) ||
+                restsByOptions(entry.slot.url, entry.options)) {
                 continue;
             }
-            if (!checkWatch(slot)) {
+            if (!checkWatch(slot, entry)) {
                 ++failed;
             }
             ++checked;
@@ -147,20 +158,23 @@ void CPollThread::run()
     post(RunEnded{});
 }
 
-bool CPollThread::checkWatch(int slot)
+bool CPollThread::checkWatch(int slot, const WatchRoster::Entry& entry)
 {
-    // The id and the slot in one step: the messages name the watch checked.
-    const WatchRoster::Entry entry = m_params.roster.at(slot);
+    // The id, the slot and the options in one step: the messages name the
+    // watch checked, and the check follows the options it had then.
     const SlotCopy& copy = entry.slot;
+    const bool muted = entry.options.muted.value_or(false);
     post(CheckBegan{{entry.id, slot, copy.url}});
     m_finder.setCurSlot(slot);
     m_finder.setCheckSid(copy.sid);
     m_finder.setCheckUrl(copy.url);
+    m_finder.setMuted(muted);
 
     const WallTime began = m_clock.wallNow();
     const SteadyTime steadyBegan = m_clock.steadyNow();
-    const CheckResult result = runCheck(slot, copy.url, copy.sid, fullLastIds(slot, copy),
-                                        m_health.get(copy.url).everListed);
+    m_lastStart[copy.url] = steadyBegan;
+    const CheckResult result =
+        runCheck(slot, copy, entry.options, m_health.get(copy.url).everListed);
 
     // A list replaced during the check may have moved the watch: its record
     // and lastIds go to where it is now. A watch that left the list keeps
@@ -171,8 +185,11 @@ bool CPollThread::checkWatch(int slot)
     message.watch = {entry.id, row, copy.url};
     message.items = result.fresh;
     message.stored = result.stored;
-    m_endsRun = !result.fresh.empty() && !m_params.settings.keepWatching;
+    // A muted watch's finds sound nothing, so nothing waits to be shown.
+    m_endsRun = !result.fresh.empty() && !m_params.settings.keepWatching && !muted;
     message.endsRun = m_endsRun;
+    message.muted = muted;
+    message.openLimit = entry.options.openLimit.value_or(-1);
     message.at = m_clock.wallNow();
     // The items a check stored of pages it did not finish would end a page
     // stop of the next one above the items it never got to.
@@ -296,7 +313,43 @@ void CPollThread::pruneHealth()
     for (int slot = 0; slot < table.watchCount(); ++slot) {
         urls.push_back(table.url(slot));
     }
+    std::erase_if(m_lastStart, [&](const auto& started) {
+        return std::find(urls.begin(), urls.end(), started.first) == urls.end();
+    });
     m_health.keepOnly(std::move(urls));
+}
+
+bool CPollThread::restsByOptions(const std::string& url, const WatchOptions& options) const
+{
+    if (options.paused.value_or(false)) {
+        return true;
+    }
+    if (options.hours && !options.hours->contains(localMinuteOfDay(m_clock.wallNow()))) {
+        return true;
+    }
+    if (options.interval) {
+        // Less a second: passes start a little over the global interval
+        // apart, and a watch given the global value must not miss every other.
+        const auto last = m_lastStart.find(url);
+        return last != m_lastStart.end() &&
+               m_clock.steadyNow() - last->second < std::chrono::seconds(*options.interval) - kTick;
+    }
+    return false;
+}
+
+bool CPollThread::baselineSetting(const WatchOptions& options) const
+{
+    return options.baseline.value_or(m_params.settings.baseline != 0);
+}
+
+PassFetcher::Watch CPollThread::fetchWatch(int slot, const SlotCopy& copy,
+                                           const WatchOptions& options) const
+{
+    PassFetcher::Watch watch{slot, copy.url, copy.sid, fullLastIds(slot, copy), {}};
+    watch.extraIgnoreWords = watchoptions::words(options.ignore.value_or(std::string()));
+    watch.mustWords = watchoptions::words(options.must.value_or(std::string()));
+    watch.baseline = baselineSetting(options);
+    return watch;
 }
 
 void CPollThread::recordHealth(const std::string& url, const CheckResult& result, WallTime began,
@@ -371,7 +424,8 @@ void CPollThread::beginPass()
     if (s.pagestop) {
         ahead.stopAfterPage = [this](const PassFetcher::Watch& w,
                                      const std::vector<std::string>& ids) {
-            return !owesFullRead(w.url) && !isBaseline(w.sid) && allKnown(ids, w.lastIds, w.sid);
+            return !owesFullRead(w.url) && !isBaseline(w.sid, w.baseline) &&
+                   allKnown(ids, w.lastIds, w.sid);
         };
     }
     ahead.anyKeyCounts = s.dedupe != 0;
@@ -386,8 +440,10 @@ PassFetcher::Plan CPollThread::planCheck(int slot)
     if (slot >= m_params.roster.table().watchCount()) {
         return plan;
     }
-    const SlotCopy copy = m_params.roster.at(slot).slot;
-    if (m_health.isPaused(copy.url, m_clock.steadyNow())) {
+    const WatchRoster::Entry entry = m_params.roster.at(slot);
+    const SlotCopy& copy = entry.slot;
+    if (m_health.isPaused(copy.url, m_clock.steadyNow()) ||
+        restsByOptions(copy.url, entry.options)) {
         plan.kind = PassFetcher::Plan::Kind::Skip;
         return plan;
     }
@@ -402,23 +458,25 @@ PassFetcher::Plan CPollThread::planCheck(int slot)
         }
     }
     plan.kind = PassFetcher::Plan::Kind::Check;
-    plan.watch = {slot, copy.url, copy.sid, fullLastIds(slot, copy),
-                  prepareRequestUrl(m_params.core, copy.url)};
+    plan.watch = fetchWatch(slot, copy, entry.options);
+    plan.watch.requestUrl = prepareRequestUrl(m_params.core, copy.url);
     return plan;
 }
 
-bool CPollThread::isBaseline(const std::string& sid)
+bool CPollThread::isBaseline(const std::string& sid, bool baselineOn)
 {
     // Only the first completed check of a key is one, also when it found
     // nothing; a key stored before its first check was recorded had it.
-    return m_params.settings.baseline && !m_params.db.hadFirstCheck(sid) &&
-           !m_params.db.hasItems(sid);
+    return baselineOn && !m_params.db.hadFirstCheck(sid) && !m_params.db.hasItems(sid);
 }
 
-CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
-                                               const std::string& sid, const std::string& lastIds,
-                                               bool everListed)
+CPollThread::CheckResult CPollThread::runCheck(int slot, const SlotCopy& copy,
+                                               const WatchOptions& options, bool everListed)
 {
+    PassFetcher::Watch watch = fetchWatch(slot, copy, options);
+    const std::string& url = watch.url;
+    const std::string& sid = watch.sid;
+    const std::string& lastIds = watch.lastIds;
     CheckResult result;
     if (!session()) {
         result.failed = true;
@@ -427,11 +485,10 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
     }
     try {
         // Asked before the fetch: the quiet first check lists every page.
-        const bool baseline = isBaseline(sid);
+        const bool baseline = isBaseline(sid, watch.baseline);
         std::string requestUrl;
         FetchOutcome fetched;
         if (m_ahead) {
-            PassFetcher::Watch watch{slot, url, sid, lastIds, {}};
             fetched = m_ahead->take(watch);
             requestUrl = watch.requestUrl;
         } else {
@@ -439,6 +496,8 @@ CPollThread::CheckResult CPollThread::runCheck(int slot, const std::string& url,
             FetchContext ctx{m_params.core, *session(), m_params.paths.pageFile,
                              m_params.paths.titlesFile, m_params.settings.ignoreWords};
             ctx.pageBuffer = &m_pageBuffer;
+            ctx.extraIgnoreWords = watch.extraIgnoreWords;
+            ctx.mustWords = watch.mustWords;
             if (m_params.settings.pagestop && !baseline && !owesFullRead(url)) {
                 ctx.stopAfterPage = [this, &lastIds, &sid](const std::vector<std::string>& ids) {
                     return allKnown(ids, lastIds, sid);

@@ -99,6 +99,15 @@ struct PollThreadParams
 // is skipped in passes, without any message, until its pause ends on the
 // steady clock.
 //
+// Options of single watches (WatchOptions), read from the roster with the
+// slot at each check: a watch paused, outside its hours (local time of
+// wallNow()) or whose own interval has not passed since its last check
+// began (less a second, so that the global value checks it every pass) is
+// skipped like a resting watch. Its must and ignore words filter its titles
+// as the global ignore words do; its baseline replaces settings.baseline;
+// a muted watch's new items are stored as Muted, and its CheckEnded says so
+// and never ends the run; its openlimit rides on CheckEnded.
+//
 // With settings.parallel above 1 (or a maxrate) the pages of the watches
 // after the one under check are fetched meanwhile (PassFetcher); the checks
 // still take their results, and post their messages, in slot order. A row
@@ -126,8 +135,14 @@ private:
     // The worker's own steps, run on the worker thread only.
     void run() override;
     void wake() override;
-    // False when the check failed.
-    bool checkWatch(int slot);
+    // False when the check failed. entry is the roster's at the check's start.
+    bool checkWatch(int slot, const WatchRoster::Entry& entry);
+    // The watch's options keep it from a request now.
+    bool restsByOptions(const std::string& url, const WatchOptions& options) const;
+    bool baselineSetting(const WatchOptions& options) const;
+    // The watch as the pass fetcher and the check both describe it.
+    PassFetcher::Watch fetchWatch(int slot, const SlotCopy& copy,
+                                  const WatchOptions& options) const;
 
     struct CheckResult
     {
@@ -156,13 +171,13 @@ private:
     // The id list a slot's field stands for; see m_fullLastIds.
     std::string fullLastIds(int slot, const SlotCopy& copy) const;
     void setLastIds(int slot, const std::string& url, const std::string& ids);
-    CheckResult runCheck(int slot, const std::string& url, const std::string& sid,
-                         const std::string& lastIds, bool everListed);
+    CheckResult runCheck(int slot, const SlotCopy& copy, const WatchOptions& options,
+                         bool everListed);
     // With settings.parallel above 1 (or a maxrate) a pass fetches its
     // watches' pages ahead, several at once; see PassFetcher.
     void beginPass();
     PassFetcher::Plan planCheck(int slot);
-    bool isBaseline(const std::string& sid);
+    bool isBaseline(const std::string& sid, bool baselineOn);
     // True while url owes a full read, and while that is not known.
     bool owesFullRead(const std::string& url) const;
     void setFullRead(const std::string& url, bool owed);
@@ -189,6 +204,8 @@ private:
     RequestPolicy m_policy;
     std::chrono::milliseconds m_tick; // worker thread only
     WatchHealthBook m_health;
+    // When each url's last check began, for the watches' own intervals.
+    std::map<std::string, SteadyTime> m_lastStart; // worker thread only
 
     NewItemFinder m_finder;
     std::unique_ptr<PassFetcher> m_ahead; // worker thread only

@@ -19,6 +19,8 @@ enum class FindKind {
     // Stored without a report because, with dedupe=1, another key had
     // reported it.
     Dedupe,
+    // Stored and told in silence: its watch is muted (muted=1 in _items.ini).
+    Muted,
 };
 
 // The text the record keeps.
@@ -33,6 +35,8 @@ constexpr std::string_view findKindName(FindKind kind)
         return "marked";
     case FindKind::Dedupe:
         return "dedupe";
+    case FindKind::Muted:
+        return "muted";
     }
     return {};
 }

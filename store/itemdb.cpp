@@ -375,7 +375,7 @@ std::map<std::string, WatchQuietRecord> CItemDb::quietRecords(std::size_t events
     sqlite::Statement events(
         db, "select url,found from (select url,found,row_number() over (partition by url order "
             "by found desc) n from (select distinct url,found from t_find where found is not "
-            "null and kind in ('new','dedupe'))) where n<=? order by url, found desc");
+            "null and kind in ('new','dedupe','muted'))) where n<=? order by url, found desc");
     events.bindAll({static_cast<long long>(eventsPerWatch)});
     while (events.step()) {
         records[events.columnText(0)].findEvents.push_back(secondsAt(*events.columnInt64(1)));

@@ -21,13 +21,14 @@ Alerter::Alerter(AlertContext context, const RunController& run, QObject* parent
     connect(&m_replay, &QTimer::timeout, this, &Alerter::replay);
     connect(&m_context.notifier, &DesktopNotifier::activated, this, &Alerter::raiseRequested);
     connect(&run, &RunController::checkEnded, this, [this](const CheckEnded& m) {
-        if (!m.items.empty()) {
-            alert(m.watch.url, m.items);
+        // A muted watch records and counts its finds, and tells nothing.
+        if (!m.items.empty() && !m.muted) {
+            alert(m.watch.url, m.items, m.openLimit);
         }
     });
 }
 
-void Alerter::alert(const std::string& url, const std::vector<FoundItem>& items)
+void Alerter::alert(const std::string& url, const std::vector<FoundItem>& items, int watchOpenLimit)
 {
     Q_EMIT alarmStarted();
     m_replay.start();
@@ -38,7 +39,7 @@ void Alerter::alert(const std::string& url, const std::vector<FoundItem>& items)
     for (const FoundItem& item : items) {
         alert.items.push_back({item.id, item.title});
     }
-    alert.pageLimit = openLimit();
+    alert.pageLimit = watchOpenLimit >= 0 ? watchOpenLimit : openLimit();
     alert.notifyPending = m_context.settings.notify != 0;
     alert.commandPending = !m_context.settings.onAlert.empty();
     m_context.outbox.post(std::move(alert));

@@ -43,8 +43,9 @@ public:
 
     Alerter(AlertContext context, const RunController& run, QObject* parent = nullptr);
 
-    // The items a check of the watch with url reported.
-    void alert(const std::string& url, const std::vector<FoundItem>& items);
+    // The items a check of the watch with url reported; watchOpenLimit is
+    // the watch's own openlimit, -1 for the global one.
+    void alert(const std::string& url, const std::vector<FoundItem>& items, int watchOpenLimit = -1);
     void stopAlarm();
     bool alarmPending() const { return m_replay.isActive(); }
     void setReplayDelay(std::chrono::milliseconds delay) { m_replay.setInterval(delay); }

@@ -179,5 +179,50 @@ TEST_F(WatchListRoomTest, eachChangeIsAnnouncedAndTheTableFollowsTheList)
     expectTableFollowsList();
 }
 
+// Each watch's options come from `_items.ini` with the list, follow its URL
+// through an import and an edit of the URL, reach the worker beside the
+// slot, and go back to the file without the sections of URLs that left.
+TEST_F(WatchListRoomTest, optionsFollowTheirUrlFromTheFileToTheWorkerAndBack)
+{
+    writeFile(dir.file("_items.txt"), kA + "\n" + kB + "\n" + kA + "\n");
+    writeFile(dir.file("_items.ini"), "# 手写\n[" + kA + "]\nname=台灯;新\nfoo=bar\n[" + kB +
+                                          "]\ninterval=x\npaused=1\n[" + kD + "]\nmuted=1\n");
+    const std::string told = room.load();
+    EXPECT_NE(told.find("第 6 行"), std::string::npos) << told;
+    ASSERT_EQ(room.count(), 3);
+    EXPECT_EQ(room.at(0)->options.name, "台灯;新");
+    EXPECT_EQ(room.at(2)->options, room.at(0)->options) << "a URL listed twice shares its section";
+    EXPECT_EQ(room.at(1)->options.paused, true);
+    EXPECT_EQ(roster.at(1).options.paused, true);
+    takeSignals();
+
+    WatchOptions muted = room.at(1)->options;
+    muted.muted = true;
+    ASSERT_TRUE(room.setOptions(1, muted));
+    EXPECT_EQ(takeSignals(), std::vector<std::string>{"changed 1"});
+    EXPECT_EQ(roster.at(1).options.muted, true);
+
+    // An import keeps options by URL; an edited URL keeps its row's.
+    ASSERT_TRUE(importLines(kB + "\n" + kC + "\n" + kA + "\n").replaced);
+    EXPECT_EQ(room.at(0)->options, muted);
+    EXPECT_EQ(room.at(1)->options, WatchOptions{});
+    EXPECT_EQ(room.at(2)->options.name, "台灯;新");
+    ASSERT_TRUE(room.replace(0, {kD, "d"}));
+    EXPECT_EQ(room.at(0)->options, muted);
+    EXPECT_EQ(roster.at(0).options, muted);
+    ASSERT_TRUE(room.remove(2));
+
+    ASSERT_TRUE(room.save().ok());
+    EXPECT_EQ(readFile(dir.file("_items.ini")),
+              "# 手写\r\n\r\n[" + kD + "]\r\npaused=1\r\nmuted=1\r\ninterval=x\r\n");
+    WatchTable otherTable;
+    WatchRoster otherRoster{otherTable};
+    WatchListRoom reloaded(otherRoster, dir.file("_items.txt"));
+    reloaded.load();
+    ASSERT_EQ(reloaded.count(), 2);
+    EXPECT_EQ(reloaded.at(0)->options.muted, true);
+    EXPECT_EQ(reloaded.at(1)->options, WatchOptions{});
+}
+
 } // namespace
 } // namespace tw::test
