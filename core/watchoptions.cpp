@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -242,6 +243,14 @@ serialize(const std::vector<std::string>& head,
         lines.insert(lines.end(), o.keptLines.begin(), o.keptLines.end());
     }
     return lines;
+}
+
+int localMinuteOfDay(std::chrono::system_clock::time_point t)
+{
+    const std::time_t at = std::chrono::system_clock::to_time_t(t);
+    std::tm local{};
+    localtime_r(&at, &local);
+    return local.tm_hour * 60 + local.tm_min;
 }
 
 std::optional<ActiveHours> parseHours(std::string_view text)

@@ -2,6 +2,7 @@
 
 #include "core/result.h"
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,6 +80,9 @@ Parsed parse(std::string_view text);
 std::vector<std::string>
 serialize(const std::vector<std::string>& head,
           const std::vector<std::pair<std::string, WatchOptions>>& sections);
+
+// Minutes after local midnight at t.
+int localMinuteOfDay(std::chrono::system_clock::time_point t);
 
 // "HH:MM-HH:MM"; nullopt for anything else, or for an empty span.
 std::optional<ActiveHours> parseHours(std::string_view text);

@@ -176,12 +176,11 @@ bool isUsableId(std::string_view id)
     return true;
 }
 
-} // namespace
-
-bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
+// The first ignore word title holds; "" for none.
+std::string_view ignoreWordIn(std::string_view title, std::string_view ignoreWords)
 {
     if (ignoreWords.empty()) {
-        return false;
+        return {};
     }
     std::size_t start = 0;
     while (true) {
@@ -190,31 +189,53 @@ bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
             start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         // An empty field ends the list, a trailing "," included.
         if (word.empty()) {
-            return false;
+            return {};
         }
         if (containsWord(title, word)) {
-            return true;
+            return word;
         }
         if (comma == std::string_view::npos) {
-            return false;
+            return {};
         }
         start = comma + 1;
     }
 }
 
-bool holdsEveryWord(std::string_view title, std::string_view words)
+// The first of words that title lacks; "" when it holds them all.
+std::string_view missingWordIn(std::string_view title, std::string_view words)
 {
     while (true) {
         const std::size_t comma = words.find(',');
         const std::string_view word = words.substr(0, comma);
         if (!word.empty() && !containsWord(title, word)) {
-            return false;
+            return word;
         }
         if (comma == std::string_view::npos) {
-            return true;
+            return {};
         }
         words.remove_prefix(comma + 1);
     }
+}
+
+// The title as the titles text carries it.
+void makeStorable(std::string& title)
+{
+    // The titles text is cut at "^" to pair titles with ids by position.
+    std::replace(title.begin(), title.end(), '^', ' ');
+    // Titles are shown and stored as C strings, which a NUL would cut short.
+    std::replace(title.begin(), title.end(), '\0', ' ');
+}
+
+} // namespace
+
+bool isIgnoredTitle(std::string_view title, std::string_view ignoreWords)
+{
+    return !ignoreWordIn(title, ignoreWords).empty();
+}
+
+bool holdsEveryWord(std::string_view title, std::string_view words)
+{
+    return missingWordIn(title, words).empty();
 }
 
 PageParser::PageParser(std::string_view ignoreWords, std::string_view extraIgnoreWords,
@@ -259,6 +280,9 @@ void PageParser::addItem(std::string_view block)
     CCore::UTF8_ANSI(title);
     if (isIgnoredTitle(title, m_ignoreWords) || isIgnoredTitle(title, m_extraIgnoreWords) ||
         !holdsEveryWord(title, m_mustWords) || rawId.empty()) {
+        if (m_keepLog) {
+            logDropped(rawId, std::move(title));
+        }
         return;
     }
     // A "," inside an id would split it in two in the id list and shift every
@@ -266,20 +290,52 @@ void PageParser::addItem(std::string_view block)
     // and lose every id after it.
     if (!isUsableId(rawId)) {
         ++m_invalidIds;
+        if (m_keepLog) {
+            logItem(rawId, std::move(title), ItemFate::InvalidId);
+        }
         return;
     }
     std::string id(rawId);
     if (!m_seen.insert(id).second) {
+        if (m_keepLog) {
+            logItem(rawId, std::move(title), ItemFate::Repeated);
+        }
         return;
     }
     m_ids += id;
     m_ids += ',';
-    // The titles text is cut at "^" to pair titles with ids by position.
-    std::replace(title.begin(), title.end(), '^', ' ');
-    // Titles are shown and stored as C strings, which a NUL would cut short.
-    std::replace(title.begin(), title.end(), '\0', ' ');
+    makeStorable(title);
     m_titles += title;
     m_titles += '^';
+    if (m_keepLog) {
+        m_log.push_back({std::move(id), std::move(title), ItemFate::Listed, {}});
+    }
+}
+
+void PageParser::logItem(std::string_view id, std::string title, ItemFate fate,
+                         std::string_view word)
+{
+    makeStorable(title);
+    m_log.push_back({std::string(id), std::move(title), fate, std::string(word)});
+}
+
+void PageParser::logDropped(std::string_view id, std::string title)
+{
+    // In the order addItem asks.
+    std::string_view word = ignoreWordIn(title, m_ignoreWords);
+    if (word.empty()) {
+        word = ignoreWordIn(title, m_extraIgnoreWords);
+    }
+    // The words point into the parser's own lists, not into title.
+    if (!word.empty()) {
+        logItem(id, std::move(title), ItemFate::IgnoredWord, word);
+        return;
+    }
+    if (const std::string_view missing = missingWordIn(title, m_mustWords); !missing.empty()) {
+        logItem(id, std::move(title), ItemFate::MissingWord, missing);
+        return;
+    }
+    logItem(id, std::move(title), ItemFate::InvalidId);
 }
 
 std::vector<std::string> PageParser::lastPageIds() const

@@ -44,8 +44,31 @@ public:
     // The ids the last addPage added: listed, not ignored, new to this check.
     std::vector<std::string> lastPageIds() const;
 
+    // What became of one item block.
+    enum class ItemFate {
+        Listed,
+        IgnoredWord, // word: the ignore word it holds, global or the watch's own
+        MissingWord, // word: the first must word it lacks
+        InvalidId,   // no id, or none usable (see invalidIds)
+        Repeated,    // its id was listed before in this check
+    };
+    struct LoggedItem
+    {
+        // The id as found; the title as it would be stored.
+        std::string id;
+        std::string title;
+        ItemFate fate = ItemFate::Listed;
+        std::string word;
+    };
+    // From now on every item block met is logged, in page order. Off unless
+    // asked for: the worker's checks never pay for it.
+    void keepItemLog() { m_keepLog = true; }
+    const std::vector<LoggedItem>& itemLog() const { return m_log; }
+
 private:
     void addItem(std::string_view block);
+    void logItem(std::string_view id, std::string title, ItemFate fate, std::string_view word = {});
+    void logDropped(std::string_view id, std::string title);
 
     std::string m_ignoreWords;
     std::string m_extraIgnoreWords;
@@ -55,6 +78,8 @@ private:
     std::string m_titles;
     std::unordered_set<std::string> m_seen;
     std::size_t m_invalidIds = 0;
+    bool m_keepLog = false;
+    std::vector<LoggedItem> m_log;
 };
 
 } // namespace tw

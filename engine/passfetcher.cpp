@@ -179,12 +179,10 @@ PassFetcher::Clock::time_point PassFetcher::startTransfers()
             continue;
         }
         if (m_settings.maxRate > 0) {
-            Clock::time_point& next = m_nextStart[urlHost(c->pageUrl)];
-            if (next > now) {
-                due = std::min(due, next);
+            if (const auto at = pacer().tryStart(urlHost(c->pageUrl), m_settings.maxRate, now)) {
+                due = std::min(due, *at);
                 continue;
             }
-            next = std::max(next, now) + std::chrono::microseconds(1000000 / m_settings.maxRate);
         }
         c->tag = m_nextTag++;
         c->state = Check::State::InFlight;

@@ -2,10 +2,10 @@
 
 #include "engine/fetchitems.h"
 #include "engine/httpsession.h"
+#include "engine/requestpacer.h"
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -52,6 +52,9 @@ public:
         int parallel = 1;
         // Requests per second to one host; 0: no limit.
         int maxRate = 0;
+        // Where the starts under maxRate are taken, shared with whatever else
+        // asks the same hosts; nullptr: the fetcher's own.
+        RequestPacer* pacer = nullptr;
         // The scratch files and the ignore words, as fetchItems uses them.
         std::string pageFile;
         std::string titlesFile;
@@ -99,6 +102,7 @@ private:
     void askNextPage(Check& check);
     bool mayDecide(const Check& check) const;
     void drive(Check& check);
+    RequestPacer& pacer() { return m_settings.pacer ? *m_settings.pacer : m_ownPacer; }
 
     HttpSession& m_session;
     Settings m_settings;
@@ -108,7 +112,7 @@ private:
     bool m_listEnded = false;
     int m_inFlight = 0;
     int m_nextTag = 0;
-    std::map<std::string, Clock::time_point> m_nextStart;
+    RequestPacer m_ownPacer;
     std::vector<HttpSession::Finished> m_finished;
     // Of m_finished, the pages to parse once the next transfers are out.
     std::vector<std::pair<Check*, HttpSession::Finished*>> m_toParse;

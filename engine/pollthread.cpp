@@ -48,14 +48,6 @@ std::vector<FoundItem> withTitles(std::string_view fresh, std::string_view ids,
     return items;
 }
 
-int localMinuteOfDay(WallTime at)
-{
-    const std::time_t t = std::chrono::system_clock::to_time_t(at);
-    std::tm local{};
-    localtime_r(&t, &local);
-    return local.tm_hour * 60 + local.tm_min;
-}
-
 } // namespace
 
 CPollThread::CPollThread(PollThreadParams params)
@@ -324,7 +316,8 @@ bool CPollThread::restsByOptions(const std::string& url, const WatchOptions& opt
     if (options.paused.value_or(false)) {
         return true;
     }
-    if (options.hours && !options.hours->contains(localMinuteOfDay(m_clock.wallNow()))) {
+    if (options.hours &&
+        !options.hours->contains(watchoptions::localMinuteOfDay(m_clock.wallNow()))) {
         return true;
     }
     if (options.interval) {
@@ -414,6 +407,7 @@ void CPollThread::beginPass()
     PassFetcher::Settings ahead;
     ahead.parallel = parallel;
     ahead.maxRate = std::max(0, s.maxrate);
+    ahead.pacer = m_params.pacer;
     ahead.pageFile = m_params.paths.pageFile;
     ahead.titlesFile = m_params.paths.titlesFile;
     ahead.ignoreWords = s.ignoreWords;

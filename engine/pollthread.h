@@ -54,6 +54,10 @@ struct PollThreadParams
     PollClock* clock = nullptr;
     // The random source of the jitter (settings.jitter); tests fix it.
     RequestPolicy::Uniform random{};
+    // Where the starts under settings.maxrate are taken; the window hands the
+    // same one to its trial checks, so that together they keep to the rate.
+    // It must outlive the worker. nullptr: each pass paces itself alone.
+    RequestPacer* pacer = nullptr;
 };
 
 // The poll worker: one background thread that checks every watch every
