@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
+#include <unordered_map>
 
 #include <QStringDecoder>
 
@@ -61,6 +62,76 @@ bool hasSearchWords(std::string_view sid)
         }
     }
     return false;
+}
+
+// The address of an import line; nullopt for a line an import passes over
+// (blank, a comment, a page of a search).
+std::optional<std::string> importAddress(std::string_view line)
+{
+    if (line.find("&s=") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    // Blanks around the address are no part of it.
+    std::string url = CCore::parseUrl(CCore::getFg(line, '#', 0));
+    // A comment line holds no address; storing it would write an empty
+    // line into the list file.
+    if (url.empty()) {
+        return std::nullopt;
+    }
+    return url;
+}
+
+ParsedLine checkAddress(std::string url)
+{
+    if (!isWebAddress(url)) {
+        return {std::nullopt, Refusal::NotUrl};
+    }
+    std::string sid = searchKey(url);
+    // Its items would go under an empty key, shared with every such watch.
+    if (!hasSearchWords(sid)) {
+        return {std::nullopt, Refusal::NoSearchWords};
+    }
+    Watch watch{std::move(url), std::move(sid)};
+    if (!WatchTable::fits(watch)) {
+        return {std::nullopt, Refusal::TooLong};
+    }
+    return {std::move(watch), Refusal::None};
+}
+
+void count(LeftOut& leftOut, Refusal refusal)
+{
+    switch (refusal) {
+    case Refusal::NotUrl:
+        ++leftOut.notUrl;
+        break;
+    case Refusal::NoSearchWords:
+        ++leftOut.noSearchWords;
+        break;
+    case Refusal::TooLong:
+        ++leftOut.tooLong;
+        break;
+    case Refusal::TooMany:
+        ++leftOut.tooMany;
+        break;
+    // An import passes over a paged line without counting it.
+    case Refusal::Paged:
+    case Refusal::None:
+        break;
+    }
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 Failure errnoFailure(const std::string& what, int err)
@@ -256,6 +327,9 @@ WatchLines parseRead(const BoundedLines& read, WatchLines (*parse)(const std::ve
     WatchLines parsed = parse(read.lines);
     if (read.cut) {
         ++parsed.leftOut.tooMany;
+        parsed.notes.push_back({static_cast<int>(read.lines.size()) + 1,
+                                "第 " + std::to_string(read.lines.size() + 1) + " 行起未载入：" +
+                                    refusalText(Refusal::TooMany)});
     }
     return parsed;
 }
@@ -273,11 +347,30 @@ std::string leftOutText(const LeftOut& leftOut)
             reasons += (reasons.empty() ? "" : "，") + std::to_string(count) + " 行" + reason;
         }
     };
-    add(leftOut.notUrl, "不是网址（只取 http:// 或 https:// 开头的网址）");
-    add(leftOut.noSearchWords, "没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）");
-    add(leftOut.tooLong, "过长（网址最多 1023 字节，搜索词最多 100 字节）");
-    add(leftOut.tooMany, "超出列表上限（最多 1000 行）");
+    add(leftOut.notUrl, refusalText(Refusal::NotUrl));
+    add(leftOut.noSearchWords, refusalText(Refusal::NoSearchWords));
+    add(leftOut.tooLong, refusalText(Refusal::TooLong));
+    add(leftOut.tooMany, refusalText(Refusal::TooMany));
     return "有 " + std::to_string(leftOut.total()) + " 行网址未载入：" + reasons + "。";
+}
+
+std::string refusalText(Refusal refusal)
+{
+    switch (refusal) {
+    case Refusal::None:
+        return {};
+    case Refusal::NotUrl:
+        return "不是网址（只取 http:// 或 https:// 开头的网址）";
+    case Refusal::NoSearchWords:
+        return "没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）";
+    case Refusal::TooLong:
+        return "过长（网址最多 1023 字节，搜索词最多 100 字节）";
+    case Refusal::TooMany:
+        return "超出列表上限（最多 1000 行）";
+    case Refusal::Paged:
+        return "带有翻页位置 &s=（程序翻页时自己加上，请去掉）";
+    }
+    return {};
 }
 
 Result<std::vector<std::string>> readLines(const std::string& path)
@@ -338,29 +431,94 @@ WatchLines parseList(const std::vector<std::string>& lines)
 WatchLines parseImport(const std::vector<std::string>& lines)
 {
     WatchLines out;
-    for (const std::string& line : lines) {
-        if (line.empty() || line.find("&s=") != std::string::npos) {
+    // The line number of each search taken, by identity.
+    std::unordered_map<std::string, int> taken;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string lineNo = "第 " + std::to_string(i + 1) + " 行";
+        const auto leaveOut = [&](Refusal refusal) {
+            count(out.leftOut, refusal);
+            out.notes.push_back(
+                {static_cast<int>(i + 1), lineNo + "未载入：" + refusalText(refusal)});
+        };
+        std::optional<std::string> url = importAddress(lines[i]);
+        if (!url) {
             continue;
         }
-        // Blanks around the address are no part of it.
-        std::string url = CCore::parseUrl(CCore::getFg(line, '#', 0));
-        // A comment line holds no address; storing it would write an empty
-        // line into the list file.
-        if (url.empty()) {
+        ParsedLine parsed = checkAddress(std::move(*url));
+        if (!parsed.watch) {
+            leaveOut(parsed.refusal);
             continue;
         }
-        if (!isWebAddress(url)) {
-            ++out.leftOut.notUrl;
+        // A second row would report every item of the first one again.
+        std::string identity = searchIdentity(parsed.watch->url);
+        if (const auto first = taken.find(identity); first != taken.end()) {
+            ++out.merged;
+            out.notes.push_back(
+                {static_cast<int>(i + 1),
+                 lineNo + "与第 " + std::to_string(first->second) + " 行是同一个搜索，已合并"});
             continue;
         }
-        std::string sid = searchKey(url);
-        // Its items would go under an empty key, shared with every such watch.
-        if (!hasSearchWords(sid)) {
-            ++out.leftOut.noSearchWords;
+        if (out.watches.size() >= static_cast<std::size_t>(WatchTable::kSlots)) {
+            leaveOut(Refusal::TooMany);
             continue;
         }
-        take(out, Watch{std::move(url), std::move(sid)});
+        taken.emplace(std::move(identity), static_cast<int>(i + 1));
+        out.watches.push_back(std::move(*parsed.watch));
     }
+    return out;
+}
+
+ParsedLine checkLine(std::string_view line)
+{
+    std::optional<std::string> url = importAddress(line);
+    if (!url) {
+        return {std::nullopt,
+                line.find("&s=") != std::string_view::npos ? Refusal::Paged : Refusal::NotUrl};
+    }
+    return checkAddress(std::move(*url));
+}
+
+std::optional<Watch> parseOne(std::string_view line)
+{
+    return checkLine(line).watch;
+}
+
+std::string searchIdentity(std::string_view url)
+{
+    const std::size_t hash = url.find('#');
+    const std::size_t mark = url.substr(0, hash).find('?');
+    if (mark == std::string_view::npos) {
+        return std::string(url);
+    }
+    const std::size_t end = hash == std::string_view::npos ? url.size() : hash;
+    std::string out(url.substr(0, mark + 1));
+    out.reserve(url.size());
+    bool inValue = false;
+    for (std::size_t i = mark + 1; i < end; ++i) {
+        const char c = url[i];
+        if (c == '&') {
+            inValue = false;
+        } else if (c == '=') {
+            inValue = true;
+        } else if (c == '%' && inValue && i + 2 < end && hexDigit(url[i + 1]) >= 0 &&
+                   hexDigit(url[i + 2]) >= 0) {
+            const char byte = static_cast<char>(hexDigit(url[i + 1]) * 16 + hexDigit(url[i + 2]));
+            i += 2;
+            // Decoded, these would read as the query's own "&", "+" (a blank),
+            // fragment or a "%" that starts another escape.
+            if (byte == '%' || byte == '&' || byte == '+' || byte == '#') {
+                static constexpr char kHex[] = "0123456789ABCDEF";
+                out += '%';
+                out += kHex[static_cast<unsigned char>(byte) >> 4];
+                out += kHex[static_cast<unsigned char>(byte) & 0xF];
+            } else {
+                out += byte;
+            }
+            continue;
+        }
+        out += c;
+    }
+    out.append(url.substr(end));
     return out;
 }
 

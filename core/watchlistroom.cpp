@@ -1,5 +1,8 @@
 #include "core/watchlistroom.h"
 
+#include "core/text.h"
+#include "core/zuvira.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -59,12 +62,13 @@ std::string WatchListRoom::load()
         tell(options.error());
     }
     replaceAll(parsed.value().watches, options ? &options.value() : nullptr);
+    m_changed = false;
     return told;
 }
 
 Result<void> WatchListRoom::save() const
 {
-    if (m_watches.empty()) {
+    if (m_watches.empty() && !m_changed) {
         return {};
     }
     std::vector<std::string> urls;
@@ -103,6 +107,18 @@ WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
     }
     const WatchLines& parsed = read.value();
     result.leftOut = watchlist::leftOutText(parsed.leftOut);
+    result.read = static_cast<int>(parsed.watches.size());
+    result.notes = parsed.notes;
+    result.report = parsed.watches.empty() ? std::string("文件中没有可导入的监控，列表保持不变。")
+                                           : "已导入 " + std::to_string(result.read) + " 个监控。";
+    // A file of many bad lines would make a box taller than the screen.
+    for (std::size_t i = 0; i < parsed.notes.size(); ++i) {
+        if (i == kMaxReportNotes) {
+            result.report += "\n……另有 " + std::to_string(parsed.notes.size() - i) + " 行未列出。";
+            break;
+        }
+        result.report += "\n" + parsed.notes[i].text;
+    }
     // An import without a usable line keeps the old list, ids and file.
     if (parsed.watches.empty()) {
         return result;
@@ -116,6 +132,34 @@ WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
         result.saveError = saved.error();
     }
     return result;
+}
+
+std::string WatchListRoom::refusal(const std::string& url, int exceptRow) const
+{
+    const ParsedLine parsed = watchlist::checkLine(url);
+    if (!parsed.watch) {
+        return watchlist::refusalText(parsed.refusal);
+    }
+    const std::string identity = watchlist::searchIdentity(parsed.watch->url);
+    for (int row = 0; row < count(); ++row) {
+        const WatchEntry& other = m_watches[static_cast<std::size_t>(row)];
+        if (row != exceptRow && watchlist::searchIdentity(other.url) == identity) {
+            return "与第 " + std::to_string(row + 1) + " 行（" + shownName(other) +
+                   "）是同一个搜索，会重复提醒同样的宝贝";
+        }
+    }
+    if (!at(exceptRow) && count() >= WatchTable::kSlots) {
+        return watchlist::refusalText(Refusal::TooMany);
+    }
+    return {};
+}
+
+std::string WatchListRoom::shownName(const WatchEntry& watch)
+{
+    if (watch.options.name && !watch.options.name->empty()) {
+        return *watch.options.name;
+    }
+    return text::readableQuery(CCore::getFg(watch.url, '?', 1));
 }
 
 WatchOptions WatchListRoom::optionsOf(const std::string& url) const
@@ -168,6 +212,7 @@ bool WatchListRoom::add(const Watch& watch)
     }
     m_watches.push_back({m_nextId++, watch.url, watch.sid, optionsOf(watch.url)});
     fillTable();
+    m_changed = true;
     Q_EMIT watchInserted(count() - 1);
     return true;
 }
@@ -194,6 +239,7 @@ bool WatchListRoom::replace(int row, const Watch& watch)
             changed.push_back(other);
         }
     }
+    m_changed = true;
     fillTable();
     for (const int r : changed) {
         Q_EMIT watchChanged(r);
@@ -215,6 +261,7 @@ bool WatchListRoom::setOptions(int row, const WatchOptions& options)
             changed.push_back(r);
         }
     }
+    m_changed = true;
     fillTable();
     for (const int r : changed) {
         Q_EMIT watchChanged(r);
@@ -229,6 +276,7 @@ bool WatchListRoom::remove(int row)
     }
     m_watches.erase(m_watches.begin() + row);
     fillTable();
+    m_changed = true;
     Q_EMIT watchRemoved(row);
     return true;
 }
@@ -242,6 +290,7 @@ bool WatchListRoom::move(int from, int to)
     m_watches.erase(m_watches.begin() + from);
     m_watches.insert(m_watches.begin() + to, std::move(moving));
     fillTable();
+    m_changed = true;
     Q_EMIT watchMoved(from, to);
     return true;
 }

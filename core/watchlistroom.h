@@ -49,9 +49,17 @@ public:
     std::string load();
     // Writes the list file whole, then the options file (the sections of
     // listed URLs only), or fails with the reason and leaves the file that
-    // failed as it was. An empty list writes nothing: it may be one that
-    // failed to load.
+    // failed as it was. An empty list writes nothing unless a change
+    // (add, replace, remove, move, setOptions) left it empty: one that only
+    // came from a load or the start may be one that failed to load.
     Result<void> save() const;
+
+    // "" when url (blanks around it trimmed) may be added, or may replace
+    // row exceptRow; else why not, for the user: a reason of the import's, or
+    // the row (from 1, with its name) that is already the same search.
+    std::string refusal(const std::string& url, int exceptRow = -1) const;
+    // What a row shows for its watch: its name, else its query decoded.
+    static std::string shownName(const WatchEntry& watch);
 
     struct ImportResult
     {
@@ -62,7 +70,16 @@ public:
         std::string saveError;
         // Lines left out, for the user; "" for none.
         std::string leftOut;
+        // The watches the file gave (after merging the same searches).
+        int read = 0;
+        // Each line left out or merged, in line order.
+        std::vector<LineNote> notes;
+        // For the user, when the file was read: "已导入 N 个监控。" (or that
+        // nothing could be taken) and a line for each note, the first
+        // kMaxReportNotes of them.
+        std::string report;
     };
+    static constexpr int kMaxReportNotes = 30;
     // Replaces the whole list with the usable lines of path; a file without
     // one keeps the old list. A watch whose URL stays keeps its id and what
     // its checks left in the table.
@@ -103,6 +120,9 @@ private:
     std::vector<std::string> m_optionsHead;
     std::vector<WatchEntry> m_watches;
     WatchId m_nextId = 1;
+    // The list is one the user changed since it was loaded: empty, it is
+    // written empty.
+    bool m_changed = false;
 };
 
 } // namespace tw

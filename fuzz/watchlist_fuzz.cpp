@@ -26,7 +26,9 @@ bool isBlank(char c)
 void checkBounds(const WatchLines& parsed, int usable)
 {
     FUZZ_CHECK(static_cast<int>(parsed.watches.size()) <= WatchTable::kSlots);
-    FUZZ_CHECK(static_cast<int>(parsed.watches.size()) + parsed.leftOut.total() == usable);
+    // Every usable line is a watch, left out, or merged into an earlier one.
+    FUZZ_CHECK(static_cast<int>(parsed.watches.size()) + parsed.leftOut.total() + parsed.merged ==
+               usable);
     for (const tw::Watch& w : parsed.watches) {
         FUZZ_CHECK(WatchTable::fits(w));
         FUZZ_CHECK(w.sid == watchlist::searchKey(w.url));

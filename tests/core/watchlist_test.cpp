@@ -78,6 +78,9 @@ TEST(WatchList, readingStopsAtWhatTheLimitsCanUse)
     EXPECT_GT(many.value().watches.size(), 50u);
     EXPECT_EQ(many.value().watches.back().url.find("last"), std::string::npos);
     EXPECT_EQ(many.value().leftOut.tooMany, 1);
+    ASSERT_FALSE(many.value().notes.empty());
+    EXPECT_NE(many.value().notes.back().text.find("行起未载入：超出列表上限"), std::string::npos)
+        << many.value().notes.back().text;
 
     // So many lines that they would cost more than their bytes.
     writeFile(dir.file("blank.txt"), std::string(watchlist::kMaxLines + 10, '\n') + url + "\n");
@@ -173,6 +176,33 @@ TEST(WatchList, importLeavesOutWhatIsNoSearchAndSaysWhy)
               "3 行没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词），"
               "1 行过长（网址最多 1023 字节，搜索词最多 100 字节）。");
     EXPECT_EQ(watchlist::leftOutText({}), "");
+}
+
+// One search however its values are escaped; other filters, or a "+", "&"
+// or "%" that escaping hid, make another.
+TEST(WatchList, searchIdentityDecodesQueryValuesOnly)
+{
+    const auto same = [](std::string_view a, std::string_view b) {
+        return watchlist::searchIdentity(a) == watchlist::searchIdentity(b);
+    };
+    const std::string phone = "http://127.0.0.1/s?q=手机&x=1";
+    EXPECT_TRUE(same(phone, "http://127.0.0.1/s?q=%E6%89%8B%E6%9C%BA&x=1"));
+    EXPECT_TRUE(same(phone, "http://127.0.0.1/s?q=%e6%89%8b%e6%9c%ba&x=%31"));
+    EXPECT_TRUE(same("http://127.0.0.1/s?c=1&q=a%2bb", "http://127.0.0.1/s?c=1&q=a%2Bb"));
+    EXPECT_EQ(watchlist::searchIdentity(phone), phone);
+
+    EXPECT_FALSE(same(phone, "http://127.0.0.1/s?q=手机&x=2"));
+    EXPECT_FALSE(same(phone, "http://127.0.0.1/s?q=手机"));
+    EXPECT_FALSE(same(phone, "http://127.0.0.1/s?q=手机&x=1&sort=new"));
+    EXPECT_FALSE(same(phone, "https://127.0.0.1/s?q=手机&x=1"));
+    EXPECT_FALSE(same("http://127.0.0.1/s?q=a+b", "http://127.0.0.1/s?q=a%20b"));
+    EXPECT_FALSE(same("http://127.0.0.1/s?q=a+b", "http://127.0.0.1/s?q=a%2Bb"));
+    EXPECT_FALSE(same("http://127.0.0.1/s?q=a&x=1", "http://127.0.0.1/s?q=a%26x=1"));
+    EXPECT_FALSE(same("http://127.0.0.1/s?q=%41", "http://127.0.0.1/s?q=%2541"));
+    EXPECT_FALSE(same("http://127.0.0.1/%41?q=a", "http://127.0.0.1/A?q=a")) << "path as written";
+
+    EXPECT_EQ(watchlist::searchIdentity("http://127.0.0.1/s?q=100%&p=%zz%4"),
+              "http://127.0.0.1/s?q=100%&p=%zz%4");
 }
 
 // A file written by another program: UTF-16 with its byte-order mark is text

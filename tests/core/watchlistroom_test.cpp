@@ -2,6 +2,7 @@
 #include "core/watchlistroom.h"
 #include "tests/support/tempdir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -65,12 +66,14 @@ protected:
     std::vector<std::string> heard_;
 };
 
-// Read at start, written back whole with CR LF; a list with nothing in it
-// writes nothing, as it may be one that failed to load.
-TEST_F(WatchListRoomTest, loadsTheListFileAndSavesItWithCrLfButNeverAnEmptyList)
+// Read at start, written back whole with CR LF. An empty list that came from
+// the start or a load writes nothing, as it may be one that failed to load;
+// the user's removing the last watch writes the list empty.
+TEST_F(WatchListRoomTest, loadsAndSavesTheListFileAndWritesItEmptyOnlyAfterAChange)
 {
     writeFile(dir.file("_items.txt"),
               kA + "\n\n" + kC + std::string(WatchTable::kUrlMax, 'x') + "\r\n" + kB + "\r\n");
+    writeFile(dir.file("_items.ini"), "[" + kA + "]\nname=台灯\n");
     const std::string leftOut = room.load();
     EXPECT_NE(leftOut.find("1 行过长"), std::string::npos) << leftOut;
     EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
@@ -86,8 +89,15 @@ TEST_F(WatchListRoomTest, loadsTheListFileAndSavesItWithCrLfButNeverAnEmptyList)
     ASSERT_TRUE(room.remove(0));
     ASSERT_TRUE(room.remove(0));
     ASSERT_TRUE(room.save().ok());
-    EXPECT_EQ(readFile(dir.file("_items.txt")), kA + "\r\n" + kB + "\r\n");
+    EXPECT_EQ(readFile(dir.file("_items.txt")), "");
+    EXPECT_EQ(readFile(dir.file("_items.ini")), "");
 
+    // Loaded empty: the file stays as it is.
+    writeFile(dir.file("empty.txt"), "\r\n");
+    WatchListRoom loadedEmpty(roster, dir.file("empty.txt"));
+    EXPECT_EQ(loadedEmpty.load(), "");
+    ASSERT_TRUE(loadedEmpty.save().ok());
+    EXPECT_EQ(readFile(dir.file("empty.txt")), "\r\n");
     WatchListRoom fresh(roster, dir.file("missing.txt"));
     EXPECT_EQ(fresh.load(), "");
     ASSERT_TRUE(fresh.save().ok());
@@ -106,25 +116,22 @@ TEST_F(WatchListRoomTest, anImportKeepsAStayingUrlsIdAndStateAndGivesEachRowItsO
     takeSignals();
 
     const WatchListRoom::ImportResult reordered =
-        importLines(kC + "\n" + kB + "&s=40\n# comment\n" + kB + "\n" + kD + "\n" + kD + "\n");
+        importLines(kC + "\n" + kB + "&s=40\n# comment\n" + kB + "\n" + kD + "\n");
     EXPECT_TRUE(reordered.replaced);
     EXPECT_EQ(reordered.saveError, "");
     EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
-    ASSERT_EQ(room.count(), 4);
+    ASSERT_EQ(room.count(), 3);
     EXPECT_EQ(idOf(0), c);
     EXPECT_EQ(idOf(1), b);
     EXPECT_EQ(room.rowOf(a), -1);
     EXPECT_EQ(table.slot(1).lastIds, "5,6");
     EXPECT_EQ(table.slot(0).lastIds, "");
-    const WatchId d1 = idOf(2), d2 = idOf(3);
-    EXPECT_NE(d1, d2) << "two rows with one URL are two watches";
+    const WatchId d1 = idOf(2);
     for (const WatchId old : {a, b, c}) {
         EXPECT_NE(d1, old);
-        EXPECT_NE(d2, old);
     }
     expectTableFollowsList();
-    EXPECT_EQ(readFile(dir.file("_items.txt")),
-              kC + "\r\n" + kB + "\r\n" + kD + "\r\n" + kD + "\r\n");
+    EXPECT_EQ(readFile(dir.file("_items.txt")), kC + "\r\n" + kB + "\r\n" + kD + "\r\n");
 
     EXPECT_TRUE(importLines(kD + "\n" + kA + "\n").replaced);
     EXPECT_EQ(idOf(0), d1);
@@ -132,12 +139,86 @@ TEST_F(WatchListRoomTest, anImportKeepsAStayingUrlsIdAndStateAndGivesEachRowItsO
 
     const WatchListRoom::ImportResult nothing = importLines("\n#only\n" + kB + "&s=0\n");
     EXPECT_FALSE(nothing.replaced);
+    EXPECT_EQ(nothing.report, "文件中没有可导入的监控，列表保持不变。");
     const WatchListRoom::ImportResult unreadable = room.import(dir.file("missing.txt"));
     EXPECT_NE(unreadable.readError.find("missing.txt"), std::string::npos) << unreadable.readError;
     EXPECT_EQ(idOf(0), d1);
     EXPECT_EQ(room.count(), 2);
     EXPECT_EQ(takeSignals(), std::vector<std::string>{"reset"});
     expectTableFollowsList();
+}
+
+// The import tells what it took and names each line it left out or merged:
+// the same search escaped otherwise, or written twice, is one watch.
+TEST_F(WatchListRoomTest, anImportReportsEachLineItLeftOutOrMerged)
+{
+    const std::string phone = "http://127.0.0.1/s?c=1&q=手机";
+    const WatchListRoom::ImportResult result =
+        importLines(phone +
+                    "\r\n# 注释\r\nftp://127.0.0.1/s?q=x\r\n"
+                    "  http://127.0.0.1/s?c=1&q=%E6%89%8B%E6%9C%BA  \r\n" +
+                    kA + "\r\n" + phone + "\r\n" + kB + "&s=40\r\nhttp://127.0.0.1/s?c=1\r\n" + kA +
+                    "&sort=new\r\n");
+    EXPECT_TRUE(result.replaced);
+    EXPECT_EQ(result.read, 3);
+    ASSERT_EQ(room.count(), 3);
+    EXPECT_EQ(room.at(0)->url, phone);
+    EXPECT_EQ(result.report, "已导入 3 个监控。\n"
+                             "第 3 行未载入：不是网址（只取 http:// 或 https:// 开头的网址）\n"
+                             "第 4 行与第 1 行是同一个搜索，已合并\n"
+                             "第 6 行与第 1 行是同一个搜索，已合并\n"
+                             "第 8 行未载入：没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）");
+    ASSERT_EQ(result.notes.size(), 4u);
+    EXPECT_EQ(result.notes[1].line, 4);
+    EXPECT_NE(result.leftOut.find("有 2 行网址未载入"), std::string::npos) << result.leftOut;
+
+    std::string bad;
+    for (int i = 0; i < WatchListRoom::kMaxReportNotes + 5; ++i) {
+        bad += "nothing\n";
+    }
+    const WatchListRoom::ImportResult many = importLines(bad + kA + "\n");
+    EXPECT_EQ(std::count(many.report.begin(), many.report.end(), '\n'),
+              WatchListRoom::kMaxReportNotes + 1);
+    EXPECT_TRUE(many.report.ends_with("\n……另有 5 行未列出。")) << many.report;
+}
+
+// The add and edit dialogs ask before they change the list: a URL the
+// import would refuse is refused for the same reason, and one that is
+// already listed as the same search names that row.
+TEST_F(WatchListRoomTest, refusalGivesTheImportsReasonOrNamesTheRowOfTheSameSearch)
+{
+    const std::string phone = "http://127.0.0.1/s?c=1&q=%E6%89%8B%E6%9C%BA";
+    ASSERT_TRUE(room.add({kA, "a"}));
+    ASSERT_TRUE(room.add({phone, "%E6%89%8B%E6%9C%BA"}));
+    WatchOptions named;
+    named.name = "台灯";
+    ASSERT_TRUE(room.setOptions(0, named));
+
+    const std::optional<Watch> typed = watchlist::parseOne("  " + kB + "\t");
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->url, kB);
+    EXPECT_EQ(typed->sid, "b");
+    EXPECT_EQ(room.refusal("  " + kB + " "), "");
+    EXPECT_EQ(room.refusal("ftp://127.0.0.1/s?q=x"),
+              "不是网址（只取 http:// 或 https:// 开头的网址）");
+    EXPECT_EQ(room.refusal(""), "不是网址（只取 http:// 或 https:// 开头的网址）");
+    EXPECT_EQ(room.refusal("http://127.0.0.1/s?c=1&q=+"),
+              "没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）");
+    EXPECT_EQ(room.refusal(kB + std::string(WatchTable::kUrlMax, 'x')),
+              "过长（网址最多 1023 字节，搜索词最多 100 字节）");
+    EXPECT_NE(room.refusal(kB + "&s=40"), "");
+
+    EXPECT_EQ(room.refusal(" " + kA), "与第 1 行（台灯）是同一个搜索，会重复提醒同样的宝贝");
+    EXPECT_EQ(room.refusal("http://127.0.0.1/s?c=%31&q=手机"),
+              "与第 2 行（c=1&q=手机）是同一个搜索，会重复提醒同样的宝贝");
+    EXPECT_EQ(room.refusal("http://127.0.0.1/s?c=1&q=手机", 1), "") << "the row being edited";
+    EXPECT_EQ(room.refusal("http://127.0.0.1/s?c=2&q=手机"), "") << "another filter";
+
+    for (int i = room.count(); i < WatchTable::kSlots; ++i) {
+        ASSERT_TRUE(room.add({kC + std::to_string(i), "c"}));
+    }
+    EXPECT_EQ(room.refusal(kB), "超出列表上限（最多 1000 行）");
+    EXPECT_EQ(room.refusal(kB, 0), "");
 }
 
 // Each change is announced for the rows; the table follows the list and a
