@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 #include "core/watchlistroom.h"
+#include "core/watchlist.h"
 #include "core/watchroster.h"
 #include "core/watchtable.h"
 #include "core/text.h"
@@ -25,6 +26,8 @@
 #include "ui/traypresence.h"
 #include "ui/unseenitems.h"
 #include "ui/watchdlg.h"
+#include "ui/watcheditdlg.h"
+#include "ui/watchtrial.h"
 #include "ui/watchlistmodel.h"
 
 #include <iostream>
@@ -123,7 +126,11 @@ void Program::createRooms()
     m_outbox = new AlertOutbox({*m_core, *m_itemDb, m_settings, *m_notifier, *m_alertCommand}, this);
     m_alerter = new Alerter({*m_core, m_settings, m_paths, *m_notifier, *m_outbox}, *m_run, this);
     m_notice = new BlockedNotice(*m_list, *m_run, m_settings, *m_notifier, this);
-    m_quiet = new QuietWatches({*m_itemDb, m_settings, *m_outbox}, *m_run, this);
+    const auto ownInterval = [this](const std::string& url) -> std::optional<int> {
+        const WatchEntry* w = m_list->at(m_list->rowOfUrl(url));
+        return w ? w->options.interval : std::nullopt;
+    };
+    m_quiet = new QuietWatches({*m_itemDb, m_settings, *m_outbox, ownInterval}, *m_run, this);
     m_quiet->load();
     m_rows->showQuiet(*m_quiet);
     m_markSeen = new MarkSeenFlow(
@@ -137,6 +144,12 @@ void Program::connectWindow()
 {
     CWatchDlg* w = m_window.get();
     connect(w, &CWatchDlg::importRequested, this, &Program::importList);
+    connect(w, &CWatchDlg::addRequested, this, &Program::addWatch);
+    connect(w, &CWatchDlg::editRequested, this, &Program::editWatch);
+    connect(w, &CWatchDlg::pauseRequested, this, &Program::setPaused);
+    connect(w, &CWatchDlg::muteRequested, this, &Program::setMuted);
+    connect(w, &CWatchDlg::deleteRequested, this, &Program::deleteWatch);
+    connect(w, &CWatchDlg::moveRequested, this, &Program::moveWatch);
     connect(w, &CWatchDlg::startStopRequested, this, &Program::startStop);
     connect(w, &CWatchDlg::stopAlarmRequested, m_alerter, &Alerter::stopAlarm);
     connect(w, &CWatchDlg::itemListRequested, this, &Program::openItemList);
@@ -229,8 +242,157 @@ void Program::importList()
     if (!result.saveError.empty()) {
         warnUser("监控列表保存失败：" + result.saveError);
     }
-    if (!result.leftOut.empty()) {
-        warnUser(result.leftOut);
+    // Lines left out or merged need a box; a clean import is told in the
+    // status line.
+    if (!result.notes.empty() || !result.replaced) {
+        warnUser(result.report);
+    } else {
+        showStatus(qs(result.report));
+    }
+}
+
+void Program::saveAfterChange()
+{
+    if (const Result<void> saved = m_list->save(); !saved) {
+        warnUser("监控列表保存失败：" + saved.error());
+    }
+}
+
+void Program::addWatch()
+{
+    if (!m_list || m_window->closing()) {
+        return;
+    }
+    CWatchEditDlg dlg(CWatchEditDlg::Mode::Add, {}, {},
+                      {[this](const std::string& url) { return m_list->refusal(url); }, {}, {}},
+                      m_window.get());
+    if (dlg.exec() != QDialog::Accepted) {
+        return;
+    }
+    // The list may have changed while the dialog was open (an import from
+    // the tray): asked again.
+    const std::optional<Watch> watch = watchlist::parseOne(dlg.url());
+    if (const std::string refused = m_list->refusal(dlg.url()); !refused.empty() || !watch) {
+        warnUser(refused);
+        return;
+    }
+    if (m_list->add(*watch)) {
+        m_list->setOptions(m_list->count() - 1, dlg.options());
+        saveAfterChange();
+    }
+}
+
+void Program::editWatch(int row)
+{
+    const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
+    if (!entry || m_window->closing()) {
+        return;
+    }
+    const WatchId id = entry->id;
+    const std::string url = entry->url;
+    const auto refusal = [this, id](const std::string& typed) {
+        return m_list->refusal(typed, m_list->rowOf(id));
+    };
+    WatchTrial trial(*m_itemDb, *m_core, *m_run);
+    const auto startTrial = [this, id, url, &trial](const std::string& typed,
+                                                   const WatchOptions& options) {
+        TrialRequest request;
+        const std::optional<Watch> typedWatch = watchlist::parseOne(typed);
+        request.url = typed;
+        request.sid = typedWatch ? typedWatch->sid : watchlist::searchKey(typed);
+        request.options = options;
+        const std::optional<SessionSettings> session = requestSession();
+        request.settings = m_settings;
+        // Another URL is another search: nothing of the old one's last check counts.
+        if (const int now = m_list->rowOf(id); now >= 0 && typed == url) {
+            request.lastIds = m_roster->at(now).slot.lastIds;
+        }
+        request.restingUntil = m_rows->restingUntil(typed);
+        TrialResult refused;
+        refused.failed = true;
+        if (!session) {
+            refused.error = "网络设置有误，无法检测";
+        } else {
+            request.session = *session;
+            if (trial.start(std::move(request))) {
+                return;
+            }
+            refused.error = "Cannot Start New Thread";
+        }
+        Q_EMIT trial.finished(refused);
+    };
+    CWatchEditDlg dlg(CWatchEditDlg::Mode::Edit, entry->url, entry->options,
+                      {refusal, startTrial, [&trial] { trial.cancel(); }}, m_window.get());
+    connect(&trial, &WatchTrial::finished, &dlg, &CWatchEditDlg::showTrial);
+    if (dlg.exec() != QDialog::Accepted) {
+        return;
+    }
+    row = m_list->rowOf(id);
+    if (row < 0) {
+        return;
+    }
+    if (dlg.urlChanged()) {
+        const std::optional<Watch> watch = watchlist::parseOne(dlg.url());
+        if (const std::string refused = refusal(dlg.url()); !refused.empty() || !watch) {
+            warnUser(refused);
+            return;
+        }
+        m_list->replace(row, *watch);
+    }
+    m_list->setOptions(row, dlg.options());
+    saveAfterChange();
+}
+
+void Program::setPaused(int row, bool paused)
+{
+    const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
+    if (!entry) {
+        return;
+    }
+    WatchOptions options = entry->options;
+    options.paused = paused ? std::optional<bool>(true) : std::nullopt;
+    if (paused) {
+        // Time paused is no time watched: the quiet warning must not count it.
+        m_quiet->resting(entry->url);
+    }
+    m_list->setOptions(row, options);
+    saveAfterChange();
+}
+
+void Program::setMuted(int row, bool muted)
+{
+    const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
+    if (!entry) {
+        return;
+    }
+    WatchOptions options = entry->options;
+    options.muted = muted ? std::optional<bool>(true) : std::nullopt;
+    m_list->setOptions(row, options);
+    saveAfterChange();
+}
+
+void Program::deleteWatch(int row)
+{
+    const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
+    if (!entry || m_window->closing()) {
+        return;
+    }
+    const WatchId id = entry->id;
+    const std::string name = m_rows->index(row, WatchListModel::UrlColumn).data().toString().toStdString();
+    if (m_core->msgboxConfirm(m_window.get(), "确认删除监控“" + name + "”？") != IDYES) {
+        return;
+    }
+    // The box may have let other events change the list.
+    if (const int now = m_list->rowOf(id); now >= 0) {
+        m_list->remove(now);
+        saveAfterChange();
+    }
+}
+
+void Program::moveWatch(int from, int to)
+{
+    if (m_list && m_list->move(from, to)) {
+        saveAfterChange();
     }
 }
 
@@ -342,9 +504,9 @@ void Program::openHistory()
     if (!m_itemDb || m_window->closing()) {
         return;
     }
-    std::vector<std::pair<std::string, std::string>> watches;
+    std::vector<HistoryWatch> watches;
     for (const WatchEntry& w : m_list->watches()) {
-        watches.emplace_back(w.url, w.sid);
+        watches.push_back({w.url, w.sid, w.options.name.value_or("")});
     }
     CHistoryDlg dlg(*m_core, *m_itemDb, m_settings, std::move(watches), m_window.get());
     dlg.OnInitDialog();
@@ -383,6 +545,10 @@ void Program::openSettings()
 void Program::markAllSeen(int row)
 {
     if (m_markSeen && !m_window->closing()) {
+        if (const WatchEntry* watch = m_list->at(row)) {
+            // The user has acknowledged what the row counted.
+            m_unseen->watchSeen(watch->url);
+        }
         m_markSeen->markAllSeen(row);
     }
 }

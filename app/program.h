@@ -60,6 +60,13 @@ public:
     // What the user asks, from the window, the tray or a later launch.
     void startStop();
     void importList();
+    // One watch at a time, each change saved at once.
+    void addWatch();
+    void editWatch(int row);
+    void setPaused(int row, bool paused);
+    void setMuted(int row, bool muted);
+    void deleteWatch(int row);
+    void moveWatch(int from, int to);
     void clearData();
     void openItemList(int row);
     void markAllSeen(int row);
@@ -112,6 +119,7 @@ private:
     void rereadSettings();
     void tellProblems();
     void prepareStore();
+    void saveAfterChange();
     void warnUser(const std::string& text);
     void showStatus(const QString& text);
     // The session a run or a marking uses, with the request settings read

@@ -2,6 +2,7 @@
 
 #include "core/runsettings.h"
 #include "core/text.h"
+#include "core/watchlist.h"
 #include "core/zuvira.h"
 #include "store/findcsv.h"
 #include "store/itemdb.h"
@@ -9,6 +10,7 @@
 #include "ui/findchart.h"
 #include "ui/qtconvert.h"
 
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -29,7 +31,7 @@ namespace tw {
 
 namespace {
 
-// How the window names a watch: its search words, decoded.
+// How the window names a watch without a name: its search words, decoded.
 std::string watchWords(const std::string& sid)
 {
     return text::readableQuery(sid);
@@ -48,21 +50,30 @@ public:
 
     using QAbstractTableModel::QAbstractTableModel;
 
-    void setFinds(std::vector<FindRecord> finds)
+    void setFinds(std::vector<FindRecord> finds,
+                  const std::function<std::string(const FindRecord&)>& nameOf)
     {
         beginResetModel();
         m_finds = std::move(finds);
         m_watchOf.clear();
         m_folded.clear();
         m_watchNames.clear();
+        m_watchSids.clear();
         m_watchIndex.clear();
         m_watchOf.reserve(m_finds.size());
         m_folded.reserve(m_finds.size());
+        // The finds of one key fall in a group per name they show under.
+        std::unordered_map<std::string, std::string> nameOfUrl;
         for (const FindRecord& f : m_finds) {
-            auto [it, added] =
-                m_watchIndex.try_emplace(f.sid, static_cast<int>(m_watchNames.size()));
+            auto named = nameOfUrl.find(f.url);
+            if (named == nameOfUrl.end()) {
+                named = nameOfUrl.emplace(f.url, nameOf(f)).first;
+            }
+            auto [it, added] = m_watchIndex.try_emplace(f.sid + '\0' + named->second,
+                                                        static_cast<int>(m_watchNames.size()));
             if (added) {
-                m_watchNames.push_back(qs(watchWords(f.sid)));
+                m_watchNames.push_back(qs(named->second));
+                m_watchSids.push_back(f.sid);
             }
             m_watchOf.push_back(it->second);
             m_folded.push_back(
@@ -79,22 +90,18 @@ public:
     // or watch's words, any case, or "" for every find.
     void setFilter(const std::optional<std::string>& sid, const QString& text)
     {
-        int onlyWatch = -1;
-        if (sid) {
-            const auto it = m_watchIndex.find(*sid);
-            onlyWatch = it == m_watchIndex.end() ? -2 : it->second;
-        }
         const QString needle = text.trimmed().toCaseFolded();
+        std::vector<char> watchIn(m_watchNames.size());
         std::vector<char> watchMatches(m_watchNames.size());
         for (std::size_t w = 0; w < m_watchNames.size(); ++w) {
+            watchIn[w] = !sid || m_watchSids[w] == *sid;
             watchMatches[w] = m_watchNames[w].toCaseFolded().contains(needle);
         }
         beginResetModel();
         m_shown.clear();
         for (std::size_t i = 0; i < m_finds.size(); ++i) {
-            const int watch = m_watchOf[i];
-            if ((onlyWatch == -1 || watch == onlyWatch) &&
-                (watchMatches[static_cast<std::size_t>(watch)] || m_folded[i].contains(needle))) {
+            const auto watch = static_cast<std::size_t>(m_watchOf[i]);
+            if (watchIn[watch] && (watchMatches[watch] || m_folded[i].contains(needle))) {
                 m_shown.push_back(i);
             }
         }
@@ -188,15 +195,21 @@ private:
     std::vector<int> m_watchOf;
     std::vector<QString> m_folded;
     std::vector<QString> m_watchNames;
+    std::vector<std::string> m_watchSids;
     std::unordered_map<std::string, int> m_watchIndex;
     std::vector<std::size_t> m_shown;
 };
 
 CHistoryDlg::CHistoryDlg(CCore& core, CItemDb& db, const RunSettings& settings,
-                         std::vector<std::pair<std::string, std::string>> watches, QWidget* parent)
+                         std::vector<HistoryWatch> watches, QWidget* parent)
     : QDialog(parent), m_core(core), m_db(db), m_settings(settings), m_watches(std::move(watches)),
       m_model(new FindTableModel(this))
 {
+    for (const HistoryWatch& w : m_watches) {
+        if (!w.name.empty()) {
+            m_names.try_emplace(watchlist::searchIdentity(w.url), w.name);
+        }
+    }
     setObjectName(QStringLiteral("IDD_HISTORY"));
     setWindowTitle(QStringLiteral("发现记录"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -274,23 +287,29 @@ void CHistoryDlg::OnInitDialog()
         finds.clear();
         m_core.msgboxWarning(this, std::string("无法读取发现记录：") + e.what());
     }
-    m_model->setFinds(std::move(finds));
+    m_model->setFinds(std::move(finds), [this](const FindRecord& f) { return watchName(f); });
 
     const QSignalBlocker blocker(m_watchFilter);
     m_watchFilter->clear();
     m_watchFilter->addItem(QStringLiteral("全部监控"));
-    for (const auto& [url, sid] : m_watches) {
+    for (const HistoryWatch& w : m_watches) {
         // Watches with one key share their items, and so their finds.
-        const QByteArray key = QByteArray::fromStdString(sid);
+        const QByteArray key = QByteArray::fromStdString(w.sid);
         if (m_watchFilter->findData(key) >= 0) {
             continue;
         }
-        const std::string words = watchWords(sid);
-        m_watchFilter->addItem(qs(words.empty() ? text::readableUrl(url) : words), key);
+        const std::string words = w.name.empty() ? watchWords(w.sid) : w.name;
+        m_watchFilter->addItem(qs(words.empty() ? text::readableUrl(w.url) : words), key);
     }
     m_watchFilter->setCurrentIndex(0);
     applyFilter();
     m_textFilter->setFocus();
+}
+
+std::string CHistoryDlg::watchName(const FindRecord& find) const
+{
+    const auto named = m_names.find(watchlist::searchIdentity(find.url));
+    return named != m_names.end() ? named->second : watchWords(find.sid);
 }
 
 void CHistoryDlg::applyFilter()
@@ -324,7 +343,7 @@ void CHistoryDlg::OnExport()
     }
     // What the filters show, as the user picked it out, not the whole record.
     const std::vector<FindRecord> shown = m_model->shown();
-    const std::string csv = findsCsv(shown, [](const FindRecord& f) { return watchWords(f.sid); });
+    const std::string csv = findsCsv(shown, [this](const FindRecord& f) { return watchName(f); });
     // Written beside and renamed over: a failure leaves an older file whole.
     QSaveFile file(qs(path));
     if (!file.open(QIODevice::WriteOnly) ||

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <string>
-#include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include <QDate>
@@ -18,7 +18,17 @@ class CCore;
 class CItemDb;
 class FindChart;
 class FindTableModel;
+struct FindRecord;
 struct RunSettings;
+
+// A watch of the list as the history window shows it.
+struct HistoryWatch
+{
+    std::string url;
+    std::string sid;
+    // The name the user gave it; "" for none.
+    std::string name;
+};
 
 // The record of finds of every watch, newest first, narrowed by watch and by
 // text, above it the finds of the last 30 days per day; a double click opens
@@ -30,10 +40,10 @@ class CHistoryDlg : public QDialog
 public:
     static constexpr int kChartDays = 30;
 
-    // watches: {url, sid} of each watch, in list order, for the watch filter.
+    // watches: each watch, in list order, for the watch filter; a named
+    // watch's finds show its name instead of their search words.
     CHistoryDlg(CCore& core, CItemDb& db, const RunSettings& settings,
-                std::vector<std::pair<std::string, std::string>> watches,
-                QWidget* parent = nullptr);
+                std::vector<HistoryWatch> watches, QWidget* parent = nullptr);
     ~CHistoryDlg() override;
 
     // The last day of the chart; today's date when not set. Before set-up.
@@ -47,11 +57,14 @@ public:
 
 private:
     void applyFilter();
+    std::string watchName(const FindRecord& find) const;
 
     CCore& m_core;
     CItemDb& m_db;
     const RunSettings& m_settings;
-    std::vector<std::pair<std::string, std::string>> m_watches;
+    std::vector<HistoryWatch> m_watches;
+    // Names by the search identity of their watch's URL.
+    std::unordered_map<std::string, std::string> m_names;
     QDate m_today;
     FindTableModel* m_model = nullptr;
     FindChart* m_chart = nullptr;

@@ -104,6 +104,20 @@ bool QuietWatches::isQuiet(const std::string& url) const
     return it != m_watches.end() && it->second.episode.has_value();
 }
 
+int QuietWatches::intervalOf(const std::string& url) const
+{
+    const std::optional<int> own =
+        m_context.ownInterval ? m_context.ownInterval(url) : std::nullopt;
+    return std::max(m_context.settings.interval, own.value_or(0));
+}
+
+void QuietWatches::resting(const std::string& url)
+{
+    if (const auto it = m_watches.find(url); it != m_watches.end()) {
+        it->second.spanOpen = false;
+    }
+}
+
 std::string QuietWatches::toolTipLine(const std::string& url) const
 {
     const auto it = m_watches.find(url);
@@ -125,7 +139,7 @@ void QuietWatches::checkEnded(const CheckEnded& m)
         // A failing watch is not watching: its quiet time waits for it to work.
         w.spanOpen = false;
     } else if (w.spanOpen && !w.checked.empty() &&
-               at - w.checked.back().end <= spanGap(m_context.settings.interval)) {
+               at - w.checked.back().end <= spanGap(intervalOf(url))) {
         w.checked.back().end = std::max(w.checked.back().end, at);
         w.unsaved = true;
     } else {

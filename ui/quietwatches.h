@@ -4,6 +4,7 @@
 #include "engine/quietwatch.h"
 #include "store/itemdb.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ struct QuietContext
     CItemDb& db;
     const RunSettings& settings;
     AlertOutbox& outbox;
+    // The watch's own interval, when it has one: its checks are that far
+    // apart and still one span.
+    std::function<std::optional<int>(const std::string& url)> ownInterval = {};
 };
 
 // "搜索“…”可能已失效：…" as the status line, the tray and the notification say it.
@@ -50,6 +54,9 @@ public:
     void save();
 
     bool isQuiet(const std::string& url) const;
+    // The watch with url rests by the user's choice (paused): the time until
+    // its next check is not time it was watched.
+    void resting(const std::string& url);
     // The tooltip's line for a quiet watch: its usual gap and quiet time.
     std::string toolTipLine(const std::string& url) const;
 
@@ -71,6 +78,7 @@ private:
         QuietVerdict verdict;
     };
     void checkEnded(const CheckEnded& m);
+    int intervalOf(const std::string& url) const;
     void endEpisode(const std::string& url, Watch& w);
     void tell(const std::string& url, const Watch& w);
     void saveSpans(const std::string& url, Watch& w);

@@ -37,6 +37,7 @@ bool RunController::start(const SessionSettings& session)
     params.session = session;
     params.openSession = m_openSession;
     params.clock = m_pollClock;
+    params.pacer = &m_pacer;
     m_worker = std::make_unique<CPollThread>(std::move(params));
     if (!m_worker->CreateThread()) {
         m_worker.reset();

@@ -54,6 +54,10 @@ public:
     void setPollOptions(SessionSettings session, SessionFactory openSession = {},
                         PollClock* clock = nullptr);
     const SessionSettings& pollOptions() const { return m_sessionSettings; }
+    const SessionFactory& sessionFactory() const { return m_openSession; }
+    PollClock* pollClock() const { return m_pollClock; }
+    // Shared by the worker and the trial checks: together they keep to maxrate.
+    RequestPacer& pacer() { return m_pacer; }
 
     // From Idle: starts the worker with session. False when its thread could
     // not be started (nothing changed).
@@ -96,6 +100,7 @@ private:
     SessionSettings m_sessionSettings;
     SessionFactory m_openSession;
     PollClock* m_pollClock = nullptr;
+    RequestPacer m_pacer;
     std::unique_ptr<CMarkSeenTask> m_markSeen;
     std::unique_ptr<CPollThread> m_worker;
 };

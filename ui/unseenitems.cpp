@@ -13,6 +13,7 @@ UnseenItems::UnseenItems(const RunController& run, std::function<bool()> inView,
         }
         const int found = static_cast<int>(m.items.size());
         m_perWatch[m.watch.url] += found;
+        Q_EMIT watchCountChanged(m.watch.url);
         if (!m_inView || !m_inView()) {
             m_sinceShown += found;
             Q_EMIT sinceShownChanged(m_sinceShown);
@@ -28,7 +29,9 @@ int UnseenItems::forWatch(const std::string& url) const
 
 void UnseenItems::watchSeen(const std::string& url)
 {
-    m_perWatch.erase(url);
+    if (m_perWatch.erase(url) > 0) {
+        Q_EMIT watchCountChanged(url);
+    }
 }
 
 void UnseenItems::windowSeen()

@@ -31,6 +31,8 @@ public:
 
 Q_SIGNALS:
     void sinceShownChanged(int count);
+    // The count of the watch with url changed.
+    void watchCountChanged(const std::string& url);
 
 private:
     std::function<bool()> m_inView;

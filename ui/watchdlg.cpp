@@ -56,6 +56,13 @@ void CWatchDlg::OnImport()
     }
 }
 
+void CWatchDlg::OnAdd()
+{
+    if (!m_closing) {
+        Q_EMIT addRequested();
+    }
+}
+
 void CWatchDlg::OnStartStop()
 {
     if (!m_closing) {

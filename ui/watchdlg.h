@@ -40,6 +40,7 @@ public:
     static constexpr int IDC_NOTICE = 1011;
     static constexpr int IDC_HISTORY = 1012;
     static constexpr int IDC_SETTINGS = 1013;
+    static constexpr int IDC_ADD = 1014;
 
     explicit CWatchDlg(QWidget* parent = nullptr);
     ~CWatchDlg() override;
@@ -51,6 +52,7 @@ public:
     // The user's actions, each handed to the owner; none once the program is
     // closing.
     void OnImport();
+    void OnAdd();
     void OnStartStop();
     void OnStopAlarm();
     void OnWatchListDblClk(int row);
@@ -91,6 +93,12 @@ public:
 
 Q_SIGNALS:
     void importRequested();
+    void addRequested();
+    void editRequested(int row);
+    void pauseRequested(int row, bool paused);
+    void muteRequested(int row, bool muted);
+    void deleteRequested(int row);
+    void moveRequested(int from, int to);
     void startStopRequested();
     void stopAlarmRequested();
     void itemListRequested(int row);
@@ -120,6 +128,7 @@ private:
     QTableView* m_watchListView = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_import = nullptr;
+    QPushButton* m_add = nullptr;
     QPushButton* m_history = nullptr;
     QPushButton* m_settings = nullptr;
     QPushButton* m_stopAlarm = nullptr;

@@ -79,6 +79,9 @@ void CWatchDlg::createControls()
     m_import = place<QPushButton>(this, du, IDC_IMPORT, "IDC_IMPORT", 438, 26, 50, 14);
     m_import->setText(QStringLiteral("导入"));
 
+    m_add = place<QPushButton>(this, du, IDC_ADD, "IDC_ADD", 273, 26, 50, 14);
+    m_add->setText(QStringLiteral("添加"));
+
     m_history = place<QPushButton>(this, du, IDC_HISTORY, "IDC_HISTORY", 383, 26, 50, 14);
     m_history->setText(QStringLiteral("发现记录"));
 
@@ -106,7 +109,8 @@ void CWatchDlg::createControls()
 
     QWidget::setTabOrder(m_start, m_interval);
     QWidget::setTabOrder(m_interval, m_watchListView);
-    QWidget::setTabOrder(m_watchListView, m_settings);
+    QWidget::setTabOrder(m_watchListView, m_add);
+    QWidget::setTabOrder(m_add, m_settings);
     QWidget::setTabOrder(m_settings, m_history);
     QWidget::setTabOrder(m_history, m_import);
     QWidget::setTabOrder(m_import, m_stopAlarm);
@@ -114,13 +118,14 @@ void CWatchDlg::createControls()
     QWidget::setTabOrder(m_filterStock, m_clearData);
 
     for (QPushButton* button :
-         {m_start, m_settings, m_history, m_import, m_stopAlarm, m_clearData}) {
+         {m_start, m_add, m_settings, m_history, m_import, m_stopAlarm, m_clearData}) {
         // Enter must never press a button: it does nothing in this window.
         button->setAutoDefault(false);
         button->setDefault(false);
     }
 
     connect(m_import, &QPushButton::clicked, this, [this] { OnImport(); });
+    connect(m_add, &QPushButton::clicked, this, [this] { OnAdd(); });
     connect(m_history, &QPushButton::clicked, this, [this] { OnHistory(); });
     connect(m_settings, &QPushButton::clicked, this, [this] { OnSettings(); });
     connect(m_start, &QPushButton::clicked, this, [this] { OnStartStop(); });
@@ -162,6 +167,28 @@ QMenu* CWatchDlg::rowMenu(int row)
             [this, row] { OnMarkAllSeen(row); });
     connect(menu->addAction(QStringLiteral("复制网址")), &QAction::triggered, this,
             [url] { QGuiApplication::clipboard()->setText(url); });
+    menu->addSeparator();
+    const auto request = [this, menu](const QString& text, auto signal, auto... args) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, signal, args...] {
+            if (!m_closing) {
+                Q_EMIT(this->*signal)(args...);
+            }
+        });
+        return action;
+    };
+    const bool paused = watch->options.paused.value_or(false);
+    const bool muted = watch->options.muted.value_or(false);
+    request(QStringLiteral("编辑…"), &CWatchDlg::editRequested, row);
+    request(paused ? QStringLiteral("继续") : QStringLiteral("暂停"), &CWatchDlg::pauseRequested,
+            row, !paused);
+    request(muted ? QStringLiteral("取消静音") : QStringLiteral("静音"),
+            &CWatchDlg::muteRequested, row, !muted);
+    request(QStringLiteral("上移"), &CWatchDlg::moveRequested, row, row - 1)->setEnabled(row > 0);
+    request(QStringLiteral("下移"), &CWatchDlg::moveRequested, row, row + 1)
+        ->setEnabled(row + 1 < m_list->count());
+    menu->addSeparator();
+    request(QStringLiteral("删除"), &CWatchDlg::deleteRequested, row);
     return menu;
 }
 

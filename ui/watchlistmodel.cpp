@@ -1,6 +1,7 @@
 #include "ui/watchlistmodel.h"
 
 #include "core/text.h"
+#include "core/watchoptions.h"
 #include "core/watchlistroom.h"
 #include "core/zuvira.h"
 #include "ui/qtconvert.h"
@@ -12,8 +13,15 @@ namespace tw {
 
 WatchListModel::WatchListModel(const WatchListRoom& list, const RunController& run,
                                const UnseenItems& unseen, QObject* parent)
-    : QAbstractTableModel(parent), m_list(list), m_unseen(unseen)
+    : QAbstractTableModel(parent), m_list(list), m_unseen(unseen),
+      m_now([] { return std::chrono::system_clock::now(); })
 {
+    // Active hours begin and end without a message.
+    m_hoursTimer.setInterval(30 * 1000);
+    connect(&m_hoursTimer, &QTimer::timeout, this, [this] { refreshStates(); });
+    m_hoursTimer.start();
+    connect(&unseen, &UnseenItems::watchCountChanged, this,
+            [this](const std::string& url) { urlChanged(url); });
     connect(&list, &WatchListRoom::listReset, this, [this] { reset(); });
     connect(&list, &WatchListRoom::watchInserted, this, [this](int row) {
         beginInsertRows({}, row, row);
@@ -33,9 +41,12 @@ WatchListModel::WatchListModel(const WatchListRoom& list, const RunController& r
             r = fresh;
         } else {
             r.url = fresh.url;
-            r.words = fresh.words;
+            r.shownName = fresh.shownName;
+            r.name = fresh.name;
+            r.paused = fresh.paused;
+            r.hours = fresh.hours;
         }
-        Q_EMIT dataChanged(index(row, UrlColumn), index(row, StatusColumn));
+        rowChanged(row);
     });
     connect(&list, &WatchListRoom::watchMoved, this, [this](int from, int to) {
         beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
@@ -55,21 +66,51 @@ WatchListModel::WatchListModel(const WatchListRoom& list, const RunController& r
 void WatchListModel::showQuiet(const QuietWatches& quiet)
 {
     m_quiet = &quiet;
-    connect(&quiet, &QuietWatches::quietChanged, this, [this](const std::string& url) {
-        for (std::size_t row = 0; row < m_rows.size(); ++row) {
-            if (m_rows[row].url == url) {
-                const int r = static_cast<int>(row);
-                Q_EMIT dataChanged(index(r, UrlColumn), index(r, StatusColumn));
-            }
+    connect(&quiet, &QuietWatches::quietChanged, this,
+            [this](const std::string& url) { urlChanged(url); });
+}
+
+void WatchListModel::setClock(std::function<WallTime()> now)
+{
+    m_now = std::move(now);
+    refreshStates();
+}
+
+void WatchListModel::refreshStates()
+{
+    if (!m_rows.empty()) {
+        Q_EMIT dataChanged(index(0, StatusColumn),
+                           index(static_cast<int>(m_rows.size()) - 1, StatusColumn));
+    }
+}
+
+void WatchListModel::rowChanged(int row)
+{
+    Q_EMIT dataChanged(index(row, UrlColumn), index(row, StatusColumn));
+}
+
+void WatchListModel::urlChanged(const std::string& url)
+{
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        if (m_rows[row].url == url) {
+            rowChanged(static_cast<int>(row));
         }
-    });
+    }
 }
 
 WatchListModel::Row WatchListModel::rowFor(int listRow) const
 {
     const WatchEntry& w = *m_list.at(listRow);
+    Row row;
+    row.id = w.id;
+    row.url = w.url;
+    row.name = w.options.name.value_or(std::string());
     // Shown decoded; the list and its file keep the URL as written.
-    return {w.id, w.url, qs(text::readableQuery(CCore::getFg(w.url, '?', 1))), {}, {}};
+    row.shownName = qs(row.name.empty() ? text::readableQuery(CCore::getFg(w.url, '?', 1))
+                                        : row.name);
+    row.paused = w.options.paused.value_or(false);
+    row.hours = w.options.hours;
+    return row;
 }
 
 void WatchListModel::reset()
@@ -124,7 +165,8 @@ QString WatchListModel::statusText(CheckOutcome outcome)
 void WatchListModel::showChecking(int row)
 {
     if (isRow(row)) {
-        setRow(row, QStringLiteral("执行中"), m_rows[static_cast<std::size_t>(row)].lines);
+        m_rows[static_cast<std::size_t>(row)].checking = true;
+        rowChanged(row);
     }
 }
 
@@ -133,10 +175,16 @@ void WatchListModel::showResult(const CheckEnded& message)
     if (!message.items.empty()) {
         m_lastFound[message.watch.url] = message.at;
     }
+    if (message.health && message.health->pausedUntilWall && message.health->pausedUntil) {
+        m_restingUntil[message.watch.url] = *message.health->pausedUntilWall;
+    } else if (message.health) {
+        m_restingUntil.erase(message.watch.url);
+    }
     const int row = rowOf(message.watch);
     if (!isRow(row)) {
         return;
     }
+    m_rows[static_cast<std::size_t>(row)].checking = false;
     // A stopped check claims nothing: what the row said before stays in the tooltip.
     if (message.outcome == CheckOutcome::Stopped && message.items.empty()) {
         setRow(row, statusText(CheckOutcome::Stopped), m_rows[static_cast<std::size_t>(row)].lines);
@@ -144,6 +192,7 @@ void WatchListModel::showResult(const CheckEnded& message)
     }
     QString status = statusText(message.outcome);
     std::string health;
+    bool failed = false;
     if (message.health) {
         WatchHealth record = *message.health;
         record.lastNewItem = lastFound(message.watch.url);
@@ -152,9 +201,12 @@ void WatchListModel::showResult(const CheckEnded& message)
             status = qs(failedRowText(record, message.at));
         }
     }
-    // Items found outweigh a failure after them: they were stored and are reported.
-    if (!message.items.empty()) {
-        status = QStringLiteral("发现更新！");
+    // Items found outweigh a failure after them: they were stored and are
+    // reported, and the row counts them while they are unseen.
+    if (message.items.empty() && message.outcome == CheckOutcome::Failed) {
+        failed = true;
+    } else if (!message.items.empty()) {
+        status = statusText(CheckOutcome::Done);
     }
     std::string lines;
     for (const std::string* part : {&message.reason, static_cast<const std::string*>(&health)}) {
@@ -162,15 +214,17 @@ void WatchListModel::showResult(const CheckEnded& message)
             lines += "\n" + *part;
         }
     }
-    setRow(row, status, std::move(lines));
+    setRow(row, status, std::move(lines), failed);
 }
 
 void WatchListModel::showMarked(const MarkingEnded& message)
 {
     const int row = rowOf(message.watch);
     if (isRow(row)) {
+        m_rows[static_cast<std::size_t>(row)].checking = false;
         setRow(row, statusText(message.stored ? CheckOutcome::Baseline : CheckOutcome::Failed),
-               message.stored || message.reason.empty() ? std::string() : "\n" + message.reason);
+               message.stored || message.reason.empty() ? std::string() : "\n" + message.reason,
+               !message.stored);
     }
 }
 
@@ -180,12 +234,22 @@ std::optional<WallTime> WatchListModel::lastFound(const std::string& url) const
     return it == m_lastFound.end() ? std::nullopt : std::optional<WallTime>(it->second);
 }
 
-void WatchListModel::setRow(int row, QString status, std::string lines)
+std::optional<WallTime> WatchListModel::restingUntil(const std::string& url) const
+{
+    const auto it = m_restingUntil.find(url);
+    if (it == m_restingUntil.end() || it->second <= m_now()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+void WatchListModel::setRow(int row, QString status, std::string lines, bool failed)
 {
     Row& r = m_rows[static_cast<std::size_t>(row)];
     r.status = std::move(status);
     r.lines = std::move(lines);
-    Q_EMIT dataChanged(index(row, UrlColumn), index(row, StatusColumn));
+    r.failed = failed;
+    rowChanged(row);
 }
 
 QString WatchListModel::status(int row) const
@@ -194,11 +258,23 @@ QString WatchListModel::status(int row) const
         return {};
     }
     const Row& r = m_rows[static_cast<std::size_t>(row)];
-    // A check under way, news and a failure say more than a quiet watch.
-    if (m_quiet && m_quiet->isQuiet(r.url) &&
-        (r.status.isEmpty() || r.status == statusText(CheckOutcome::Done) ||
-         r.status == statusText(CheckOutcome::Baseline))) {
+    if (r.checking) {
+        return QStringLiteral("执行中");
+    }
+    if (const int unseen = m_unseen.forWatch(r.url); unseen > 0) {
+        return QStringLiteral("发现更新！(%1)").arg(unseen);
+    }
+    if (r.failed) {
+        return r.status;
+    }
+    if (m_quiet && m_quiet->isQuiet(r.url)) {
         return QStringLiteral("可能已失效");
+    }
+    if (r.paused) {
+        return QStringLiteral("已暂停");
+    }
+    if (r.hours && !r.hours->contains(watchoptions::localMinuteOfDay(m_now()))) {
+        return QStringLiteral("时段外");
     }
     return r.status;
 }
@@ -209,7 +285,8 @@ QString WatchListModel::toolTip(int row) const
         return {};
     }
     const Row& r = m_rows[static_cast<std::size_t>(row)];
-    std::string tip = text::readableUrl(r.url) + r.lines;
+    std::string tip = (r.name.empty() ? std::string() : r.name + "\n") +
+                      text::readableUrl(r.url) + r.lines;
     if (m_quiet && m_quiet->isQuiet(r.url)) {
         tip += "\n" + m_quiet->toolTipLine(r.url);
     }
@@ -240,7 +317,7 @@ QVariant WatchListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole) {
         return {};
     }
-    return index.column() == UrlColumn ? m_rows[static_cast<std::size_t>(index.row())].words
+    return index.column() == UrlColumn ? m_rows[static_cast<std::size_t>(index.row())].shownName
                                        : status(index.row());
 }
 

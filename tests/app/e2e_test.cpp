@@ -190,11 +190,13 @@ TEST_F(EndToEnd, reportsNewItemsOnceAndLeavesItsFilesInOrder)
 
 // The record of finds leaves as CSV while the program runs in the folder,
 // without a display and without the hand-over: one row per item stored, with
-// its watch and kind; --since a later day leaves them out.
+// its watch (by the name the list gives it) and kind; --since a later day
+// leaves them out.
 TEST_F(EndToEnd, theRecordOfFindsIsExportedBesideTheRunningProgram)
 {
     writeFile(dir.file("_items.txt"), market.searchUrl("worn") + "\n" + market.searchUrl("bike") +
                                           "\n");
+    writeFile(dir.file("_items.ini"), "[" + market.searchUrl("bike") + "]\nname=山地车\n");
     writeFile(dir.file("tidewatch.ini"), "[General]\ninterval=1\nkeepwatching=1\nopenlimit=0\n"
                                          "ignore=二手\nitemhost=" + host() + "\n");
     std::future<int> run = launch("--start");
@@ -212,7 +214,7 @@ TEST_F(EndToEnd, theRecordOfFindsIsExportedBesideTheRunningProgram)
     const std::string csv = readFile(dir.file("out.csv"));
     EXPECT_EQ(csv.rfind("\xEF\xBB\xBFtime,watch,url,key,id,title,kind\r\n", 0), 0u);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 288 + 5);
-    EXPECT_NE(csv.find(",bike," + market.searchUrl("bike") + ",bike,500000000002,山地车 "
+    EXPECT_NE(csv.find(",山地车," + market.searchUrl("bike") + ",bike,500000000002,山地车 "
                        "500000000002,new\r\n"),
               std::string::npos);
 

@@ -144,6 +144,42 @@ TEST_F(History, listsFiltersOpensAndExportsTheFindsOfEveryWatch)
     EXPECT_EQ(host->warnings()[0].rfind("无法导出 CSV：" + dir.file("missing/out.csv"), 0), 0u);
 }
 
+// A watch's name stands for its search words wherever its finds are shown,
+// found by the search its URL makes however escaped; another watch of the
+// key keeps its words and the filter by key still takes both.
+TEST_F(History, aNamedWatchShowsItsNameInTheListTheFilterAndTheCsv)
+{
+    const std::string desk = "http://127.0.0.1:9/s?q=%E7%81%AF";
+    const std::string sorted = desk + "&sort=new";
+    const sys_seconds t = localTime(kToday.addDays(-1), QTime(12, 0));
+    db.storeSeenItems("%E7%81%AF", {{"21", "a"}}, {"http://127.0.0.1:9/s?q=灯", t}, FindKind::New);
+    db.storeSeenItems("%E7%81%AF", {{"22", "b"}}, {sorted, t + seconds(60)}, FindKind::New);
+    CHistoryDlg dlg(core, db, settings, {{desk, "%E7%81%AF", "书桌灯"}, {sorted, "%E7%81%AF", ""}});
+    dlg.setToday(kToday);
+    dlg.OnInitDialog();
+    list = dlg.findChild<QTableView*>("IDC_FIND_LIST");
+    auto* watch = dlg.findChild<QComboBox*>("IDC_WATCH_FILTER");
+    auto* text = dlg.findChild<QLineEdit*>("IDC_TEXT_FILTER");
+    ASSERT_TRUE(list && watch && text);
+
+    EXPECT_EQ(cell(0, 1), "灯");
+    EXPECT_EQ(cell(1, 1), "书桌灯");
+    ASSERT_EQ(watch->count(), 2);
+    EXPECT_EQ(watch->itemText(1), "书桌灯");
+    text->setText(QStringLiteral("书桌"));
+    EXPECT_EQ(shownIds(), "21");
+    watch->setCurrentIndex(1);
+    text->clear();
+    EXPECT_EQ(shownIds(), "22,21");
+
+    host->setNextFileName(dir.file("out.csv"));
+    dlg.OnExport();
+    const std::string csv = readFile(dir.file("out.csv"));
+    EXPECT_NE(csv.find(",书桌灯,http://127.0.0.1:9/s?q=灯,%E7%81%AF,21,"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(",灯," + sorted + ",%E7%81%AF,22,"), std::string::npos) << csv;
+}
+
 TEST(FindsPerDay, countsTheWatchesOwnFindsOfTheLast30LocalDays)
 {
     const auto at = [](int daysBack, const QTime& time, const char* kind,

@@ -54,16 +54,22 @@ protected:
     TestMarket market;
 };
 
-TEST_F(RowMenu, offersFourActionsOnAWatchAndNoneBelowTheLastRow)
+TEST_F(RowMenu, offersItsActionsOnAWatchAndNoneBelowTheLastRow)
 {
     std::unique_ptr<QMenu> menu(dlg->rowMenu(1));
     ASSERT_NE(menu, nullptr);
     QStringList texts;
+    QStringList disabled;
     for (QAction* action : menu->actions()) {
         texts << action->text();
+        if (!action->isEnabled()) {
+            disabled << action->text();
+        }
     }
-    EXPECT_EQ(texts,
-              QStringList({"在浏览器中打开搜索页", "查看宝贝列表", "全部标记为已见", "复制网址"}));
+    EXPECT_EQ(disabled, QStringList{"下移"}) << "the last row cannot move down";
+    EXPECT_EQ(texts, QStringList({"在浏览器中打开搜索页", "查看宝贝列表", "全部标记为已见",
+                                  "复制网址", "", "编辑…", "暂停", "静音", "上移", "下移", "",
+                                  "删除"}));
     EXPECT_EQ(dlg->rowMenu(2), nullptr);
     EXPECT_EQ(dlg->rowMenu(-1), nullptr);
 }

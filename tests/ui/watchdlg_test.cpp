@@ -72,7 +72,7 @@ TEST_F(WatchDlgSetUp, anOutOfRangeSettingIsToldOnceAndAnEditReachesTheNextRun)
 
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
-    EXPECT_EQ(cell(0, 1), "发现更新！");
+    EXPECT_EQ(cell(0, 1), "发现更新！(2)");
     EXPECT_TRUE(host->urls().empty()) << "no page opened with the limit at 0";
     EXPECT_EQ(status->text(), "停止。");
     EXPECT_TRUE(changed.isEmpty());
@@ -128,7 +128,7 @@ TEST_F(WatchDlgSetUp, controlsCarryTheirIdsAndTextsAndEscapeOrEnterDoNothing)
             tabOrder << w->objectName();
         }
     } while ((w = w->nextInFocusChain()) != child("IDC_START"));
-    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_SETTINGS",
+    EXPECT_EQ(tabOrder, QStringList({"IDC_START", "IDC_INTERVAL", "IDC_WATCH_LIST", "IDC_ADD", "IDC_SETTINGS",
                                      "IDC_HISTORY", "IDC_IMPORT", "IDC_STOP_ALARM",
                                      "IDC_FILTER_STOCK", "IDC_CLEAR_DATA"}));
     QString caption;
@@ -240,8 +240,8 @@ TEST_F(WatchList, importSkipsPagedLinesCutsCommentsAndForgetsEveryId)
     EXPECT_TRUE(host->warnings().empty());
 }
 
-// Cancelled, without a usable line, with no watch to save or with a failed
-// write: the stored list stays as it was.
+// Cancelled, without a usable line or with a failed write: the stored list
+// stays as it was.
 TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
 {
     openWindow("http://127.0.0.1/a?c=1&q=A\r\n");
@@ -252,21 +252,25 @@ TEST_F(WatchList, theStoredListIsKeptUnlessANewOneIsWrittenWhole)
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
     EXPECT_EQ(rowCount(), 1);
     EXPECT_EQ(app->table()->url(0), "http://127.0.0.1/a?c=1&q=A");
+    ASSERT_EQ(host->warnings().size(), 1u);
+    EXPECT_EQ(host->warnings()[0], "文件中没有可导入的监控，列表保持不变。");
 
     // A directory in the temporary file's place fails the write as any user.
     std::filesystem::create_directory(watchlist::tempPathFor(dir.file("_items.txt")));
     importFile("http://127.0.0.1/b?c=1&q=B\n");
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
-    ASSERT_EQ(host->warnings().size(), 1u);
-    EXPECT_NE(host->warnings()[0].find("_items.txt.new"), std::string::npos);
+    ASSERT_EQ(host->warnings().size(), 2u);
+    EXPECT_NE(host->warnings()[1].find("_items.txt.new"), std::string::npos);
     const Result<void> saved = app->saveWatchList();
     EXPECT_FALSE(saved.ok());
     EXPECT_FALSE(saved.error().empty());
     EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
 
+    // A delete of the last watch is the user's: saved as an empty list.
+    std::filesystem::remove(watchlist::tempPathFor(dir.file("_items.txt")));
     app->list().remove(0);
     ASSERT_TRUE(app->saveWatchList().ok());
-    EXPECT_EQ(list(), "http://127.0.0.1/a?c=1&q=A\r\n");
+    EXPECT_EQ(list(), "");
 }
 
 // Also without a list file to read back, and with a file that cannot be read:
@@ -283,14 +287,14 @@ TEST_F(WatchList, anImportWithoutAWatchLeavesTableRowsAndFileAlone)
     EXPECT_EQ(rowCount(), 1);
     EXPECT_EQ(app->table()->slot(0).lastIds, "1,2");
     EXPECT_FALSE(std::filesystem::exists(dir.file("_items.txt")));
-    EXPECT_TRUE(host->warnings().empty());
+    EXPECT_EQ(host->warnings(), std::vector<std::string>{"文件中没有可导入的监控，列表保持不变。"});
 
     host->setNextFileName(dir.file("missing.txt"));
     dlg->OnImport();
     EXPECT_EQ(app->table()->watchCount(), 1);
     EXPECT_EQ(app->table()->slot(0).lastIds, "1,2");
-    ASSERT_EQ(host->warnings().size(), 1u);
-    EXPECT_NE(host->warnings()[0].find("missing.txt"), std::string::npos) << host->warnings()[0];
+    ASSERT_EQ(host->warnings().size(), 2u);
+    EXPECT_NE(host->warnings()[1].find("missing.txt"), std::string::npos) << host->warnings()[1];
 }
 
 // An import during a run: a report on its way follows its url to the new row
@@ -316,7 +320,7 @@ TEST_F(WatchList, anImportKeepsAStayingWatchsReportAndTheRowsShowTheTable)
         EXPECT_EQ(cell(row, 0).toStdString(), CCore::getFg(table.url(row), '?', 1));
     }
     EXPECT_EQ(table.slot(0).lastIds, "5,6");
-    EXPECT_EQ(cell(0, 1), "发现更新！");
+    EXPECT_EQ(cell(0, 1), "发现更新！(1)");
     ASSERT_TRUE(pagesHandedOver());
     ASSERT_EQ(host->urls().size(), 1u);
     EXPECT_NE(host->urls()[0].find("id=77"), std::string::npos) << host->urls()[0];
@@ -340,9 +344,12 @@ TEST_F(WatchList, linesPastTheTableOrTheirFieldsAreLeftOutAndCountedOnce)
     EXPECT_EQ(app->table()->watchCount(), WatchTable::kSlots);
     EXPECT_EQ(rowCount(), WatchTable::kSlots);
     EXPECT_EQ(app->table()->url(11), urlOfLength(WatchTable::kUrlMax));
-    // 1004 that fit, 1000 taken, plus the two too long.
+    // 1004 that fit, 1000 taken, plus the two too long: each named by its line.
     ASSERT_EQ(host->warnings().size(), 1u);
-    EXPECT_NE(host->warnings()[0].find("有 6 行"), std::string::npos) << host->warnings()[0];
+    const std::string told = host->warnings()[0];
+    EXPECT_TRUE(told.starts_with("已导入 1000 个监控。\n第 12 行未载入：过长")) << told;
+    EXPECT_NE(told.find("第 13 行未载入：过长"), std::string::npos) << told;
+    EXPECT_TRUE(told.ends_with("第 1006 行未载入：超出列表上限（最多 1000 行）")) << told;
 
     // The saved list holds only what was taken: reading it back warns no more.
     Program again(host, dir.path());
