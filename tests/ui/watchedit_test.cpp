@@ -3,6 +3,7 @@
 #include "tests/support/roomfixture.h"
 #include "tests/ui/windowfixture.h"
 #include "tools/testmarket/testmarket.h"
+#include "desktop/alertcommand.h"
 #include "ui/unseenitems.h"
 #include "ui/watcheditdlg.h"
 #include "ui/watchlistmodel.h"
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 
 namespace tw::test {
@@ -193,7 +195,11 @@ TEST_F(WatchEdit, pausedMutedAndOwnIntervalEachActOnTheirWatchOnly)
     for (const char* key : {"n", "p", "m", "slow"}) {
         market.setItems(key, TestMarket::makeItems(2, key[0] * 1000));
     }
-    open({"n", "p", "m", "slow"});
+    const std::string script = dir.file("push");
+    writeFile(script, "#!/bin/sh\ncat >> \"$1\"\n");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    open({"n", "p", "m", "slow"}, "onalert=" + script + " " + dir.file("told.json") + "\n");
+    QSignalSpy commandsEnded(&app->alertCommand(), &AlertCommand::finished);
     trigger(1, "暂停");
     trigger(2, "静音");
     onDialog([&](CWatchEditDlg& d) { setField(d, "IDC_WATCH_INTERVAL", "10"); });
@@ -222,6 +228,10 @@ TEST_F(WatchEdit, pausedMutedAndOwnIntervalEachActOnTheirWatchOnly)
               "777");
     ASSERT_TRUE(pagesHandedOver());
     EXPECT_EQ(host->urls(), std::vector<std::string>{"http://127.0.0.1:8/item.htm?id=888"});
+    ASSERT_TRUE(waitUntil([&] { return commandsEnded.size() == 1; }));
+    const std::string told = readFile(dir.file("told.json"));
+    EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    EXPECT_NE(told.find("\"888\""), std::string::npos) << told;
     EXPECT_TRUE(app->isRunning());
 
     // "继续" asks it again from the next pass on.
