@@ -343,32 +343,31 @@ void Program::editWatch(int row)
     saveAfterChange();
 }
 
-void Program::setPaused(int row, bool paused)
+void Program::setFlag(int row, std::optional<bool> WatchOptions::*flag, bool on)
 {
     const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
     if (!entry) {
         return;
     }
     WatchOptions options = entry->options;
-    options.paused = paused ? std::optional<bool>(true) : std::nullopt;
-    if (paused) {
-        // Time paused is no time watched: the quiet warning must not count it.
-        m_quiet->resting(entry->url);
-    }
+    // Off is the global value: the file keeps no line for it.
+    options.*flag = on ? std::optional<bool>(true) : std::nullopt;
     m_list->setOptions(row, options);
     saveAfterChange();
 }
 
+void Program::setPaused(int row, bool paused)
+{
+    if (const WatchEntry* entry = m_list ? m_list->at(row) : nullptr; entry && paused) {
+        // Time paused is no time watched: the quiet warning must not count it.
+        m_quiet->resting(entry->url);
+    }
+    setFlag(row, &WatchOptions::paused, paused);
+}
+
 void Program::setMuted(int row, bool muted)
 {
-    const WatchEntry* entry = m_list ? m_list->at(row) : nullptr;
-    if (!entry) {
-        return;
-    }
-    WatchOptions options = entry->options;
-    options.muted = muted ? std::optional<bool>(true) : std::nullopt;
-    m_list->setOptions(row, options);
-    saveAfterChange();
+    setFlag(row, &WatchOptions::muted, muted);
 }
 
 void Program::deleteWatch(int row)

@@ -4,6 +4,7 @@
 #include "core/hostservices.h"
 #include "core/result.h"
 #include "core/runsettings.h"
+#include "core/watchoptions.h"
 #include "engine/pollthread.h"
 
 #include <memory>
@@ -120,6 +121,7 @@ private:
     void tellProblems();
     void prepareStore();
     void saveAfterChange();
+    void setFlag(int row, std::optional<bool> WatchOptions::*flag, bool on);
     void warnUser(const std::string& text);
     void showStatus(const QString& text);
     // The session a run or a marking uses, with the request settings read

@@ -242,8 +242,6 @@ std::string percentEncode(std::string_view s)
     return out;
 }
 
-namespace {
-
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9') {
@@ -257,6 +255,8 @@ int hexValue(char c)
     }
     return -1;
 }
+
+namespace {
 
 // A decoded control character would break the row or hide what follows.
 bool isControl(const unsigned char* p, std::size_t len)

@@ -8,6 +8,9 @@
 // any thread since they keep no state.
 namespace tw::text {
 
+// The value of a hexadecimal digit; -1 for any other character.
+int hexValue(char c);
+
 // Field n (from 0) of s split at sep; "" past the last field.
 std::string getFg(std::string_view s, char sep, int n);
 // Every field of s split at sep, in order, as getFg numbers them: a walk over

@@ -120,20 +120,6 @@ void count(LeftOut& leftOut, Refusal refusal)
     }
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 Failure errnoFailure(const std::string& what, int err)
 {
     return Failure{what + ": " + std::strerror(err)};
@@ -500,9 +486,9 @@ std::string searchIdentity(std::string_view url)
             inValue = false;
         } else if (c == '=') {
             inValue = true;
-        } else if (c == '%' && inValue && i + 2 < end && hexDigit(url[i + 1]) >= 0 &&
-                   hexDigit(url[i + 2]) >= 0) {
-            const char byte = static_cast<char>(hexDigit(url[i + 1]) * 16 + hexDigit(url[i + 2]));
+        } else if (c == '%' && inValue && i + 2 < end && text::hexValue(url[i + 1]) >= 0 &&
+                   text::hexValue(url[i + 2]) >= 0) {
+            const char byte = static_cast<char>(text::hexValue(url[i + 1]) * 16 + text::hexValue(url[i + 2]));
             i += 2;
             // Decoded, these would read as the query's own "&", "+" (a blank),
             // fragment or a "%" that starts another escape.

@@ -2,6 +2,7 @@
 
 #include "core/settings.h"
 #include "core/zuvira.h"
+#include "ui/dialogparts.h"
 #include "ui/qtconvert.h"
 
 #include <initializer_list>
@@ -124,20 +125,10 @@ CSettingsDlg::CSettingsDlg(CCore& core, const RunSettings& shown, const QStringL
         }
     });
 
-    m_problem = new QLabel(this);
-    m_problem->setObjectName(QStringLiteral("problem"));
-    m_problem->setStyleSheet(QStringLiteral("color: #b00000;"));
-    m_problem->setWordWrap(true);
-    m_problem->hide();
+    m_problem = problemLabel(this, "problem");
     layout->addWidget(m_problem);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("IDOK"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &CSettingsDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CSettingsDlg::reject);
+    auto* buttons = okCancelButtons(this);
     layout->addWidget(buttons);
 }
 

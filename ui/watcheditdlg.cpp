@@ -4,6 +4,7 @@
 #include "engine/resultpages.h"
 #include "engine/trialcheck.h"
 #include "engine/watchhealth.h"
+#include "ui/dialogparts.h"
 #include "ui/qtconvert.h"
 
 #include <charconv>
@@ -91,18 +92,9 @@ void CWatchEditDlg::buildAdd()
     m_onlyLater->setObjectName(QStringLiteral("IDC_ONLY_LATER"));
     m_onlyLater->setChecked(true);
     layout->addWidget(m_onlyLater);
-    m_problem = new QLabel(this);
-    m_problem->setObjectName(QStringLiteral("IDC_WATCH_PROBLEM"));
-    m_problem->setStyleSheet(QStringLiteral("color: #b00000;"));
-    m_problem->setWordWrap(true);
-    m_problem->hide();
+    m_problem = problemLabel(this, "IDC_WATCH_PROBLEM");
     layout->addWidget(m_problem);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &CWatchEditDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CWatchEditDlg::reject);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancelButtons(this));
 }
 
 void CWatchEditDlg::buildEdit()
@@ -148,11 +140,7 @@ void CWatchEditDlg::buildEdit()
     layout->addLayout(form);
     connect(m_urlEdit, &QLineEdit::textChanged, this, [this] { urlEdited(); });
 
-    m_problem = new QLabel(this);
-    m_problem->setObjectName(QStringLiteral("IDC_WATCH_PROBLEM"));
-    m_problem->setStyleSheet(QStringLiteral("color: #b00000;"));
-    m_problem->setWordWrap(true);
-    m_problem->hide();
+    m_problem = problemLabel(this, "IDC_WATCH_PROBLEM");
     layout->addWidget(m_problem);
 
     if (m_hooks.startTrial) {
@@ -190,12 +178,9 @@ void CWatchEditDlg::buildEdit()
         layout->addWidget(m_items, 1);
     }
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
-    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
+    QDialogButtonBox* buttons = okCancelButtons(this);
+    // Enter in a field must not close the dialog.
     buttons->button(QDialogButtonBox::Ok)->setAutoDefault(false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CWatchEditDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CWatchEditDlg::reject);
     layout->addWidget(buttons);
 }
 

@@ -27,20 +27,6 @@ protected:
 
     bool marking() { return app->runner().state() == RunController::State::Marking; }
 
-    // Runs the menu action named text for row as a click on it would.
-    void trigger(int row, const QString& text)
-    {
-        std::unique_ptr<QMenu> menu(dlg->rowMenu(row));
-        ASSERT_NE(menu, nullptr);
-        for (QAction* action : menu->actions()) {
-            if (action->text() == text) {
-                action->trigger();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no action " << text.toStdString();
-    }
-
     // As the item list shows them, newest first.
     std::vector<std::string> stored(const std::string& key)
     {

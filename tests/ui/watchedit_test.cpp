@@ -85,19 +85,6 @@ protected:
         return n;
     }
 
-    void trigger(int row, const QString& text)
-    {
-        std::unique_ptr<QMenu> menu(dlg->rowMenu(row));
-        ASSERT_NE(menu, nullptr);
-        for (QAction* action : menu->actions()) {
-            if (action->text() == text) {
-                action->trigger();
-                return;
-            }
-        }
-        ADD_FAILURE() << "no action " << text.toStdString();
-    }
-
     // Once the watch dialog opens, fill runs on it, then "确定" is pressed;
     // what the dialog said about its fields is kept in problem.
     void onDialog(std::function<void(CWatchEditDlg&)> fill)

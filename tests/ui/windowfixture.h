@@ -24,6 +24,8 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QMenu>
 #include <QTableWidget>
 #include <QTableView>
 #include <QTest>
@@ -148,6 +150,19 @@ protected:
             app->runner().postMessage(std::move(m));
         }
         QCoreApplication::sendPostedEvents(&app->runner());
+    }
+    // Runs the row menu's action named text for row as a click on it would.
+    void trigger(int row, const QString& text)
+    {
+        std::unique_ptr<QMenu> menu(dlg->rowMenu(row));
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text) {
+                action->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no action " << text.toStdString();
     }
     template <class T = QWidget> T* child(const char* name) const
     {
