@@ -377,8 +377,8 @@ void Program::deleteWatch(int row)
         return;
     }
     const WatchId id = entry->id;
-    const std::string name = m_rows->index(row, WatchListModel::UrlColumn).data().toString().toStdString();
-    if (m_core->msgboxConfirm(m_window.get(), "确认删除监控“" + name + "”？") != IDYES) {
+    const std::string question = "确认删除监控“" + WatchListRoom::shownName(*entry) + "”？";
+    if (m_core->msgboxConfirm(m_window.get(), question) != IDYES) {
         return;
     }
     // The box may have let other events change the list.

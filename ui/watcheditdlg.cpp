@@ -323,6 +323,9 @@ void CWatchEditDlg::showTrial(const TrialResult& result)
                     : qs(page.error);
         lines << line;
     }
+    if (result.invalidIds > 0) {
+        lines << QStringLiteral("另有 %1 个宝贝的编号无法使用，检测时会被丢弃").arg(result.invalidIds);
+    }
     if (result.cancelled) {
         lines << QStringLiteral("已取消");
     } else if (result.failed && !result.error.empty() &&

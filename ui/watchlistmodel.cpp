@@ -106,8 +106,7 @@ WatchListModel::Row WatchListModel::rowFor(int listRow) const
     row.url = w.url;
     row.name = w.options.name.value_or(std::string());
     // Shown decoded; the list and its file keep the URL as written.
-    row.shownName = qs(row.name.empty() ? text::readableQuery(CCore::getFg(w.url, '?', 1))
-                                        : row.name);
+    row.shownName = qs(WatchListRoom::shownName(w));
     row.paused = w.options.paused.value_or(false);
     row.hours = w.options.hours;
     return row;
