@@ -315,16 +315,17 @@ void CWatchEditDlg::showTrial(const TrialResult& result)
     for (const TrialPage& page : result.pages) {
         QString line = QStringLiteral("第 %1 页：").arg(page.offset / kPageSize + 1);
         line += page.status > 0 ? QStringLiteral("HTTP %1，").arg(page.status) : QString();
-        line += page.error.empty()
-                    ? QStringLiteral("%1 个宝贝，%2 秒")
-                          .arg(page.items)
-                          .arg(QString::number(static_cast<double>(page.time.count()) / 1000.0,
-                                               'f', 1))
-                    : qs(page.error);
+        line +=
+            page.error.empty()
+                ? QStringLiteral("%1 个宝贝，%2 秒")
+                      .arg(page.items)
+                      .arg(QString::number(static_cast<double>(page.time.count()) / 1000.0, 'f', 1))
+                : qs(page.error);
         lines << line;
     }
     if (result.invalidIds > 0) {
-        lines << QStringLiteral("另有 %1 个宝贝的编号无法使用，检测时会被丢弃").arg(result.invalidIds);
+        lines << QStringLiteral("另有 %1 个宝贝的编号无法使用，检测时会被丢弃")
+                     .arg(result.invalidIds);
     }
     if (result.cancelled) {
         lines << QStringLiteral("已取消");

@@ -25,20 +25,20 @@ bool WatchTrial::start(TrialRequest request)
     // The task's thread hands the result over and never waits; the task is
     // joined before this object goes, and a result still queued then is
     // dropped with it.
-    m_task = std::make_unique<TrialCheck>(
-        std::move(request), m_db, m_core, [this, generation](TrialResult result) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, result = std::move(result)] {
-                    if (generation != m_generation || !m_task) {
-                        return;
-                    }
-                    m_task->join();
-                    m_task.reset();
-                    Q_EMIT finished(result);
-                },
-                Qt::QueuedConnection);
-        });
+    m_task = std::make_unique<TrialCheck>(std::move(request), m_db, m_core,
+                                          [this, generation](TrialResult result) {
+                                              QMetaObject::invokeMethod(
+                                                  this,
+                                                  [this, generation, result = std::move(result)] {
+                                                      if (generation != m_generation || !m_task) {
+                                                          return;
+                                                      }
+                                                      m_task->join();
+                                                      m_task.reset();
+                                                      Q_EMIT finished(result);
+                                                  },
+                                                  Qt::QueuedConnection);
+                                          });
     if (!m_task->start()) {
         m_task.reset();
         return false;

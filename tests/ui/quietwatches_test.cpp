@@ -125,5 +125,44 @@ TEST_F(QuietWatchesTest, aWatchThatStoppedFindingIsToldOnceAfterTheMultipleAndTh
     EXPECT_EQ(std::count(sent.begin(), sent.end(), '\n'), 1) << sent;
 }
 
+// Time a watch rested by the user's choice is not time it was watched, and
+// a watch with an hour of its own between checks is watched all along.
+TEST_F(QuietWatchesTest, pausedTimeIsNotWatchedTimeAndAWatchsOwnIntervalKeepsItsSpan)
+{
+    const std::string url = market.searchUrl("a");
+    const std::string slow = market.searchUrl("b");
+    quiet = std::make_unique<QuietWatches>(
+        QuietContext{db, settings, outbox,
+                     [&](const std::string& u) {
+                         return u == slow ? std::optional(3600) : std::nullopt;
+                     }},
+        run);
+    rows.showQuiet(*quiet);
+    // Every wake of the worker's sleep is a pass.
+    settings.interval = 1;
+    market.setItems("a", TestMarket::makeItems(1, 100));
+    market.setItems("b", TestMarket::makeItems(1, 200));
+    watch({"a", "b"});
+    ASSERT_TRUE(startRun());
+    ASSERT_TRUE(passEnded());
+    for (int n = 1; n <= 4; ++n) {
+        market.addItem("a", {std::to_string(100 + n), "lamp"});
+        market.addItem("b", {std::to_string(200 + n), "lamp"});
+        ASSERT_TRUE(nextPass(1min));
+    }
+    // Quiet time begins with the first check after the last find.
+    passes(1, 1min);
+    quiet->resting(url);
+    passes(1, 5min);
+    passes(1, 1h);
+    quiet->save();
+    const auto records = db.quietRecords(20);
+    EXPECT_EQ(records.at(url).checked.size(), 3u) << "two breaks: the pause and the hour";
+    ASSERT_EQ(records.at(slow).checked.size(), 1u);
+    const StoredSpan& span = records.at(slow).checked.front();
+    // Each wait is the test's step and the worker's one-second sleep.
+    EXPECT_EQ(span.end - span.begin, 5min + 1h + 2s);
+}
+
 } // namespace
 } // namespace tw::test

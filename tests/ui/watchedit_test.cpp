@@ -1,9 +1,9 @@
 #include "core/watchlist.h"
 #include "core/watchoptions.h"
+#include "desktop/alertcommand.h"
 #include "tests/support/roomfixture.h"
 #include "tests/ui/windowfixture.h"
 #include "tools/testmarket/testmarket.h"
-#include "desktop/alertcommand.h"
 #include "ui/unseenitems.h"
 #include "ui/watcheditdlg.h"
 #include "ui/watchlistmodel.h"
@@ -43,10 +43,9 @@ protected:
             items += market.searchUrl(key) + "\n";
         }
         // The first pass is quiet: what a test adds later is what is new.
-        openWindow(items,
-                   "[General]\ninterval=1\nkeepwatching=1\nnotify=0\nbaseline=1\n"
-                   "itemhost=127.0.0.1:8\n" +
-                       ini);
+        openWindow(items, "[General]\ninterval=1\nkeepwatching=1\nnotify=0\nbaseline=1\n"
+                          "itemhost=127.0.0.1:8\n" +
+                              ini);
         SessionSettings session;
         session.stallTimeoutMs = 0;
         session.pageDeadlineMs = 0;
@@ -90,7 +89,8 @@ protected:
     void onDialog(std::function<void(CWatchEditDlg&)> fill)
     {
         QTimer::singleShot(0, [this, fill] {
-            waitUntil([] { return qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget()); });
+            waitUntil(
+                [] { return qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget()); });
             auto* d = qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget());
             if (!d) {
                 return;
@@ -107,7 +107,8 @@ protected:
     void withDialog(std::function<void(CWatchEditDlg&)> act)
     {
         QTimer::singleShot(0, [act] {
-            waitUntil([] { return qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget()); });
+            waitUntil(
+                [] { return qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget()); });
             if (auto* d = qobject_cast<CWatchEditDlg*>(QApplication::activeModalWidget())) {
                 act(*d);
                 d->reject();
@@ -152,7 +153,8 @@ TEST_F(WatchEdit, addingRefusesTheSameSearchSpelledOtherwiseAndBeginsQuietly)
     EXPECT_NE(problem.find("第 1 行"), std::string::npos) << problem;
     EXPECT_EQ(app->list().count(), 1);
 
-    onDialog([&](CWatchEditDlg& d) { setField(d, "IDC_WATCH_URL", "  " + market.searchUrl("杯")); });
+    onDialog(
+        [&](CWatchEditDlg& d) { setField(d, "IDC_WATCH_URL", "  " + market.searchUrl("杯")); });
     dlg->OnAdd();
     EXPECT_EQ(problem, "");
     ASSERT_EQ(rowCount(), 2);
@@ -235,10 +237,10 @@ TEST_F(WatchEdit, activeHoursAndWordsFollowTheirWatch)
     market.setItems("h", TestMarket::makeItems(2, 100));
     const int now = watchoptions::localMinuteOfDay(clock.wallNow());
     const ActiveHours later{(now + 60) % 1440, (now + 120) % 1440};
-    writeFile(dir.file("_items.ini"),
-              "[" + market.searchUrl("a") + "]\nmust=红\n[" + market.searchUrl("b") +
-                  "]\nignore=旧\n[" + market.searchUrl("h") + "]\nhours=" +
-                  watchoptions::hoursText(later) + "\n");
+    writeFile(dir.file("_items.ini"), "[" + market.searchUrl("a") + "]\nmust=红\n[" +
+                                          market.searchUrl("b") + "]\nignore=旧\n[" +
+                                          market.searchUrl("h") +
+                                          "]\nhours=" + watchoptions::hoursText(later) + "\n");
     open({"a", "b", "h"});
     EXPECT_EQ(status(2), "时段外");
 
@@ -309,8 +311,12 @@ TEST_F(WatchEdit, aDeleteOrMoveDuringACheckLosesNoReport)
 
 TEST_F(WatchEdit, tryingAWatchSaysWhyEachItemWouldOrWouldNotBeReportedAndChangesNothing)
 {
-    market.setItems("a", {{"1", "好 杯"}, {"2", "坏 杯"}, {"3", "好 盘"}, {"4", "好 杯 四"},
-                          {"5", "好 杯 五"}, {"1", "好 杯"}});
+    market.setItems("a", {{"1", "好 杯"},
+                          {"2", "坏 杯"},
+                          {"3", "好 盘"},
+                          {"4", "好 杯 四"},
+                          {"5", "好 杯 五"},
+                          {"1", "好 杯"}});
     market.setItems("c", TestMarket::makeItems(2, 300));
     writeFile(dir.file("_items.ini"), "[" + market.searchUrl("a") + "]\npaused=1\n");
     open({"a", "b"}, "ignore=坏\ndedupe=1\n");
@@ -341,9 +347,9 @@ TEST_F(WatchEdit, tryingAWatchSaysWhyEachItemWouldOrWouldNotBeReportedAndChanges
         baseline = tryIt(d);
     });
     trigger(0, "编辑…");
-    EXPECT_EQ(said, (std::vector<std::string>{"新 好 杯", "被忽略：词 坏 坏 杯", "缺少必须词 杯 好 盘",
-                                              "已在其他搜索中提醒 好 杯 四", "已见 好 杯 五",
-                                              "重复 好 杯"}));
+    EXPECT_EQ(said, (std::vector<std::string>{"新 好 杯", "被忽略：词 坏 坏 杯",
+                                              "缺少必须词 杯 好 盘", "已在其他搜索中提醒 好 杯 四",
+                                              "已见 好 杯 五", "重复 好 杯"}));
     EXPECT_TRUE(pages.contains("第 1 页：HTTP 200，6 个宝贝")) << pages.toStdString();
     ASSERT_EQ(baseline.size(), 2u);
     for (const std::string& verdict : baseline) {
