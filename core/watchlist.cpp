@@ -488,7 +488,8 @@ std::string searchIdentity(std::string_view url)
             inValue = true;
         } else if (c == '%' && inValue && i + 2 < end && text::hexValue(url[i + 1]) >= 0 &&
                    text::hexValue(url[i + 2]) >= 0) {
-            const char byte = static_cast<char>(text::hexValue(url[i + 1]) * 16 + text::hexValue(url[i + 2]));
+            const char byte =
+                static_cast<char>(text::hexValue(url[i + 1]) * 16 + text::hexValue(url[i + 2]));
             i += 2;
             // Decoded, these would read as the query's own "&", "+" (a blank),
             // fragment or a "%" that starts another escape.

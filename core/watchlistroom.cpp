@@ -106,7 +106,6 @@ WatchListRoom::ImportResult WatchListRoom::import(const std::string& path)
         return result;
     }
     const WatchLines& parsed = read.value();
-    result.leftOut = watchlist::leftOutText(parsed.leftOut);
     result.read = static_cast<int>(parsed.watches.size());
     result.notes = parsed.notes;
     result.report = parsed.watches.empty() ? std::string("文件中没有可导入的监控，列表保持不变。")

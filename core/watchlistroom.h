@@ -68,8 +68,6 @@ public:
         // The list was replaced (and saved, unless saveError says why not).
         bool replaced = false;
         std::string saveError;
-        // Lines left out, for the user; "" for none.
-        std::string leftOut;
         // The watches the file gave (after merging the same searches).
         int read = 0;
         // Each line left out or merged, in line order.

@@ -27,7 +27,6 @@ public:
     // could not be started.
     bool start(TrialRequest request);
     void cancel();
-    bool running() const { return m_task != nullptr; }
 
 Q_SIGNALS:
     void finished(const tw::TrialResult& result);

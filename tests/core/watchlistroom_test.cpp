@@ -170,7 +170,6 @@ TEST_F(WatchListRoomTest, anImportReportsEachLineItLeftOutOrMerged)
                              "第 8 行未载入：没有搜索词（网址中没有 &q= 或 ?q= 后的搜索词）");
     ASSERT_EQ(result.notes.size(), 4u);
     EXPECT_EQ(result.notes[1].line, 4);
-    EXPECT_NE(result.leftOut.find("有 2 行网址未载入"), std::string::npos) << result.leftOut;
 
     std::string bad;
     for (int i = 0; i < WatchListRoom::kMaxReportNotes + 5; ++i) {

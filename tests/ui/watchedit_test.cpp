@@ -324,6 +324,11 @@ TEST_F(WatchEdit, tryingAWatchSaysWhyEachItemWouldOrWouldNotBeReportedAndChanges
     ASSERT_TRUE(passEnded());
     market.addItem("b", {"4", "好 杯 四"});
     ASSERT_TRUE(nextPass());
+    // The marketplace asks b to slow down for ten minutes.
+    market.setFault("b", {MarketFault::Kind::Status, 429, 0, -1, 1, 0, {}, "600"});
+    ASSERT_TRUE(nextPass());
+    app->unseen().watchSeen(market.searchUrl("b"));
+    ASSERT_TRUE(status(1).starts_with("暂停至")) << status(1);
     dlg->OnStartStop();
     ASSERT_TRUE(waitUntil([&] { return !app->isRunning(); }));
     const std::string sidA = watchlist::searchKey(market.searchUrl("a"));
@@ -356,6 +361,16 @@ TEST_F(WatchEdit, tryingAWatchSaysWhyEachItemWouldOrWouldNotBeReportedAndChanges
         EXPECT_TRUE(verdict.starts_with("首次检测：作为基线 ")) << verdict;
     }
     EXPECT_GT(market.requests().size(), askedBefore);
+
+    // A resting watch is not asked, and the dialog says until when.
+    const std::size_t askedByNow = market.requests().size();
+    withDialog([&](CWatchEditDlg& d) {
+        EXPECT_TRUE(tryIt(d).empty());
+        pages = d.findChild<QLabel*>("IDC_WATCH_PAGES")->text();
+    });
+    trigger(1, "编辑…");
+    EXPECT_TRUE(pages.contains("暂停至")) << pages.toStdString();
+    EXPECT_EQ(market.requests().size(), askedByNow);
 
     // Nothing stored, no last ids, no health, no scratch file, no list change.
     EXPECT_EQ(db().finds({}).size(), finds);
